@@ -1,0 +1,265 @@
+#include "scenes/scene_library.h"
+
+#include "config/launcher_config.h"
+
+#include <wincrypt.h>
+
+#include <cwchar>
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+extern const char kEmbeddedSceneBase64[];
+
+namespace {
+
+constexpr DWORD kMaxPathUnits = 32768;
+
+const wchar_t* const kFixedSceneNames[] = {L"vexil-squad.jpg", L"galactic-battle.jpg", L"orvane-ground.jpg"};
+
+bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// Ask for the length first, then fetch; both answers must be in range.
+bool finalPathOf(HANDLE handle, std::wstring& path) {
+    const DWORD needed = GetFinalPathNameByHandleW(handle, nullptr, 0, 0);
+    if (needed < 1 || needed > kMaxPathUnits)
+        return false;
+    std::wstring buffer(needed + 1, L'\0');
+    const DWORD got = GetFinalPathNameByHandleW(handle, buffer.data(), needed + 1, 0);
+    if (got < 1 || got > needed)
+        return false;
+    path.assign(buffer.data(), got);
+    return true;
+}
+
+bool fullPathOf(const wchar_t* folder, std::wstring& full) {
+    if (folder == nullptr || folder[0] == L'\0')
+        return false;
+    // An exe in a drive root has the folder "Q:", which on its own means Q:'s current folder,
+    // not its root: ask for the root itself.
+    std::wstring asked = folder;
+    if (asked.size() == 2 && asked[1] == L':')
+        asked += L'\\';
+    const DWORD needed = GetFullPathNameW(asked.c_str(), 0, nullptr, nullptr);
+    if (needed < 1 || needed > kMaxPathUnits)
+        return false;
+    std::wstring buffer(needed, L'\0');
+    const DWORD got = GetFullPathNameW(asked.c_str(), needed, buffer.data(), nullptr);
+    if (got == 0 || got >= needed)
+        return false;
+    full.assign(buffer.data(), got);
+    return true;
+}
+
+// The assets folder must be exactly where it claims to be: no junction or link standing in for it.
+bool isContainedFolder(HANDLE folder, const std::wstring& assetsFolder) {
+    std::wstring finalPath;
+    if (!finalPathOf(folder, finalPath))
+        return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(folder, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    return equalsIgnoringCase(finalPath, canonicalPath(assetsFolder));
+}
+
+void disposeAttributes(SceneAttributes& attributes) {
+    if (attributes.handle != nullptr)
+        GdipDisposeImageAttributes(attributes.handle);
+    attributes.handle = nullptr;
+}
+
+void destroyScene(Scene* scene) {
+    if (scene == nullptr)
+        return;
+    if (scene->image != nullptr)
+        GdipDisposeImage(scene->image);
+    if (scene->stream != nullptr)
+        scene->stream->Release();
+    disposeAttributes(scene->opaqueAttributes);
+    disposeAttributes(scene->fadeAttributes);
+    delete scene;
+}
+
+// Decoding every pixel now means a truncated or corrupt file fails here, not while drawing.
+bool decodesFully(GpBitmap* image, uint32_t width, uint32_t height) {
+    GpRect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    BitmapData data{};
+    if (GdipBitmapLockBits(image, &all, ImageLockModeRead, PixelFormat32bppARGB, &data) != Ok)
+        return false;
+    return GdipBitmapUnlockBits(image, &data) == Ok;
+}
+
+bool hasAcceptableSize(uint32_t width, uint32_t height) {
+    if (width == 0 || height == 0 || width > kMaxSceneSide || height > kMaxSceneSide)
+        return false;
+    return static_cast<uint64_t>(width) * height <= kMaxScenePixels;
+}
+
+// The stream takes ownership of the memory: releasing the stream frees it.
+IStream* streamOverMemory(HGLOBAL memory) {
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
+        GlobalFree(memory);
+        return nullptr;
+    }
+    return stream;
+}
+
+bool readWholeFile(HANDLE file, uint64_t size, HGLOBAL& memory) {
+    memory = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(size));
+    if (memory == nullptr)
+        return false;
+    void* bytes = GlobalLock(memory);
+    DWORD read = 0;
+    const bool ok = bytes != nullptr && ReadFile(file, bytes, static_cast<DWORD>(size), &read, nullptr) &&
+                    read == static_cast<DWORD>(size);
+    if (bytes != nullptr)
+        GlobalUnlock(memory);
+    if (!ok) {
+        GlobalFree(memory);
+        memory = nullptr;
+    }
+    return ok;
+}
+
+} // namespace
+
+SceneLibrary::~SceneLibrary() { destroySceneLibrary(*this); }
+
+bool isValidSceneName(const wchar_t* name) {
+    return name != nullptr && name[0] != L'\0' && isValidBackgroundName(name);
+}
+
+std::wstring canonicalPath(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return path;
+    if (path.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + path.substr(2);
+    return L"\\\\?\\" + path;
+}
+
+void emptySceneLibrary(SceneLibrary& library) {
+    while (!library.scenes.empty()) {
+        destroyScene(library.scenes.back());
+        library.scenes.pop_back();
+    }
+    library.current = library.previous = 0;
+    library.fading = library.paused = false;
+    library.clock = library.currentShownAt = library.previousShownAt = 0;
+    library.lastAdvanceAt = library.fadeStartedAt = library.pausedAt = 0;
+}
+
+void destroySceneLibrary(SceneLibrary& library) {
+    emptySceneLibrary(library);
+    std::vector<Scene*>().swap(library.scenes);
+}
+
+bool createScene(SceneLibrary& library, IStream* stream, const wchar_t* name, const wchar_t* path) {
+    if (stream == nullptr)
+        return false;
+    Scene* scene = new Scene;
+    scene->stream = stream;
+    scene->name = name;
+    scene->path = path;
+    scene->opaqueAttributes.status = GdipCreateImageAttributes(&scene->opaqueAttributes.handle);
+    scene->fadeAttributes.status = GdipCreateImageAttributes(&scene->fadeAttributes.handle);
+
+    UINT width = 0, height = 0;
+    bool ok = GdipCreateBitmapFromStream(stream, &scene->image) == Ok && scene->image != nullptr &&
+              GdipGetImageWidth(scene->image, &width) == Ok && GdipGetImageHeight(scene->image, &height) == Ok &&
+              hasAcceptableSize(width, height) && decodesFully(scene->image, width, height);
+    if (!ok) {
+        destroyScene(scene);
+        return false;
+    }
+    scene->width = width;
+    scene->height = height;
+    for (SceneAttributes* attributes : {&scene->opaqueAttributes, &scene->fadeAttributes})
+        if (attributes->handle != nullptr)
+            attributes->status =
+                GdipSetImageAttributesWrapMode(attributes->handle, WrapModeTileFlipXY, 0xFF000000, FALSE);
+    library.scenes.push_back(scene);
+    return true;
+}
+
+bool loadSceneFile(SceneLibrary& library, const std::wstring& assetsFolder, const wchar_t* name) {
+    if (!isValidSceneName(name))
+        return false;
+    const std::wstring expected = canonicalPath(assetsFolder + L"\\" + name);
+    for (const Scene* scene : library.scenes)
+        if (equalsIgnoringCase(scene->path, expected))
+            return false;
+
+    // Sharing read only: a picture another program is still writing is not read half-done.
+    HANDLE file = CreateFileW(expected.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::wstring finalPath;
+    LARGE_INTEGER size{};
+    HGLOBAL memory = nullptr;
+    const bool read = finalPathOf(file, finalPath) && equalsIgnoringCase(finalPath, expected) &&
+                      GetFileSizeEx(file, &size) && size.QuadPart >= 1 &&
+                      static_cast<uint64_t>(size.QuadPart) <= kMaxSceneFileBytes &&
+                      readWholeFile(file, static_cast<uint64_t>(size.QuadPart), memory);
+    CloseHandle(file);
+    if (!read)
+        return false;
+    IStream* stream = streamOverMemory(memory);
+    return stream != nullptr && createScene(library, stream, name, finalPath.c_str());
+}
+
+bool addEmbeddedScene(SceneLibrary& library) {
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(kEmbeddedSceneBase64, 0, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr) ||
+        size == 0)
+        return false;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+    if (memory == nullptr)
+        return false;
+    BYTE* bytes = static_cast<BYTE*>(GlobalLock(memory));
+    const bool decoded = bytes != nullptr && CryptStringToBinaryA(kEmbeddedSceneBase64, 0, CRYPT_STRING_BASE64,
+                                                                  bytes, &size, nullptr, nullptr);
+    if (bytes != nullptr)
+        GlobalUnlock(memory);
+    if (!decoded) {
+        GlobalFree(memory);
+        return false;
+    }
+    IStream* stream = streamOverMemory(memory);
+    return stream != nullptr && createScene(library, stream, kEmbeddedSceneName, kEmbeddedScenePath);
+}
+
+bool loadScenes(SceneLibrary& library, const wchar_t* programFolder, const wchar_t* background) {
+    emptySceneLibrary(library);
+
+    std::wstring folder;
+    if (fullPathOf(programFolder, folder)) {
+        // A drive root such as "C:\" keeps its backslash.
+        while (folder.size() >= 4 && folder.back() == L'\\')
+            folder.pop_back();
+        const std::wstring assets = folder + (folder.back() == L'\\' ? L"assets" : L"\\assets");
+
+        HANDLE handle = CreateFileW(assets.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            if (isContainedFolder(handle, assets)) {
+                if (isValidSceneName(background))
+                    loadSceneFile(library, assets, background);
+                for (const wchar_t* name : kFixedSceneNames)
+                    loadSceneFile(library, assets, name);
+            }
+            CloseHandle(handle);
+        }
+    }
+
+    if (library.scenes.empty())
+        addEmbeddedScene(library);
+
+    const uint64_t now = GetTickCount64();
+    library.clock = library.currentShownAt = library.previousShownAt = library.lastAdvanceAt = now;
+    return !library.scenes.empty();
+}
