@@ -29,13 +29,16 @@ int runBatchMode(RunMode mode) {
 }
 
 // The window is not built yet: the window modes report that it could not be created.
-int runWindowMode(HINSTANCE, int, RunMode) { return ExitWindowFailed; }
+int runWindowMode(HINSTANCE, int, RunMode) {
+    return ExitWindowFailed;
+}
 
 } // namespace
 
 int runLauncher(HINSTANCE instance, int showCommand) {
     std::wstring modulePath(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, modulePath.data(), static_cast<DWORD>(modulePath.size()));
+    const DWORD length =
+        GetModuleFileNameW(nullptr, modulePath.data(), static_cast<DWORD>(modulePath.size()));
     std::wstring folder;
     if (length == 0 || length >= modulePath.size())
         return ExitNoProgramFolder;

@@ -29,5 +29,9 @@ void setProgramFolder(const std::wstring& folder) {
     gConfigurationPath = joinPath(folder, kConfigFileName);
 }
 
-const std::wstring& programFolder() { return gProgramFolder; }
-const std::wstring& configurationPath() { return gConfigurationPath; }
+const std::wstring& programFolder() {
+    return gProgramFolder;
+}
+const std::wstring& configurationPath() {
+    return gConfigurationPath;
+}

@@ -15,4 +15,6 @@ inline void copyText(wchar_t* dst, size_t capacity, const wchar_t* src) {
     dst[n] = L'\0';
 }
 
-template <size_t N> inline void copyText(wchar_t (&dst)[N], const wchar_t* src) { copyText(dst, N, src); }
+template <size_t N> inline void copyText(wchar_t (&dst)[N], const wchar_t* src) {
+    copyText(dst, N, src);
+}

@@ -94,10 +94,11 @@ bool writeLauncherConfig(const LauncherConfig& config, const wchar_t* path) {
         return false;
 
     wchar_t text[8192] = {};
-    const int length = std::swprintf(
-        text, std::size(text),
-        L"\xFEFF[launcher]\r\nserver=%ls\r\ncommunity=%ls\r\nnews_title=%ls\r\nnews_body=%ls\r\nbackground=%ls\r\n",
-        config.server, config.community, config.news_title, body, config.background);
+    const int length =
+        std::swprintf(text, std::size(text),
+                      L"\xFEFF[launcher]\r\nserver=%ls\r\ncommunity=%ls\r\nnews_title=%ls\r\nnews_body=%"
+                      L"ls\r\nbackground=%ls\r\n",
+                      config.server, config.community, config.news_title, body, config.background);
     if (length <= 0)
         return false;
 
@@ -108,8 +109,8 @@ bool writeLauncherConfig(const LauncherConfig& config, const wchar_t* path) {
 
     // Exclusive creation is the only guard against a concurrent writer; a pending file that
     // already exists belongs to someone else and is left alone.
-    HANDLE file = CreateFileW(pending.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(pending.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     const bool written = writeWholeFile(file, text, static_cast<size_t>(length));

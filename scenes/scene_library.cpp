@@ -127,7 +127,9 @@ bool readWholeFile(HANDLE file, uint64_t size, HGLOBAL& memory) {
 
 } // namespace
 
-SceneLibrary::~SceneLibrary() { destroySceneLibrary(*this); }
+SceneLibrary::~SceneLibrary() {
+    destroySceneLibrary(*this);
+}
 
 bool isValidSceneName(const wchar_t* name) {
     return name != nullptr && name[0] != L'\0' && isValidBackgroundName(name);
@@ -169,8 +171,9 @@ bool createScene(SceneLibrary& library, IStream* stream, const wchar_t* name, co
 
     UINT width = 0, height = 0;
     bool ok = GdipCreateBitmapFromStream(stream, &scene->image) == Ok && scene->image != nullptr &&
-              GdipGetImageWidth(scene->image, &width) == Ok && GdipGetImageHeight(scene->image, &height) == Ok &&
-              hasAcceptableSize(width, height) && decodesFully(scene->image, width, height);
+              GdipGetImageWidth(scene->image, &width) == Ok &&
+              GdipGetImageHeight(scene->image, &height) == Ok && hasAcceptableSize(width, height) &&
+              decodesFully(scene->image, width, height);
     if (!ok) {
         destroyScene(scene);
         return false;
@@ -214,15 +217,17 @@ bool loadSceneFile(SceneLibrary& library, const std::wstring& assetsFolder, cons
 
 bool addEmbeddedScene(SceneLibrary& library) {
     DWORD size = 0;
-    if (!CryptStringToBinaryA(kEmbeddedSceneBase64, 0, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr) ||
+    if (!CryptStringToBinaryA(kEmbeddedSceneBase64, 0, CRYPT_STRING_BASE64, nullptr, &size, nullptr,
+                              nullptr) ||
         size == 0)
         return false;
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
     if (memory == nullptr)
         return false;
     BYTE* bytes = static_cast<BYTE*>(GlobalLock(memory));
-    const bool decoded = bytes != nullptr && CryptStringToBinaryA(kEmbeddedSceneBase64, 0, CRYPT_STRING_BASE64,
-                                                                  bytes, &size, nullptr, nullptr);
+    const bool decoded =
+        bytes != nullptr &&
+        CryptStringToBinaryA(kEmbeddedSceneBase64, 0, CRYPT_STRING_BASE64, bytes, &size, nullptr, nullptr);
     if (bytes != nullptr)
         GlobalUnlock(memory);
     if (!decoded) {

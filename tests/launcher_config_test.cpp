@@ -162,8 +162,9 @@ TEST(LauncherConfigFile, StartupReadTakesOnlyAValidBackground) {
     for (const Case& c : cases) {
         TempFolder dir;
         const std::wstring ini = dir / L"OrvaneGaming.ini";
-        ASSERT_TRUE(writeBytes(ini, utf16File(std::wstring(L"[launcher]\r\nserver=s\r\nnews_title=t\r\nbackground=") +
-                                              c.stored + L"\r\n")));
+        ASSERT_TRUE(
+            writeBytes(ini, utf16File(std::wstring(L"[launcher]\r\nserver=s\r\nnews_title=t\r\nbackground=") +
+                                      c.stored + L"\r\n")));
         LauncherConfig config = configWith(L"stale");
         readStartupConfig(ini.c_str(), config);
         EXPECT_STREQ(config.background, c.kept) << c.stored;

@@ -10,8 +10,12 @@ using namespace testsupport;
 
 namespace {
 
-std::wstring stagedAssets() { return unixPathFromEnv("ORVANE_STAGE") + L"\\assets"; }
-std::wstring fixture(const wchar_t* name) { return unixPathFromEnv("ORVANE_FIXTURES") + L"\\" + name; }
+std::wstring stagedAssets() {
+    return unixPathFromEnv("ORVANE_STAGE") + L"\\assets";
+}
+std::wstring fixture(const wchar_t* name) {
+    return unixPathFromEnv("ORVANE_FIXTURES") + L"\\" + name;
+}
 
 // A program folder of its own, with an assets folder filled file by file.
 struct ProgramFolder {
@@ -45,7 +49,8 @@ void expectOnlyBuiltIn(const SceneLibrary& library) {
     EXPECT_EQ(scene.height, 1080u);
 }
 
-const std::vector<std::wstring> kStandardOrder = {L"vexil-squad.jpg", L"galactic-battle.jpg", L"orvane-ground.jpg"};
+const std::vector<std::wstring> kStandardOrder = {L"vexil-squad.jpg", L"galactic-battle.jpg",
+                                                  L"orvane-ground.jpg"};
 
 } // namespace
 
@@ -98,7 +103,9 @@ TEST(LoadScenes, OrderFollowsTheBackgroundThenTheFixedNames) {
         {L"", true, kStandardOrder},
         {L"galactic-battle.jpg", false, {L"galactic-battle.jpg", L"vexil-squad.jpg", L"orvane-ground.jpg"}},
         {L"GALACTIC-BATTLE.JPG", false, {L"GALACTIC-BATTLE.JPG", L"vexil-squad.jpg", L"orvane-ground.jpg"}},
-        {L"fourth.png", true, {L"fourth.png", L"vexil-squad.jpg", L"galactic-battle.jpg", L"orvane-ground.jpg"}},
+        {L"fourth.png",
+         true,
+         {L"fourth.png", L"vexil-squad.jpg", L"galactic-battle.jpg", L"orvane-ground.jpg"}},
         {L"fourth.png", false, kStandardOrder},
         {L"..\\outside.jpg", false, kStandardOrder},
     };
@@ -108,7 +115,8 @@ TEST(LoadScenes, OrderFollowsTheBackgroundThenTheFixedNames) {
         if (c.withFourth)
             folder.put(L"fourth.png", fixture(L"small-64x36.png"));
         // A picture beside the program folder must stay out of reach of a "..\" background.
-        ASSERT_TRUE(CopyFileW(fixture(L"small-64x36.png").c_str(), (folder.root / L"outside.jpg").c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileW(fixture(L"small-64x36.png").c_str(), (folder.root / L"outside.jpg").c_str(), FALSE));
         SceneLibrary library;
         EXPECT_TRUE(loadScenes(library, folder.root.path.c_str(), c.background));
         EXPECT_EQ(namesOf(library), c.order) << (c.background ? c.background : L"(none)");

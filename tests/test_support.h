@@ -7,7 +7,9 @@
 // Small file helpers for tests; each test works in a fresh folder of its own.
 namespace testsupport {
 
-inline std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+inline std::wstring widen(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 // Unix paths handed in by the test runner are reachable through Wine's Z: drive.
 inline std::wstring unixPathFromEnv(const char* name) {
@@ -24,8 +26,8 @@ inline std::wstring makeTempFolder() {
     wchar_t base[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, base);
     for (;;) {
-        std::wstring folder = std::wstring(base) + L"orvane-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(++counter);
+        std::wstring folder = std::wstring(base) + L"orvane-test-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(++counter);
         if (CreateDirectoryW(folder.c_str(), nullptr))
             return folder;
     }
@@ -59,7 +61,8 @@ struct TempFolder {
 };
 
 inline bool writeBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
@@ -70,7 +73,8 @@ inline bool writeBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 inline std::string readBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return "<missing>";
     std::string bytes;
@@ -82,7 +86,9 @@ inline std::string readBytes(const std::wstring& path) {
     return bytes;
 }
 
-inline bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline bool exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 inline std::string utf16File(const std::wstring& text) {
     std::string bytes = "\xFF\xFE";

@@ -20,7 +20,7 @@ NAMES="vexil-squad galactic-battle orvane-ground"
 # Nothing to do when every picture is newer than this script.
 fresh=1
 for n in $NAMES; do
-    [ "$OUTDIR/$n.jpg" -nt "$SELF" ] || fresh=0
+    [ "$OUTDIR/$n.jpg" -nt "$SELF" ] && [ "$OUTDIR/$n.jpg" -nt "$(dirname "$SELF")/paint-lib.sh" ] || fresh=0
 done
 [ $fresh = 1 ] && exit 0
 
@@ -32,18 +32,7 @@ trap 'rm -rf "$T"' EXIT
 W=1920 H=1080
 QUALITY=88
 
-# Fractal noise: octaves of random pixels blown up smoothly and summed with
-# halving weights; far cheaper than ImageMagick's plasma generator or -fx.
-#   fbm SEED WIDTH HEIGHT OUTFILE
-fbm() {
-    local seed=$1 w=$2 h=$3 out=$4 args=() s
-    for s in 1 2 4 8 16 32; do
-        args+=( '(' -size "$((4 * s))x$(((4 * s * h + w - 1) / w))" xc:gray
-                +noise Random -colorspace gray -filter Gaussian -resize "${w}x${h}!" ')' )
-    done
-    "$IM" -seed "$seed" "${args[@]}" \
-        -poly "0.5,1 0.25,1 0.125,1 0.07,1 0.04,1 0.02,1" -auto-level "$out"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/paint-lib.sh"
 
 # Star field: the brightest few per mille of a uniform noise field.
 #   stars SEED PERMILLE OUTFILE

@@ -26,18 +26,7 @@ T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
 mkdir -p "$(dirname "$OUT")"
 
-# Fractal noise: octaves of random pixels blown up smoothly and summed with
-# halving weights. Far cheaper than ImageMagick's plasma generator or -fx.
-#   fbm SEED WIDTH HEIGHT OUTFILE
-fbm() {
-    local seed=$1 w=$2 h=$3 out=$4 args=() s
-    for s in 1 2 4 8 16 32; do
-        args+=( '(' -size "$((4 * s))x$(((4 * s * h + w - 1) / w))" xc:gray
-                +noise Random -colorspace gray -filter Gaussian -resize "${w}x${h}!" ')' )
-    done
-    "$IM" -seed "$seed" "${args[@]}" \
-        -poly "0.5,1 0.25,1 0.125,1 0.07,1 0.04,1 0.02,1" -auto-level "$out"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/paint-lib.sh"
 
 # Filaments: peaks where the noise crosses its middle value.
 ridges() { "$IM" "$1" -function Polynomial -4,4,0 -evaluate pow "$2" "$3"; }
