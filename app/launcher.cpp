@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/program_paths.h"
 #include "app/run_mode.h"
+#include "app/window.h"
 #include "render/preview.h"
 #include "selftest/self_test.h"
 
@@ -11,9 +12,6 @@
 #include <string>
 
 using namespace Gdiplus;
-
-LauncherConfig gConfig;
-SceneLibrary gSceneLibrary;
 
 namespace {
 
@@ -26,11 +24,6 @@ int runBatchMode(RunMode mode) {
     default:
         return ExitBadCommandLine;
     }
-}
-
-// The window is not built yet: the window modes report that it could not be created.
-int runWindowMode(HINSTANCE, int, RunMode) {
-    return ExitWindowFailed;
 }
 
 } // namespace

@@ -1,5 +1,24 @@
 #pragma once
+#include "app/ui_state.h"
+#include "config/launcher_config.h"
+#include "link/link_state.h"
+#include "scenes/scene_library.h"
 
-// The --render-preview mode: draws the screens off-screen into PNG files in the reports folder and
-// returns the process exit code (0 on success, 3 on failure).
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// The --render-preview mode: draws the fixed series of screens off-screen into PNG files in
+// "<program folder>\reports" and returns the exit code (0 when every file was written, else 3).
 int renderPreviews();
+
+// The same series with explicit records and folder (the mode passes the process-wide ones).
+int renderPreviewSeries(const std::wstring& programFolder, SceneLibrary& scenes, UiState& ui,
+                        const LauncherConfig& config, const LinkState& link);
+
+// Index of the installed image encoder for a MIME type (exact match), or -1.
+int findEncoder(const wchar_t* mime, CLSID& encoder);
+
+// A small render of the carousel, hashed: changes when the picture, fade or zoom changes.
+uint64_t carouselFingerprint(const SceneLibrary& scenes);

@@ -7,7 +7,7 @@ packages=(
     nlohmann-json3-dev googletest
     wine wine64
     xvfb xdotool x11-apps x11-utils xauth imagemagick
-    fonts-open-sans fonts-roboto-unhinted fonts-dejavu-core
+    fonts-open-sans fonts-roboto-unhinted fonts-dejavu-core python3-fonttools
 )
 missing=()
 for p in "${packages[@]}"; do

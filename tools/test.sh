@@ -5,6 +5,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/build.sh"
 # Whatever happens, no Wine process outlives the run.
 trap '"$root/tools/wine-server.sh" stop' EXIT
-unset DISPLAY
 cd "$root/build"
 ctest --output-on-failure -j2 "$@"

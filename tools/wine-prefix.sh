@@ -4,7 +4,7 @@ set -eu
 source "$(dirname "$0")/wine-env.sh"
 
 # Bump when the prefix recipe changes, so old prefixes are rebuilt.
-recipe=1
+recipe=2
 marker="$WINEPREFIX/.orvane-prefix-$recipe"
 [ -f "$marker" ] && exit 0
 
@@ -15,6 +15,7 @@ flock 9
 
 rm -rf "$WINEPREFIX"
 "$ORVANE_WINE" wineboot -i >/dev/null 2>&1
+/usr/bin/python3 "$(dirname "$0")/make-prefix-fonts.py" "$WINEPREFIX/drive_c/windows/Fonts"
 
 # Look-alike fonts so the UI's families resolve as they would on Windows; no window manager tricks:
 # an unmanaged window sits exactly where it asks and gets keys wherever the pointer is.
@@ -24,7 +25,7 @@ cat >"$reg" <<'REG'
 REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
-"Segoe UI"="Open Sans"
+"Segoe UI"="Orvane Sans"
 "Bahnschrift"="Roboto Condensed"
 "Microsoft Sans Serif"="DejaVu Sans"
 "Tahoma"="DejaVu Sans"

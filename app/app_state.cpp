@@ -1,0 +1,9 @@
+#include "app/app_state.h"
+
+// Defined in this order so that teardown at exit runs in the reverse one.
+SceneLibrary gSceneLibrary;
+LauncherConfig gConfig;
+UiState gUiState;
+LinkState gLinkState;
+BackBuffer gBackBuffer;
+HWND gMainWindow = nullptr;

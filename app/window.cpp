@@ -1,0 +1,268 @@
+#include "app/window.h"
+
+#include "actions/activate.h"
+#include "app/app_state.h"
+#include "app/monotonic.h"
+#include "app/window_logic.h"
+#include "render/carousel.h"
+#include "render/hit_geometry.h"
+#include "render/home_screen.h"
+#include "render/toolkit.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+constexpr UINT_PTR kFrameTimer = 1;
+constexpr UINT kFrameMs = 16;
+
+MinimisePause gMinimisePause;
+
+void repaint(HWND window) {
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+HitConditions hitConditions() {
+    return {gUiState.screen, gSceneLibrary.scenes.size(), gUiState.linkingEnabled};
+}
+
+SIZE clientSize(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    return {client.right - client.left, client.bottom - client.top};
+}
+
+void paintFrame(HDC dc, int width, int height) {
+    DrawContext ctx;
+    if (GdipCreateFromHDC(dc, &ctx.graphics) != Ok)
+        return;
+    paintScreen(ctx, width, height, FrameInputs{gUiState, gLinkState, gConfig, gSceneLibrary});
+    GdipDeleteGraphics(ctx.graphics);
+}
+
+void onPaint(HWND window) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    const SIZE size = clientSize(window);
+    if (dc != nullptr && size.cx > 0 && size.cy > 0) {
+        if (ensureBackBuffer(gBackBuffer, dc, size.cx, size.cy)) {
+            paintFrame(gBackBuffer.dc, size.cx, size.cy);
+            BitBlt(dc, 0, 0, size.cx, size.cy, gBackBuffer.dc, 0, 0, SRCCOPY);
+        } else {
+            paintFrame(dc, size.cx, size.cy);
+        }
+    }
+    EndPaint(window, &ps);
+}
+
+void onTick(HWND window) {
+    if (IsIconic(window)) {
+        gUiState.lastFrameTime = 0;
+        return;
+    }
+    const EmblemClock clock =
+        advanceEmblem({gUiState.emblemAngle, gUiState.lastFrameTime}, monotonicSeconds());
+    gUiState.emblemAngle = clock.angle;
+    gUiState.lastFrameTime = clock.lastFrameTime;
+    tickCarousel(gSceneLibrary, GetTickCount64());
+    repaint(window);
+}
+
+void onMinMaxInfo(HWND window, MINMAXINFO* info) {
+    info->ptMinTrackSize = {960, 640};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
+        return;
+    const RECT& work = monitor.rcWork;
+    info->ptMaxPosition = {work.left - monitor.rcMonitor.left, work.top - monitor.rcMonitor.top};
+    info->ptMaxSize = {work.right - work.left, work.bottom - work.top};
+    // On a work area smaller than the minimum the window must still fit.
+    info->ptMinTrackSize.x = std::min(info->ptMinTrackSize.x, info->ptMaxSize.x);
+    info->ptMinTrackSize.y = std::min(info->ptMinTrackSize.y, info->ptMaxSize.y);
+}
+
+LRESULT onNcHitTest(HWND window, LPARAM lParam) {
+    POINT p = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    ScreenToClient(window, &p);
+    RECT client{};
+    GetClientRect(window, &client);
+    return frameHitCode(p.x, p.y, client.right, client.bottom, IsZoomed(window) != FALSE);
+}
+
+void onMouseMove(HWND window, LPARAM lParam) {
+    const SIZE size = clientSize(window);
+    const HitTarget target =
+        hitTest(static_cast<float>(GET_X_LPARAM(lParam)), static_cast<float>(GET_Y_LPARAM(lParam)), size.cx,
+                size.cy, hitConditions());
+    if (target != gUiState.hover) {
+        gUiState.hover = target;
+        gUiState.focusVisible = false;
+        repaint(window);
+    }
+    SetCursor(LoadCursorW(nullptr, target != None ? IDC_HAND : IDC_ARROW));
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
+    TrackMouseEvent(&track);
+}
+
+void onLeftButtonUp(HWND window, LPARAM lParam) {
+    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+    const SIZE size = clientSize(window);
+    const HitTarget target =
+        hitTest(static_cast<float>(x), static_cast<float>(y), size.cx, size.cy, hitConditions());
+    gUiState.focusVisible = false;
+    gUiState.lastMouseX = x;
+    gUiState.lastMouseY = y;
+    gUiState.lastControl = target;
+    if (target != None)
+        gUiState.focus = target;
+    activate(target);
+}
+
+void onKeyDown(HWND window, WPARAM key, LPARAM lParam) {
+    const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+    const bool repeated = (lParam & (1 << 30)) != 0;
+    switch (key) {
+    case VK_TAB:
+        gUiState.focus = nextFocus(gUiState.screen, gSceneLibrary.scenes.size(), gUiState.focus,
+                                   GetKeyState(VK_SHIFT) < 0);
+        gUiState.focusVisible = true;
+        repaint(window);
+        break;
+    case VK_RETURN:
+    case VK_SPACE:
+        if (!repeated)
+            activate(gUiState.focus);
+        break;
+    case VK_ESCAPE:
+        ShowWindow(window, SW_MINIMIZE);
+        break;
+    case VK_LEFT:
+    case VK_RIGHT:
+        if (ctrl) {
+            // The linking screen counts as 3, so Ctrl+Right leads to News and Ctrl+Left to Community.
+            gUiState.screen = static_cast<Screen>((gUiState.screen + (key == VK_RIGHT ? 1 : 2)) % 3);
+            repaint(window);
+        } else {
+            activate(key == VK_RIGHT ? NextSceneButton : PreviousSceneButton);
+        }
+        break;
+    case 'P':
+        if (!repeated)
+            activate(PauseButton);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        SetTimer(window, kFrameTimer, kFrameMs, nullptr);
+        return 0;
+    case WM_TIMER:
+        if (wParam != kFrameTimer)
+            break;
+        onTick(window);
+        return 0;
+    case WM_PAINT:
+        onPaint(window);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_SIZE:
+        carouselMinimised(gSceneLibrary, gMinimisePause, wParam == SIZE_MINIMIZED, GetTickCount64());
+        repaint(window);
+        return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE)
+            break;
+        return 0;
+    case WM_GETMINMAXINFO:
+        onMinMaxInfo(window, reinterpret_cast<MINMAXINFO*>(lParam));
+        return 0;
+    case WM_NCHITTEST:
+        return onNcHitTest(window, lParam);
+    case WM_MOUSEMOVE:
+        onMouseMove(window, lParam);
+        return 0;
+    case WM_MOUSELEAVE:
+        gUiState.hover = None;
+        repaint(window);
+        return 0;
+    case WM_LBUTTONUP:
+        onLeftButtonUp(window, lParam);
+        return 0;
+    case WM_KEYDOWN:
+        onKeyDown(window, wParam, lParam);
+        return 0;
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        KillTimer(window, kFrameTimer);
+        releaseBackBuffer(gBackBuffer);
+        PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int runWindowMode(HINSTANCE instance, int showCommand, RunMode mode) {
+    gUiState.diagnoseMode = mode != RunMode::Window;
+    gUiState.testSteamClick = mode == RunMode::TestSteamClick;
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    gUiState.linkingEnabled = true;
+    gUiState.screen = Linking;
+    gUiState.focus = LinkSteamButton;
+
+    // Declared before anything is measured, so every size below is in physical pixels.
+    SetProcessDPIAware();
+    HICON drawnIcon = makeWindowIcon();
+    HICON icon = drawnIcon != nullptr ? drawnIcon : LoadIconW(nullptr, IDI_APPLICATION);
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = launcherWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = icon;
+    windowClass.hIconSm = icon;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassExW(&windowClass);
+
+    const WindowPlacement place =
+        windowPlacement(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    gMainWindow = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kWindowTitle,
+                                  WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, place.left,
+                                  place.top, place.width, place.height, nullptr, nullptr, instance, nullptr);
+    int exitCode = ExitWindowFailed;
+    if (gMainWindow != nullptr) {
+        ShowWindow(gMainWindow, showCommand);
+        UpdateWindow(gMainWindow);
+        SetForegroundWindow(gMainWindow);
+        MSG msg{};
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        exitCode = static_cast<int>(msg.wParam);
+        gMainWindow = nullptr;
+    }
+
+    if (drawnIcon != nullptr)
+        DestroyIcon(drawnIcon);
+    if (com == S_OK || com == S_FALSE)
+        CoUninitialize();
+    return exitCode;
+}

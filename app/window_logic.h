@@ -1,0 +1,26 @@
+#pragma once
+#include "app/ui_state.h"
+
+#include <cstddef>
+
+// Window rules that need no window: placement, the custom frame, the Tab ring, the emblem clock.
+
+struct WindowPlacement {
+    int left, top, width, height;
+};
+// Centred on a W x H screen: 1420 x 890 where it fits, else 40 narrower / 80 shorter than the screen.
+WindowPlacement windowPlacement(int screenWidth, int screenHeight);
+
+// Non-client hit code for a client point (HTCAPTION, HTLEFT, ... HTCLIENT), R and B the client's right
+// and bottom.
+int frameHitCode(int x, int y, int right, int bottom, bool maximised);
+
+// The control Tab (or Shift+Tab) moves the focus to.
+HitTarget nextFocus(Screen screen, size_t sceneCount, HitTarget focus, bool backwards);
+
+// Emblem turns 4 degrees a second; a stall advances it by at most 0.4 degrees. lastFrameTime 0 = none.
+struct EmblemClock {
+    float angle;
+    double lastFrameTime;
+};
+EmblemClock advanceEmblem(EmblemClock clock, double now);

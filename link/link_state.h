@@ -1,0 +1,21 @@
+#pragma once
+#include <string>
+
+// The link service's snapshot as the window reads it: eight flags, then seven texts.
+struct LinkState {
+    bool configLoaded = false;
+    bool steamLinked = false;
+    bool discordLinked = false;
+    bool ready = false;
+    bool busy = false;
+    bool discordEnabled = false;
+    bool requireLinking = true;
+    bool linkPending = false;
+    std::wstring steamName;
+    std::wstring discordName;
+    std::wstring message;
+    std::wstring serverAddress;
+    std::wstring communityUrl;
+    std::wstring newsTitle;
+    std::wstring newsBody;
+};

@@ -1,0 +1,22 @@
+#pragma once
+#include "app/ui_state.h"
+#include "render/geometry.h"
+
+#include <cstddef>
+
+// Where each control is (design units on a W x H canvas) and when it can be clicked; drawing and
+// clicking both read this, so they always agree.
+DesignRect hitRect(HitTarget target, int W, int H);
+
+struct HitConditions {
+    Screen screen;
+    size_t sceneCount;
+    bool linkingEnabled;
+};
+bool isHitTestable(HitTarget target, const HitConditions& when);
+
+// Mouse position in client pixels to the control under it, or None.
+HitTarget hitTest(float x, float y, int clientWidth, int clientHeight, const HitConditions& when);
+
+// Origin of the linking card on a W x H canvas.
+DesignPoint linkingCardOrigin(int W, int H);

@@ -1,0 +1,378 @@
+#include "render/toolkit.h"
+
+#include "render/toolkit_internal.h"
+
+#include <algorithm>
+#include <vector>
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+extern const Argb ThemeText = 0xFFF4F7FA;
+extern const Argb ThemeTextMuted = 0xFFA4B5C5;
+extern const Argb ThemeAccent = 0xFFE84B3D;
+
+namespace {
+
+constexpr ARGB kSteamFill = 0xFFFFFFFF;
+constexpr ARGB kDiscordFill = 0xFF5865F2;
+constexpr ARGB kIconTile = 0xFF111E2E;
+
+constexpr wchar_t kBodyFamily[] = L"Segoe UI";
+constexpr wchar_t kTitleFamily[] = L"Bahnschrift";
+
+// Model boxes of the two logo tables.
+constexpr float kSteamX = 133.424f, kSteamY = 451.673f, kSteamW = 77.29f, kSteamH = 77.605f;
+constexpr float kDiscordW = 65.0f, kDiscordH = 48.0f;
+
+// Pen widths are in world units so they follow the caller's transform like everything else.
+GpPen* makePen(DrawContext& ctx, ARGB colour, float width) {
+    GpPen* pen = nullptr;
+    const GpStatus status = GdipCreatePen1(colour, width, UnitWorld, &pen);
+    keepStatus(ctx, status);
+    return status == Ok ? pen : nullptr;
+}
+
+GpSolidFill* makeBrush(DrawContext& ctx, ARGB colour) {
+    GpSolidFill* brush = nullptr;
+    const GpStatus status = GdipCreateSolidFill(colour, &brush);
+    keepStatus(ctx, status);
+    return status == Ok ? brush : nullptr;
+}
+
+GpPath* makePath(DrawContext& ctx, FillMode mode) {
+    GpPath* path = nullptr;
+    const GpStatus status = GdipCreatePath(mode, &path);
+    keepStatus(ctx, status);
+    return status == Ok ? path : nullptr;
+}
+
+void fillPathWith(DrawContext& ctx, GpPath* path, ARGB colour) {
+    if (GpSolidFill* brush = makeBrush(ctx, colour)) {
+        keepStatus(ctx, GdipFillPath(ctx.graphics, brush, path));
+        GdipDeleteBrush(brush);
+    }
+}
+
+std::vector<GpPointF> toPoints(const DesignPoint* points, int count) {
+    std::vector<GpPointF> out;
+    out.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        out.emplace_back(points[i].x, points[i].y);
+    return out;
+}
+
+void drawString(DrawContext& ctx, const wchar_t* familyName, const wchar_t* text, DesignRect rect, float size,
+                ARGB colour, INT style, INT formatFlags, int alignment) {
+    GpFontFamily* family = createFontFamily(familyName);
+    if (family == nullptr)
+        return;
+    GpFont* font = nullptr;
+    GpStatus status = GdipCreateFont(family, size, style, UnitPixel, &font);
+    keepStatus(ctx, status);
+    if (status == Ok) {
+        GpStringFormat* format = nullptr;
+        status = GdipCreateStringFormat(formatFlags, LANG_NEUTRAL, &format);
+        keepStatus(ctx, status);
+        if (status == Ok) {
+            keepStatus(ctx, GdipSetStringFormatAlign(format, static_cast<StringAlignment>(alignment)));
+            keepStatus(ctx, GdipSetStringFormatLineAlign(format, StringAlignmentCenter));
+            keepStatus(ctx, GdipSetStringFormatTrimming(format, StringTrimmingEllipsisCharacter));
+            if (GpSolidFill* brush = makeBrush(ctx, colour)) {
+                const RectF layout(rect.x, rect.y, rect.w, rect.h);
+                keepStatus(ctx, GdipDrawString(ctx.graphics, text, -1, font, &layout, format, brush));
+                GdipDeleteBrush(brush);
+            }
+            GdipDeleteStringFormat(format);
+        }
+        GdipDeleteFont(font);
+    }
+    GdipDeleteFontFamily(family);
+}
+
+// Builds a logo outline from its table, in model units.
+GpPath* buildOutline(DrawContext& ctx, const PathCommand* table, int count) {
+    GpPath* path = makePath(ctx, FillModeWinding);
+    if (path == nullptr)
+        return nullptr;
+    float cx = 0, cy = 0, startX = 0, startY = 0;
+    for (int i = 0; i < count; ++i) {
+        const PathCommand& c = table[i];
+        switch (c.command) {
+        case 'M':
+            keepStatus(ctx, GdipStartPathFigure(path));
+            cx = startX = c.x1;
+            cy = startY = c.y1;
+            break;
+        case 'L':
+            keepStatus(ctx, GdipAddPathLine(path, cx, cy, c.x1, c.y1));
+            cx = c.x1;
+            cy = c.y1;
+            break;
+        case 'C':
+            keepStatus(ctx, GdipAddPathBezier(path, cx, cy, c.x1, c.y1, c.x2, c.y2, c.x3, c.y3));
+            cx = c.x3;
+            cy = c.y3;
+            break;
+        case 'Z':
+            keepStatus(ctx, GdipClosePathFigure(path));
+            cx = startX;
+            cy = startY;
+            break;
+        default:
+            break;
+        }
+    }
+    return path;
+}
+
+// Maps the outline by (s, 0, 0, s, dx, dy) and fills it in a saved state of its own.
+void fillLogo(DrawContext& ctx, const PathCommand* table, int count, float s, float dx, float dy, ARGB colour,
+              bool highQualityOffset) {
+    GpPath* path = buildOutline(ctx, table, count);
+    if (path == nullptr)
+        return;
+    GpMatrix* matrix = nullptr;
+    GpStatus status = GdipCreateMatrix2(s, 0, 0, s, dx, dy, &matrix);
+    keepStatus(ctx, status);
+    if (status == Ok) {
+        keepStatus(ctx, GdipTransformPath(path, matrix));
+        GdipDeleteMatrix(matrix);
+        GraphicsState state = 0;
+        keepStatus(ctx, GdipSaveGraphics(ctx.graphics, &state));
+        keepStatus(ctx, GdipSetSmoothingMode(ctx.graphics, SmoothingModeAntiAlias));
+        if (highQualityOffset)
+            keepStatus(ctx, GdipSetPixelOffsetMode(ctx.graphics, PixelOffsetModeHighQuality));
+        fillPathWith(ctx, path, colour);
+        keepStatus(ctx, GdipRestoreGraphics(ctx.graphics, state));
+    }
+    GdipDeletePath(path);
+}
+
+} // namespace
+
+GpFontFamily* createFontFamily(const wchar_t* name) {
+    GpFontFamily* family = nullptr;
+    if (name != nullptr && GdipCreateFontFamilyFromName(name, nullptr, &family) == Ok && family != nullptr)
+        return family;
+    // Windows hands out one shared generic family; a clone is ours to delete on every platform.
+    GpFontFamily* generic = nullptr;
+    if (GdipGetGenericFontFamilySansSerif(&generic) != Ok || generic == nullptr)
+        return nullptr;
+    GpFontFamily* clone = nullptr;
+    if (GdipCloneFontFamily(generic, &clone) != Ok)
+        return nullptr;
+    return clone;
+}
+
+void fillRoundRect(DrawContext& ctx, DesignRect rect, float radius, ARGB fill, ARGB border) {
+    if (!(rect.w > 0) || !(rect.h > 0))
+        return;
+    const float r = std::min(radius, std::min(rect.w, rect.h) * 0.5f);
+    const float d = 2 * r;
+    GpPath* path = makePath(ctx, FillModeAlternate);
+    if (path == nullptr)
+        return;
+    if (d > 0) {
+        keepStatus(ctx, GdipAddPathArc(path, rect.x, rect.y, d, d, 180, 90));
+        keepStatus(ctx, GdipAddPathArc(path, rect.x + rect.w - d, rect.y, d, d, 270, 90));
+        keepStatus(ctx, GdipAddPathArc(path, rect.x + rect.w - d, rect.y + rect.h - d, d, d, 0, 90));
+        keepStatus(ctx, GdipAddPathArc(path, rect.x, rect.y + rect.h - d, d, d, 90, 90));
+        keepStatus(ctx, GdipClosePathFigure(path));
+    } else {
+        // Arcs of an empty box are rejected; a square corner is what such a radius means.
+        keepStatus(ctx, GdipAddPathRectangle(path, rect.x, rect.y, rect.w, rect.h));
+    }
+    fillPathWith(ctx, path, fill);
+    if ((border >> 24) != 0) {
+        if (GpPen* pen = makePen(ctx, border, 1.0f)) {
+            keepStatus(ctx, GdipDrawPath(ctx.graphics, pen, path));
+            GdipDeletePen(pen);
+        }
+    }
+    GdipDeletePath(path);
+}
+
+void drawTextInFamily(DrawContext& ctx, const wchar_t* family, const wchar_t* text, DesignRect rect,
+                      float size, ARGB colour, int bold, int alignment) {
+    drawString(ctx, family, text, rect, size, colour, bold == 1 ? FontStyleBold : FontStyleRegular, 0,
+               alignment);
+}
+
+void drawTitleInFamily(DrawContext& ctx, const wchar_t* family, const wchar_t* text, DesignRect rect,
+                       float size, ARGB colour) {
+    drawString(ctx, family, text, rect, size, colour, FontStyleBold, StringFormatFlagsNoWrap, AlignNear);
+}
+
+void drawText(DrawContext& ctx, const wchar_t* text, DesignRect rect, float size, ARGB colour, int bold,
+              int alignment) {
+    drawTextInFamily(ctx, kBodyFamily, text, rect, size, colour, bold, alignment);
+}
+
+void drawTitle(DrawContext& ctx, const wchar_t* text, DesignRect rect, float size, ARGB colour) {
+    drawTitleInFamily(ctx, kTitleFamily, text, rect, size, colour);
+}
+
+void drawGlyph(DrawContext& ctx, int kind, DesignRect rect, ARGB colour) {
+    if (kind != GlyphArrow && kind != GlyphClose)
+        return;
+    GpPen* pen = makePen(ctx, colour, 1.8f);
+    if (pen == nullptr)
+        return;
+    keepStatus(ctx, GdipSetPenLineJoin(pen, LineJoinRound));
+    const float cx = rect.x + rect.w / 2, cy = rect.y + rect.h / 2;
+    GpGraphics* g = ctx.graphics;
+    if (kind == GlyphArrow) {
+        keepStatus(ctx, GdipDrawLine(g, pen, cx - 8, cy, cx + 8, cy));
+        keepStatus(ctx, GdipDrawLine(g, pen, cx + 3, cy - 5, cx + 8, cy));
+        keepStatus(ctx, GdipDrawLine(g, pen, cx + 3, cy + 5, cx + 8, cy));
+    } else {
+        keepStatus(ctx, GdipDrawLine(g, pen, cx - 5, cy - 5, cx + 5, cy + 5));
+        keepStatus(ctx, GdipDrawLine(g, pen, cx + 5, cy - 5, cx - 5, cy + 5));
+    }
+    GdipDeletePen(pen);
+}
+
+void drawEmblem(DrawContext& ctx, float x, float y, float size, ARGB colour, float angle) {
+    GpGraphics* g = ctx.graphics;
+    GraphicsState outer = 0;
+    keepStatus(ctx, GdipSaveGraphics(g, &outer));
+    // Prepended steps run on model points last-added-first: centre the model, scale, rotate, place.
+    keepStatus(ctx, GdipTranslateWorldTransform(g, x + size / 2, y + size / 2, MatrixOrderPrepend));
+    keepStatus(ctx, GdipRotateWorldTransform(g, angle, MatrixOrderPrepend));
+    keepStatus(ctx, GdipScaleWorldTransform(g, size / 600, size / 600, MatrixOrderPrepend));
+    keepStatus(ctx, GdipTranslateWorldTransform(g, -300, -300, MatrixOrderPrepend));
+
+    if (GpPen* ring = makePen(ctx, colour, 31.8518f)) {
+        keepStatus(ctx, GdipDrawEllipse(g, ring, 15.9259f, 15.9259f, 568.1482f, 568.1482f));
+        GdipDeletePen(ring);
+    }
+    GpSolidFill* brush = makeBrush(ctx, colour);
+    if (brush != nullptr)
+        keepStatus(ctx, GdipFillEllipse(g, brush, 206.7878f, 206.7878f, 186.4244f, 186.4244f));
+    GpPen* spokePen = makePen(ctx, colour, 38.881f);
+
+    for (int k = 0; k < 8; ++k) {
+        GraphicsState inner = 0;
+        keepStatus(ctx, GdipSaveGraphics(g, &inner));
+        keepStatus(ctx, GdipTranslateWorldTransform(g, 300, 300, MatrixOrderPrepend));
+        keepStatus(ctx, GdipRotateWorldTransform(g, 45.0f * k, MatrixOrderPrepend));
+        keepStatus(ctx, GdipTranslateWorldTransform(g, -300, -300, MatrixOrderPrepend));
+        if (GpPath* tooth = makePath(ctx, FillModeAlternate)) {
+            keepStatus(ctx,
+                       GdipAddPathArc(tooth, 76.203f, 76.203f, 447.594f, 447.594f, -127.31629f, 29.632492f));
+            keepStatus(ctx, GdipAddPathLine(tooth, 270.077f, 78.2125f, 270.077f, 48.1605f));
+            keepStatus(ctx,
+                       GdipAddPathArc(tooth, 46.389f, 46.389f, 507.222f, 507.222f, -96.775986f, -31.448105f));
+            keepStatus(ctx, GdipClosePathFigure(tooth));
+            if (brush != nullptr)
+                keepStatus(ctx, GdipFillPath(g, brush, tooth));
+            GdipDeletePath(tooth);
+        }
+        if (spokePen != nullptr)
+            keepStatus(ctx, GdipDrawLine(g, spokePen, 300, 300, 300, 487.968f));
+        keepStatus(ctx, GdipRestoreGraphics(g, inner));
+    }
+
+    if (spokePen != nullptr)
+        GdipDeletePen(spokePen);
+    if (brush != nullptr)
+        GdipDeleteBrush(brush);
+    keepStatus(ctx, GdipRestoreGraphics(g, outer));
+}
+
+void drawSteamLogo(DrawContext& ctx, DesignRect rect) {
+    if (!(rect.w > 0) || !(rect.h > 0))
+        return;
+    const float s = std::min(rect.w / kSteamW, rect.h / kSteamH);
+    const float dx = rect.x + (rect.w - kSteamW * s) / 2 - kSteamX * s;
+    const float dy = rect.y + (rect.h - kSteamH * s) / 2 - kSteamY * s;
+    fillLogo(ctx, kSteamLogoPath, 77, s, dx, dy, kSteamFill, false);
+}
+
+void drawDiscordLogo(DrawContext& ctx, DesignRect rect) {
+    if (!(rect.w > 0) || !(rect.h > 0))
+        return;
+    const float s = std::min(rect.w / kDiscordW, rect.h / kDiscordH);
+    const float dx = rect.x + (rect.w - kDiscordW * s) / 2;
+    const float dy = rect.y + (rect.h - kDiscordH * s) / 2;
+    fillLogo(ctx, kDiscordLogoPath, 31, s, dx, dy, kDiscordFill, true);
+}
+
+HICON makeWindowIcon() {
+    constexpr int kSize = 64;
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(kSize, kSize, 0, PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
+        return nullptr;
+    GpGraphics* graphics = nullptr;
+    if (GdipGetImageGraphicsContext(bitmap, &graphics) != Ok) {
+        GdipDisposeImage(bitmap);
+        return nullptr;
+    }
+    DrawContext ctx;
+    ctx.graphics = graphics;
+    keepStatus(ctx, GdipGraphicsClear(graphics, 0x00000000));
+    keepStatus(ctx, GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias));
+    fillRoundRect(ctx, {0, 0, kSize, kSize}, 14, kIconTile, 0);
+    drawEmblem(ctx, 10, 10, 44, ThemeText, 0);
+    GdipDeleteGraphics(graphics);
+
+    HBITMAP colour = nullptr;
+    if (GdipCreateHBITMAPFromBitmap(bitmap, &colour, 0) != Ok || colour == nullptr) {
+        GdipDisposeImage(bitmap);
+        return nullptr;
+    }
+    // The colour bitmap carries alpha, so the AND mask stays all zero.
+    static const BYTE kMaskBits[kSize * kSize / 8] = {};
+    HBITMAP mask = CreateBitmap(kSize, kSize, 1, 1, kMaskBits);
+    if (mask == nullptr) {
+        DeleteObject(colour);
+        GdipDisposeImage(bitmap);
+        return nullptr;
+    }
+    ICONINFO info{};
+    info.fIcon = TRUE;
+    info.hbmMask = mask;
+    info.hbmColor = colour;
+    HICON icon = CreateIconIndirect(&info);
+    DeleteObject(mask);
+    DeleteObject(colour);
+    GdipDisposeImage(bitmap);
+    return icon;
+}
+
+void strokeLine(DrawContext& ctx, DesignPoint from, DesignPoint to, ARGB colour, float width) {
+    if (GpPen* pen = makePen(ctx, colour, width)) {
+        keepStatus(ctx, GdipDrawLine(ctx.graphics, pen, from.x, from.y, to.x, to.y));
+        GdipDeletePen(pen);
+    }
+}
+
+void strokePolyline(DrawContext& ctx, const DesignPoint* points, int count, ARGB colour, float width) {
+    if (points == nullptr || count < 2)
+        return;
+    const std::vector<GpPointF> line = toPoints(points, count);
+    if (GpPen* pen = makePen(ctx, colour, width)) {
+        keepStatus(ctx, GdipDrawLines(ctx.graphics, pen, line.data(), count));
+        GdipDeletePen(pen);
+    }
+}
+
+void fillPolygon(DrawContext& ctx, const DesignPoint* points, int count, ARGB colour) {
+    if (points == nullptr || count < 3)
+        return;
+    const std::vector<GpPointF> polygon = toPoints(points, count);
+    if (GpSolidFill* brush = makeBrush(ctx, colour)) {
+        keepStatus(ctx, GdipFillPolygon(ctx.graphics, brush, polygon.data(), count, FillModeAlternate));
+        GdipDeleteBrush(brush);
+    }
+}
+
+void strokeRect(DrawContext& ctx, DesignRect rect, ARGB colour, float width, bool dashed) {
+    if (GpPen* pen = makePen(ctx, colour, width)) {
+        if (dashed)
+            keepStatus(ctx, GdipSetPenDashStyle(pen, DashStyleDash));
+        keepStatus(ctx, GdipDrawRectangle(ctx.graphics, pen, rect.x, rect.y, rect.w, rect.h));
+        GdipDeletePen(pen);
+    }
+}

@@ -1,0 +1,392 @@
+#include "render/carousel.h"
+#include "render/hit_geometry.h"
+#include "render/screen_texts.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Timing needs only the count of scenes, so empty slots stand in for pictures.
+void fillWith(SceneLibrary& library, size_t count, uint64_t at) {
+    library.scenes.assign(count, nullptr);
+    library.clock = library.currentShownAt = library.previousShownAt = library.lastAdvanceAt = at;
+}
+
+DesignPoint centreOf(DesignRect r) {
+    return {r.x + r.w / 2, r.y + r.h / 2};
+}
+
+const HitTarget kAllTargets[] = {
+    TabHome,         TabNews,           TabCommunity,   PlayButton,          CommunityButton,
+    MinimizeButton,  MaximizeButton,    CloseButton,    PreviousSceneButton, PauseButton,
+    NextSceneButton, SceneDot0,         SceneDot1,      SceneDot2,           SceneDot3,
+    LinkSteamButton, LinkDiscordButton, ContinueButton, RetryButton,         AccountsButton};
+
+} // namespace
+
+TEST(UiScaleTable, NeverScalesUpAndGrowsTheCanvas) {
+    struct Case {
+        int w, h;
+        float scale;
+        int cw, ch;
+    };
+    const Case cases[] = {
+        {960, 640, 1.0f, 960, 640},
+        {1200, 640, 1.0f, 1200, 640},
+        {0, 640, 1.0f, 0, 640},
+        {480, 320, 0.5f, 960, 640},
+        {1000, 500, 0.78125f, 1280, 640},
+        {1920, 1080, 1.0f, 1920, 1080},
+        {800, 540, 800.0f / 960.0f, 960, 648},
+        {1420, 890, 1.0f, 1420, 890},
+    };
+    for (const Case& c : cases) {
+        const UiScale ui = computeUiScale(c.w, c.h);
+        EXPECT_FLOAT_EQ(ui.scale, c.scale) << c.w << "x" << c.h;
+        EXPECT_EQ(ui.width, c.cw) << c.w << "x" << c.h;
+        EXPECT_EQ(ui.height, c.ch) << c.w << "x" << c.h;
+    }
+}
+
+TEST(HitGeometry, PointsOnTheDesignCanvas) {
+    const HitConditions home{Home, 3, true}, linking{Linking, 3, true};
+    const HitConditions oneScene{Home, 1, true}, noScenes{Home, 0, true}, noLinking{Home, 3, false};
+    struct Case {
+        const char* what;
+        float x, y; // client pixels on a 960 x 640 window unless size given
+        int w, h;
+        HitConditions when;
+        HitTarget expected;
+    };
+    const Case cases[] = {
+        {"last unit of Inicio", 423.5f, 70, 960, 640, home, TabHome},
+        {"tab gap starts at W/2-56", 424, 70, 960, 640, home, None},
+        {"tab gap last unit", 427.9f, 70, 960, 640, home, None},
+        {"Novedades from W/2-52", 428, 70, 960, 640, home, TabNews},
+        {"Play on home", 100, 640 - 150, 960, 640, home, PlayButton},
+        {"Play hidden on linking", 100, 640 - 150, 960, 640, linking, None},
+        {"news card community button hidden on linking", 960 - 100, 640 - 140, 960, 640, linking, None},
+        {"tabs still live on linking", 600, 70, 960, 640, linking, TabCommunity},
+        {"carousel next needs two scenes", 960 - 194 + 84 + 19, 640 - 46, 960, 640, oneScene, None},
+        {"first position bar with one scene", 960 - 372 + 14, 640 - 46, 960, 640, oneScene, SceneDot0},
+        {"second position bar with one scene", 960 - 342 + 14, 640 - 46, 960, 640, oneScene, None},
+        {"no bars without scenes", 960 - 372 + 14, 640 - 46, 960, 640, noScenes, None},
+        {"accounts button needs linking", 960 - 200, 70, 960, 640, noLinking, None},
+        {"accounts button", 960 - 200, 70, 960, 640, home, AccountsButton},
+        {"close button", 959, 0, 960, 640, home, CloseButton},
+        {"right edge is outside", 960, 10, 960, 640, home, None},
+        {"scaled Play at 800x540", 145.8f, 421.7f, 800, 540, home, PlayButton},
+        {"scaled Play at 920x540", 147.7f, 420.2f, 920, 540, home, PlayButton},
+        {"half-size window, same layout", 50, 245, 480, 320, home, PlayButton},
+        {"1400 wide: tab row starts at 544", 544, 70, 1400, 640, home, TabHome},
+        {"1400 wide: 543 is left of the tabs", 543.9f, 70, 1400, 640, home, None},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(hitTest(c.x, c.y, c.w, c.h, c.when), c.expected) << c.what;
+}
+
+TEST(HitGeometry, EveryControlIsFoundAtItsOwnCentreOnEverySize) {
+    for (int w = 960; w <= 1920; w += 80)
+        for (int h = 640; h <= 1080; h += 55)
+            for (Screen screen : {Home, Linking}) {
+                const HitConditions when{screen, 4, true};
+                const UiScale ui = computeUiScale(w, h);
+                for (HitTarget target : kAllTargets) {
+                    if (!isHitTestable(target, when))
+                        continue;
+                    const DesignPoint c = centreOf(hitRect(target, ui.width, ui.height));
+                    EXPECT_EQ(hitTest(c.x * ui.scale, c.y * ui.scale, w, h, when), target)
+                        << "target " << target << " at " << w << "x" << h << " screen " << screen;
+                }
+            }
+}
+
+TEST(HitGeometry, RectanglesOfTheLinkingCardFollowItsOrigin) {
+    const DesignPoint o = linkingCardOrigin(1920, 1080);
+    EXPECT_FLOAT_EQ(o.x, 610);
+    EXPECT_FLOAT_EQ(o.y, 328);
+    const DesignRect discord = hitRect(LinkDiscordButton, 960, 640);
+    EXPECT_FLOAT_EQ(discord.x, 130 + 476);
+    EXPECT_FLOAT_EQ(discord.y, 108 + 159 + 98);
+    const DesignRect none = hitRect(None, 960, 640);
+    EXPECT_EQ(none.w + none.h + none.x + none.y, 0.0f);
+}
+
+TEST(Carousel, TimingSequence) {
+    enum Op { Tick, Step, Jump, Pause };
+    struct Row {
+        const char* what;
+        Op op;
+        int arg;
+        uint64_t now;
+        uint32_t current, previous;
+        bool fading, paused;
+    };
+    // Three scenes loaded at t = 1000.
+    const Row rows[] = {
+        {"held for just under 7 s", Tick, 0, 7999, 0, 0, false, false},
+        {"autoplay at exactly 7000 ms", Tick, 0, 8000, 1, 0, true, false},
+        {"a step 500 ms into the fade is ignored", Step, +1, 8500, 1, 0, true, false},
+        {"a jump during the fade is ignored too", Jump, 2, 8600, 1, 0, true, false},
+        {"fade still running at 899 ms", Tick, 0, 8899, 1, 0, true, false},
+        {"fade ends at exactly 900 ms", Tick, 0, 8900, 1, 1, false, false},
+        {"a step after the fade is taken", Step, +1, 8900, 2, 1, true, false},
+        {"ticks going backwards change nothing", Tick, 0, 5000, 2, 1, true, false},
+        {"next wraps to the first scene", Step, +1, 9800, 0, 2, true, false},
+        {"previous wraps to the last scene", Step, -1, 10700, 2, 0, true, false},
+        {"pause 300 ms into a fade freezes it", Pause, 0, 11000, 2, 0, true, true},
+        {"ticks while paused change nothing", Tick, 0, 15000, 2, 0, true, true},
+        {"resume 10 s later", Pause, 0, 21000, 2, 0, true, false},
+        {"fade not done 599 ms after resuming", Tick, 0, 21599, 2, 0, true, false},
+        {"fade done 600 ms after resuming", Tick, 0, 21600, 2, 2, false, false},
+        {"no autoplay before 7000 ms plus the pause", Tick, 0, 27699, 2, 2, false, false},
+        {"autoplay 7000 ms after the change plus the pause", Tick, 0, 27700, 0, 2, true, false},
+        {"pause after the fade", Pause, 0, 28700, 0, 0, false, true},
+        {"stepping while paused shows the scene at once", Step, +1, 29000, 1, 1, false, true},
+        {"jumping while paused too", Jump, 2, 29100, 2, 2, false, true},
+        {"jumping to the current scene changes nothing", Jump, 2, 29200, 2, 2, false, true},
+        {"resume", Pause, 0, 30000, 2, 2, false, false},
+    };
+    SceneLibrary library;
+    fillWith(library, 3, 1000);
+    for (const Row& r : rows) {
+        switch (r.op) {
+        case Tick:
+            tickCarousel(library, r.now);
+            break;
+        case Step:
+            stepScene(library, r.arg, r.now);
+            break;
+        case Jump:
+            jumpToScene(library, static_cast<uint32_t>(r.arg), r.now);
+            break;
+        case Pause:
+            togglePause(library, r.now);
+            break;
+        }
+        EXPECT_EQ(library.current, r.current) << r.what;
+        EXPECT_EQ(library.previous, r.previous) << r.what;
+        EXPECT_EQ(library.fading, r.fading) << r.what;
+        EXPECT_EQ(library.paused, r.paused) << r.what;
+    }
+    EXPECT_EQ(library.clock, 30000u);
+}
+
+TEST(Carousel, PauseFreezesProgressFadeAndZoomAndResumeShiftsEveryAnchor) {
+    SceneLibrary library;
+    fillWith(library, 3, 1000);
+    tickCarousel(library, 8000);
+    tickCarousel(library, 8450); // half-way through the fade
+    const float opacity = fadeOpacity(library), progress = holdProgress(library);
+    const float drift = driftEasing(library, library.currentShownAt);
+    EXPECT_NEAR(opacity, 0.5f, 1e-4f);
+
+    togglePause(library, 8450);
+    tickCarousel(library, 60000);
+    EXPECT_FLOAT_EQ(fadeOpacity(library), opacity);
+    EXPECT_FLOAT_EQ(holdProgress(library), progress);
+    EXPECT_FLOAT_EQ(driftEasing(library, library.currentShownAt), drift);
+
+    const uint64_t anchors[] = {library.currentShownAt, library.previousShownAt, library.lastAdvanceAt,
+                                library.fadeStartedAt};
+    togglePause(library, 18450);
+    const uint64_t shifted[] = {library.currentShownAt, library.previousShownAt, library.lastAdvanceAt,
+                                library.fadeStartedAt};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(shifted[i], anchors[i] + 10000) << i;
+    EXPECT_FLOAT_EQ(fadeOpacity(library), opacity);
+}
+
+TEST(Carousel, OneSceneNeverMovesAndShowsNoProgress) {
+    SceneLibrary library;
+    fillWith(library, 1, 1000);
+    tickCarousel(library, 100000);
+    EXPECT_FALSE(stepScene(library, +1, 100000));
+    EXPECT_EQ(library.current, 0u);
+    EXPECT_FALSE(library.fading);
+    EXPECT_EQ(holdProgress(library), 0.0f);
+    EXPECT_EQ(driftEasing(library, library.currentShownAt), 1.0f); // the zoom settles at its end
+}
+
+TEST(Carousel, MinimisingRestoresThePlayersOwnPauseState) {
+    SceneLibrary library;
+    MinimisePause mark;
+    fillWith(library, 3, 1000);
+    carouselMinimised(library, mark, true, 2000);
+    EXPECT_TRUE(library.paused);
+    carouselMinimised(library, mark, true, 3000); // a second minimise message changes nothing
+    carouselMinimised(library, mark, false, 62000);
+    EXPECT_FALSE(library.paused);
+    EXPECT_EQ(library.lastAdvanceAt, 61000u); // a minute away does not count toward the hold time
+    tickCarousel(library, 67999);
+    EXPECT_EQ(library.current, 0u);
+
+    togglePause(library, 68000);
+    carouselMinimised(library, mark, true, 69000);
+    carouselMinimised(library, mark, false, 90000);
+    EXPECT_TRUE(library.paused);
+    EXPECT_EQ(library.pausedAt, 68000u);
+}
+
+TEST(Carousel, Captions) {
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* caption;
+    };
+    const Case cases[] = {
+        {L"vexil-squad.jpg", L"FUERZA VEXIL"},
+        {L"ORVANE-SCENE.JPG", L"FUERZA VEXIL"},
+        {L"galactic-battle.jpg", L"CONFLICTO GALÁCTICO"},
+        {L"Orvane-Ground.jpg", L"POR LA ORVANE"},
+        {L"fondo.png", L"TU ESCENARIO"},
+    };
+    for (const Case& c : cases) {
+        Scene scene;
+        scene.name = c.name;
+        SceneLibrary library;
+        library.scenes.push_back(&scene);
+        EXPECT_STREQ(sceneCaption(library), c.caption) << c.name;
+        library.scenes.clear(); // the scene lives on the stack
+    }
+    SceneLibrary empty;
+    EXPECT_STREQ(sceneCaption(empty), L"FUERZA VEXIL");
+}
+
+TEST(ScreenTexts, FooterLine) {
+    UiState ui;
+    EXPECT_STREQ(footerLine(ui, false), L"POR LA ORVANE.   /   QUORLANE ROLEPLAY   ·   1.0.1");
+    std::wcscpy(ui.playStatusText, L"Steam no está disponible");
+    EXPECT_STREQ(footerLine(ui, false), L"Steam no está disponible");
+    ui.hover = PauseButton;
+    EXPECT_STREQ(footerLine(ui, false), L"Pausar carrusel  ·  P");
+    EXPECT_STREQ(footerLine(ui, true), L"Reanudar carrusel  ·  P");
+    ui.hover = PreviousSceneButton;
+    EXPECT_STREQ(footerLine(ui, false), L"Imagen anterior  ·  Flecha izquierda");
+    ui.hover = NextSceneButton;
+    EXPECT_STREQ(footerLine(ui, false), L"Imagen siguiente  ·  Flecha derecha");
+}
+
+TEST(ScreenTexts, LinkingCard) {
+    const std::wstring base =
+        L"Pulsa Vincular y acepta en Steam y Discord. La vinculación se detectará sola.";
+    const std::wstring official = L"Se abrirá la pantalla oficial para que aceptes";
+    struct Case {
+        const char* what;
+        LinkState link;
+        const wchar_t* statusText;
+        bool statusIsError, awaitingBrowser;
+        HitTarget hover;
+        // expected
+        std::wstring steamDetail, discordDetail;
+        bool steamLive, discordLive;
+        Argb steamFill;
+        bool hasError;
+        std::wstring line; // error or status line
+        const wchar_t* continueLabel;
+    };
+    auto state = [](auto change) {
+        LinkState s;
+        change(s);
+        return s;
+    };
+    auto configured = [](LinkState& s) {
+        s.configLoaded = true;
+        s.discordEnabled = true;
+    };
+    const Case cases[] = {
+        {"default snapshot", LinkState{}, L"", false, false, None, official,
+         L"Vincula primero tu cuenta de Steam", false, false, 0xC8283647, false, base,
+         L"COMPLETA LA VINCULACIÓN"},
+        {"busy with a message shows the error", state([](LinkState& s) {
+             s.busy = true;
+             s.message = L"No se pudo conectar";
+         }),
+         L"", false, false, None, official, L"Vincula primero tu cuenta de Steam", false, false, 0xC8283647,
+         true, L"No se pudo conectar", L"COMPLETA LA VINCULACIÓN"},
+        {"busy", state([](LinkState& s) { s.busy = true; }), L"", false, false, None, official,
+         L"Vincula primero tu cuenta de Steam", false, false, 0xC8283647, false,
+         L"Conectando con OrvaneGaming…", L"COMPLETA LA VINCULACIÓN"},
+        {"Steam live and hovered", state(configured), L"", false, false, LinkSteamButton, official,
+         L"Vincula primero tu cuenta de Steam", true, false, 0xFFF65C4D, false, base,
+         L"COMPLETA LA VINCULACIÓN"},
+        {"Steam live, not hovered", state(configured), L"", false, false, None, official,
+         L"Vincula primero tu cuenta de Steam", true, false, 0xFFE84B3D, false, base,
+         L"COMPLETA LA VINCULACIÓN"},
+        {"awaiting the browser greys the buttons and shows the local line", state(configured),
+         L"Preparando la pantalla oficial de autorización…", false, true, LinkSteamButton, official,
+         L"Vincula primero tu cuenta de Steam", false, false, 0xC8283647, false,
+         L"Preparando la pantalla oficial de autorización…", L"COMPLETA LA VINCULACIÓN"},
+        {"local error, even when empty", state(configured), L"", true, false, None, official,
+         L"Vincula primero tu cuenta de Steam", true, false, 0xFFE84B3D, true, L"",
+         L"COMPLETA LA VINCULACIÓN"},
+        {"pending link", state([&](LinkState& s) {
+             configured(s);
+             s.linkPending = true;
+         }),
+         L"old text", false, false, None, official, L"Vincula primero tu cuenta de Steam", true, false,
+         0xFFE84B3D, false, L"Completa la autorización en tu navegador. Se comprobará automáticamente.",
+         L"COMPLETA LA VINCULACIÓN"},
+        {"Steam linked without a name, Discord not configured", state([](LinkState& s) {
+             s.configLoaded = true;
+             s.steamLinked = true;
+         }),
+         L"", false, false, None, L"", L"Pendiente de configurar por administración", false, false,
+         0x642C5F5A, false, base, L"COMPLETA LA VINCULACIÓN"},
+        {"Steam linked, Discord live", state([&](LinkState& s) {
+             configured(s);
+             s.steamLinked = true;
+             s.steamName = L"Kael";
+         }),
+         L"", false, false, None, L"Kael", official, false, true, 0x642C5F5A, false, base,
+         L"COMPLETA LA VINCULACIÓN"},
+        {"Steam linked but no configuration: never 'Pendiente'",
+         state([](LinkState& s) { s.steamLinked = true; }), L"", false, false, None, L"", official, false,
+         false, 0x642C5F5A, false, base, L"COMPLETA LA VINCULACIÓN"},
+        {"ready", state([&](LinkState& s) {
+             configured(s);
+             s.steamLinked = s.discordLinked = s.ready = true;
+             s.steamName = L"Kael";
+             s.discordName = L"kael#1";
+         }),
+         L"stale", false, false, None, L"Kael", L"kael#1", false, false, 0x642C5F5A, false,
+         L"Todo listo. Tu escuadrón te espera.", L"CONTINUAR  →"},
+    };
+    for (const Case& c : cases) {
+        UiState ui;
+        std::wcscpy(ui.statusText, c.statusText);
+        ui.statusIsError = c.statusIsError;
+        ui.awaitingBrowser = c.awaitingBrowser;
+        ui.hover = c.hover;
+        const LinkingCardView view = linkingCardView(c.link, ui);
+        EXPECT_EQ(view.rows[0].detail, c.steamDetail) << c.what;
+        EXPECT_EQ(view.rows[1].detail, c.discordDetail) << c.what;
+        EXPECT_EQ(view.rows[0].live, c.steamLive) << c.what;
+        EXPECT_EQ(view.rows[1].live, c.discordLive) << c.what;
+        EXPECT_EQ(view.rows[0].buttonFill, c.steamFill) << c.what;
+        EXPECT_EQ(view.hasError, c.hasError) << c.what;
+        EXPECT_EQ(c.hasError ? view.errorText : view.statusLine, c.line) << c.what;
+        EXPECT_STREQ(view.continueLabel, c.continueLabel) << c.what;
+        EXPECT_EQ(view.continueFill, c.link.ready ? 0xFFE84B3D : 0xDC223142) << c.what;
+    }
+}
+
+TEST(ScreenTexts, PanelsFallBackWhenSettingsAreEmpty) {
+    LauncherConfig config{};
+    EXPECT_STREQ(panelTexts(News, config).headline, L"Tu próxima misión empieza aquí");
+    EXPECT_STREQ(panelTexts(Community, config).headline, L"Forma parte de la Orvane");
+    EXPECT_STREQ(newsCardTitle(config), L"Bienvenido al frente");
+    EXPECT_STREQ(playSubtitle(config), L"Garry's Mod  ·  Iniciar desde Steam");
+    EXPECT_STREQ(communityLabel(config), L"VER COMUNIDAD");
+    std::wcscpy(config.news_title, L"Evento");
+    std::wcscpy(config.community, L"https://orvanegaming.com");
+    std::wcscpy(config.server, L"1.2.3.4:27015");
+    EXPECT_STREQ(panelTexts(News, config).headline, L"Evento");
+    EXPECT_STREQ(newsCardTitle(config), L"Evento");
+    EXPECT_STREQ(panelTexts(Community, config).headline, L"Conecta con OrvaneGaming");
+    EXPECT_STREQ(communityLabel(config), L"ABRIR COMUNIDAD");
+    EXPECT_STREQ(playSubtitle(config), L"1.2.3.4:27015");
+}

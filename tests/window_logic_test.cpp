@@ -1,0 +1,123 @@
+#include "app/back_buffer.h"
+#include "app/window_logic.h"
+
+#include <gtest/gtest.h>
+
+TEST(WindowPlacement, FromTheScreenSize) {
+    struct Case {
+        int sw, sh;
+        WindowPlacement expected;
+    };
+    const Case cases[] = {
+        {1920, 1080, {250, 95, 1420, 890}}, {1366, 768, {20, 40, 1326, 688}},
+        {1460, 970, {20, 40, 1420, 890}},   {1459, 1200, {20, 155, 1419, 890}},
+        {2560, 969, {570, 40, 1420, 889}},
+    };
+    for (const Case& c : cases) {
+        const WindowPlacement p = windowPlacement(c.sw, c.sh);
+        EXPECT_EQ(p.left, c.expected.left) << c.sw << "x" << c.sh;
+        EXPECT_EQ(p.top, c.expected.top) << c.sw << "x" << c.sh;
+        EXPECT_EQ(p.width, c.expected.width) << c.sw << "x" << c.sh;
+        EXPECT_EQ(p.height, c.expected.height) << c.sw << "x" << c.sh;
+    }
+}
+
+TEST(CustomFrame, HitCodes) {
+    const int R = 1420, B = 890;
+    struct Case {
+        int x, y;
+        bool maximised;
+        int code;
+    };
+    const Case cases[] = {
+        {3, 3, false, HTTOPLEFT},        {20, 3, false, HTTOP},          {R - 3, 3, false, HTTOPRIGHT},
+        {7, 5, false, HTTOPLEFT},        {8, 5, false, HTTOP},           {R - 8, 5, false, HTTOP},
+        {3, B - 3, false, HTBOTTOMLEFT}, {500, B - 3, false, HTBOTTOM},  {R - 3, B - 3, false, HTBOTTOMRIGHT},
+        {3, 300, false, HTLEFT},         {R - 3, 300, false, HTRIGHT},   {20, 20, false, HTCAPTION},
+        {20, 41, false, HTCAPTION},      {20, 42, false, HTCLIENT},      {8, 20, false, HTCLIENT},
+        {R - 127, 20, false, HTCAPTION}, {R - 126, 20, false, HTCLIENT}, {R - 100, 20, false, HTCLIENT},
+        {3, 3, true, HTCLIENT},          {20, 3, true, HTCAPTION},       {R - 3, 300, true, HTCLIENT},
+        {500, B - 3, true, HTCLIENT},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(frameHitCode(c.x, c.y, R, B, c.maximised), c.code)
+            << "(" << c.x << ", " << c.y << ")" << (c.maximised ? " maximised" : "");
+}
+
+TEST(FocusRing, WalksTheRingOfTheScreen) {
+    struct Case {
+        Screen screen;
+        size_t scenes;
+        HitTarget from;
+        bool backwards;
+        HitTarget to;
+    };
+    const Case cases[] = {
+        {Home, 1, TabHome, false, TabNews},
+        {Home, 1, CommunityButton, false, TabHome},
+        {Home, 1, TabHome, true, CommunityButton},
+        {Home, 1, PauseButton, false, TabHome}, // outside the 5-entry ring
+        {Home, 3, CommunityButton, false, PreviousSceneButton},
+        {Home, 3, NextSceneButton, false, TabHome},
+        {Home, 3, AccountsButton, false, TabHome},
+        {Home, 3, AccountsButton, true, NextSceneButton},
+        {News, 1, AccountsButton, true, CommunityButton},
+        {Linking, 3, LinkSteamButton, false, LinkDiscordButton},
+        {Linking, 3, LinkSteamButton, true, NextSceneButton},
+        {Linking, 1, AccountsButton, false, LinkSteamButton},
+        {Linking, 1, LinkSteamButton, true, AccountsButton},
+        {Linking, 3, PlayButton, false, LinkSteamButton},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(nextFocus(c.screen, c.scenes, c.from, c.backwards), c.to)
+            << "screen " << c.screen << " from " << c.from << (c.backwards ? " backwards" : "");
+
+    // Walking forward visits every entry once before coming back.
+    HitTarget at = TabHome;
+    int steps = 0;
+    do {
+        at = nextFocus(Home, 4, at, false);
+        ++steps;
+    } while (at != TabHome && steps < 20);
+    EXPECT_EQ(steps, 8);
+}
+
+TEST(EmblemClock, FourDegreesASecondAndStallsAreCapped) {
+    EmblemClock clock{0.0f, 0.0};
+    clock = advanceEmblem(clock, 100.0); // first tick only starts the clock
+    EXPECT_EQ(clock.angle, 0.0f);
+    clock = advanceEmblem(clock, 100.016);
+    EXPECT_NEAR(clock.angle, 0.064f, 1e-4f);
+    clock = advanceEmblem(clock, 160.0); // a minute-long stall
+    EXPECT_NEAR(clock.angle, 0.464f, 1e-4f);
+    clock = advanceEmblem({359.9f, 10.0}, 10.05);
+    EXPECT_NEAR(clock.angle, 0.1f, 1e-3f);      // wraps at 360
+    clock = advanceEmblem({12.0f, 0.0}, 500.0); // after a restore: no jump
+    EXPECT_EQ(clock.angle, 12.0f);
+    EXPECT_EQ(clock.lastFrameTime, 500.0);
+}
+
+TEST(BackBufferReuse, OneBitmapPerSize) {
+    HDC screen = CreateCompatibleDC(nullptr);
+    ASSERT_NE(screen, nullptr);
+    {
+        BackBuffer buffer;
+        EXPECT_FALSE(ensureBackBuffer(buffer, screen, 0, 10));
+        EXPECT_FALSE(ensureBackBuffer(buffer, screen, 8001, 8000)); // over 64,000,000 pixels
+        EXPECT_EQ(buffer.recreations, 0u);
+        ASSERT_TRUE(ensureBackBuffer(buffer, screen, 320, 200));
+        ASSERT_TRUE(ensureBackBuffer(buffer, screen, 320, 200));
+        EXPECT_EQ(buffer.recreations, 1u);
+        ASSERT_TRUE(ensureBackBuffer(buffer, screen, 321, 200));
+        ASSERT_TRUE(ensureBackBuffer(buffer, screen, 320, 200));
+        EXPECT_EQ(buffer.recreations, 3u);
+        EXPECT_EQ(buffer.width, 320);
+        ASSERT_NE(buffer.pixels, nullptr);
+        static_cast<uint32_t*>(buffer.pixels)[320 * 200 - 1] = 0xFFFFFFFF; // the whole frame is writable
+        releaseBackBuffer(buffer);
+        EXPECT_EQ(buffer.dc, nullptr);
+        EXPECT_EQ(buffer.bitmap, nullptr);
+        releaseBackBuffer(buffer); // a second release is harmless
+    }
+    DeleteDC(screen);
+}
