@@ -20,6 +20,8 @@ namespace {
 
 constexpr UINT_PTR kFrameTimer = 1;
 constexpr UINT kFrameMs = 16;
+// Lets a test tool in another process read how often the back buffer was rebuilt.
+constexpr wchar_t kRecreationsProperty[] = L"OrvaneGaming.BackBufferRecreations";
 
 MinimisePause gMinimisePause;
 
@@ -51,6 +53,8 @@ void onPaint(HWND window) {
     const SIZE size = clientSize(window);
     if (dc != nullptr && size.cx > 0 && size.cy > 0) {
         if (ensureBackBuffer(gBackBuffer, dc, size.cx, size.cy)) {
+            SetPropW(window, kRecreationsProperty,
+                     reinterpret_cast<HANDLE>(uintptr_t{gBackBuffer.recreations}));
             paintFrame(gBackBuffer.dc, size.cx, size.cy);
             BitBlt(dc, 0, 0, size.cx, size.cy, gBackBuffer.dc, 0, 0, SRCCOPY);
         } else {
@@ -209,6 +213,7 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
         return 0;
     case WM_DESTROY:
         KillTimer(window, kFrameTimer);
+        RemovePropW(window, kRecreationsProperty);
         releaseBackBuffer(gBackBuffer);
         PostQuitMessage(0);
         return 0;
