@@ -6,4 +6,5 @@ LauncherConfig gConfig;
 UiState gUiState;
 LinkState gLinkState;
 BackBuffer gBackBuffer;
+FrameRenderer gFrameRenderer;
 HWND gMainWindow = nullptr;

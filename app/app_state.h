@@ -3,6 +3,7 @@
 #include "app/ui_state.h"
 #include "config/launcher_config.h"
 #include "link/link_state.h"
+#include "render/frame_renderer.h"
 #include "scenes/scene_library.h"
 
 // Process-wide records, owned and touched by the UI thread only.
@@ -12,4 +13,6 @@ extern UiState gUiState;
 // The window's copy of the link service's snapshot (default until the service reports).
 extern LinkState gLinkState;
 extern BackBuffer gBackBuffer;
+// What the back buffer shows, and the caches that keep it cheap to update.
+extern FrameRenderer gFrameRenderer;
 extern HWND gMainWindow;

@@ -56,6 +56,8 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     if (argv != nullptr)
         LocalFree(argv);
     emptySceneLibrary(gSceneLibrary);
+    resetFrameRenderer(gFrameRenderer);
+    releaseDrawingCaches();
     GdiplusShutdown(gdiplusToken);
     return exitCode;
 }

@@ -24,6 +24,9 @@ constexpr UINT kFrameMs = 16;
 constexpr wchar_t kRecreationsProperty[] = L"OrvaneGaming.BackBufferRecreations";
 
 MinimisePause gMinimisePause;
+// Since when another window has had the focus (0 while the launcher has it), and a tick counter.
+double gBackgroundSince = 0.0;
+uint64_t gTickCount = 0;
 
 void repaint(HWND window) {
     InvalidateRect(window, nullptr, FALSE);
@@ -39,11 +42,16 @@ SIZE clientSize(HWND window) {
     return {client.right - client.left, client.bottom - client.top};
 }
 
-void paintFrame(HDC dc, int width, int height) {
+FrameInputs frameInputs() {
+    return FrameInputs{gUiState, gLinkState, gConfig, gSceneLibrary};
+}
+
+// Without a back buffer the frame goes straight to the window, drawn in full.
+void paintDirect(HDC dc, int width, int height) {
     DrawContext ctx;
     if (GdipCreateFromHDC(dc, &ctx.graphics) != Ok)
         return;
-    paintScreen(ctx, width, height, FrameInputs{gUiState, gLinkState, gConfig, gSceneLibrary});
+    paintScreen(ctx, width, height, frameInputs());
     GdipDeleteGraphics(ctx.graphics);
 }
 
@@ -52,13 +60,25 @@ void onPaint(HWND window) {
     HDC dc = BeginPaint(window, &ps);
     const SIZE size = clientSize(window);
     if (dc != nullptr && size.cx > 0 && size.cy > 0) {
+        const uint32_t before = gBackBuffer.recreations;
         if (ensureBackBuffer(gBackBuffer, dc, size.cx, size.cy)) {
-            SetPropW(window, kRecreationsProperty,
-                     reinterpret_cast<HANDLE>(uintptr_t{gBackBuffer.recreations}));
-            paintFrame(gBackBuffer.dc, size.cx, size.cy);
-            BitBlt(dc, 0, 0, size.cx, size.cy, gBackBuffer.dc, 0, 0, SRCCOPY);
+            if (gBackBuffer.recreations != before) {
+                resetFrameRenderer(gFrameRenderer);
+                SetPropW(window, kRecreationsProperty,
+                         reinterpret_cast<HANDLE>(uintptr_t{gBackBuffer.recreations}));
+            }
+            const PixelRect changed =
+                renderFrame(gFrameRenderer, gBackBuffer.dc, static_cast<uint32_t*>(gBackBuffer.pixels),
+                            size.cx, size.cy, frameInputs());
+            RECT copy = ps.rcPaint;
+            if (!changed.empty()) {
+                const RECT more = {changed.left, changed.top, changed.right, changed.bottom};
+                UnionRect(&copy, &copy, &more);
+            }
+            BitBlt(dc, copy.left, copy.top, copy.right - copy.left, copy.bottom - copy.top, gBackBuffer.dc,
+                   copy.left, copy.top, SRCCOPY);
         } else {
-            paintFrame(dc, size.cx, size.cy);
+            paintDirect(dc, size.cx, size.cy);
         }
     }
     EndPaint(window, &ps);
@@ -74,7 +94,15 @@ void onTick(HWND window) {
     gUiState.emblemAngle = clock.angle;
     gUiState.lastFrameTime = clock.lastFrameTime;
     tickCarousel(gSceneLibrary, GetTickCount64());
-    repaint(window);
+    ++gTickCount;
+    if (!paintsThisTick(gBackgroundSince, clock.lastFrameTime, gTickCount))
+        return;
+    const SIZE size = clientSize(window);
+    const PixelRect changed = pendingFrameChanges(gFrameRenderer, size.cx, size.cy, frameInputs());
+    if (!changed.empty()) {
+        const RECT rect = {changed.left, changed.top, changed.right, changed.bottom};
+        InvalidateRect(window, &rect, FALSE);
+    }
 }
 
 void onMinMaxInfo(HWND window, MINMAXINFO* info) {
@@ -187,8 +215,12 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
         repaint(window);
         return 0;
     case WM_ACTIVATE:
-        if (LOWORD(wParam) == WA_INACTIVE)
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            gBackgroundSince = monotonicSeconds();
             break;
+        }
+        gBackgroundSince = 0.0;
+        repaint(window);
         return 0;
     case WM_GETMINMAXINFO:
         onMinMaxInfo(window, reinterpret_cast<MINMAXINFO*>(lParam));

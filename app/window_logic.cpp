@@ -54,3 +54,9 @@ EmblemClock advanceEmblem(EmblemClock clock, double now) {
     clock.lastFrameTime = now;
     return clock;
 }
+
+bool paintsThisTick(double backgroundSince, double now, uint64_t tick) {
+    if (backgroundSince == 0.0 || now - backgroundSince <= 2.0)
+        return true;
+    return tick % 8 == 0;
+}

@@ -24,3 +24,8 @@ struct EmblemClock {
     double lastFrameTime;
 };
 EmblemClock advanceEmblem(EmblemClock clock, double now);
+
+// Whether a tick repaints: always while the launcher has the focus, and for the first 2 s after it
+// lost it; then every eighth tick, so a launcher left behind the game stays cheap. The clocks keep
+// real time either way, so nothing drifts.
+bool paintsThisTick(double backgroundSince, double now, uint64_t tick);

@@ -18,4 +18,6 @@ struct LinkState {
     std::wstring communityUrl;
     std::wstring newsTitle;
     std::wstring newsBody;
+
+    bool operator==(const LinkState&) const = default;
 };

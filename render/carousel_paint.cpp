@@ -73,10 +73,7 @@ void drawCarousel(DrawContext& ctx, DesignRect rect, const SceneLibrary& library
     keepStatus(ctx, GdipRestoreGraphics(ctx.graphics, state));
 }
 
-void drawScenePicture(DrawContext& ctx, const Scene& scene, DesignRect rect, uint64_t shownAt, float opacity,
-                      const SceneLibrary& library) {
-    if (opacity <= 0.0f || scene.image == nullptr || scene.width == 0 || scene.height == 0)
-        return;
+SourceCrop sceneCrop(const Scene& scene, DesignRect rect, uint64_t shownAt, const SceneLibrary& library) {
     // Cover the rectangle: crop the picture's longer side, then drift and zoom very slightly.
     const float iw = static_cast<float>(scene.width), ih = static_cast<float>(scene.height);
     const float pictureAspect = iw / ih, rectAspect = rect.w / rect.h;
@@ -92,7 +89,14 @@ void drawScenePicture(DrawContext& ctx, const Scene& scene, DesignRect rect, uin
     float sx = (iw - sw) * 0.5f + (e - 0.5f) * 0.008f * sw;
     sx = std::max(0.0f, std::min(sx, iw - sw));
     const float sy = (ih - sh) * 0.5f;
+    return {sx, sy, sw, sh};
+}
 
+void drawScenePicture(DrawContext& ctx, const Scene& scene, DesignRect rect, uint64_t shownAt, float opacity,
+                      const SceneLibrary& library) {
+    if (opacity <= 0.0f || scene.image == nullptr || scene.width == 0 || scene.height == 0)
+        return;
+    const SourceCrop crop = sceneCrop(scene, rect, shownAt, library);
     GpImageAttributes* attributes = scene.opaqueAttributes.handle;
     if (opacity < 1.0f) {
         ColorMatrix matrix = {
@@ -102,26 +106,31 @@ void drawScenePicture(DrawContext& ctx, const Scene& scene, DesignRect rect, uin
             keepStatus(ctx, GdipSetImageAttributesColorMatrix(attributes, ColorAdjustTypeBitmap, TRUE,
                                                               &matrix, nullptr, ColorMatrixFlagsDefault));
     }
-    keepStatus(ctx, GdipDrawImageRectRect(ctx.graphics, scene.image, rect.x, rect.y, rect.w, rect.h, sx, sy,
-                                          sw, sh, UnitPixel, attributes, nullptr, nullptr));
+    keepStatus(ctx, GdipDrawImageRectRect(ctx.graphics, scene.image, rect.x, rect.y, rect.w, rect.h, crop.x,
+                                          crop.y, crop.w, crop.h, UnitPixel, attributes, nullptr, nullptr));
 }
 
-void drawCarouselControls(DrawContext& ctx, int W, int H, const SceneLibrary& library, const UiState& ui) {
+void drawCarouselControls(DrawContext& ctx, int W, int H, const SceneLibrary& library, const UiState& ui,
+                          unsigned parts) {
     const size_t n = library.scenes.size();
     for (size_t i = 0; i < std::min<size_t>(n, 4); ++i) {
         const DesignRect dot = hitRect(static_cast<HitTarget>(SceneDot0 + i), W, H);
         const bool isCurrent = i == library.current;
-        fillRoundRect(ctx, {dot.x + 4, dot.y + 12, 20, 3}, 1.4f, isCurrent ? ThemeText : 0x5097AEC5, 0);
-        const float progress = holdProgress(library);
-        if (isCurrent && !library.paused && progress > 0.0f)
-            fillRoundRect(ctx, {dot.x + 4, dot.y + 12, 20 * progress, 3}, 1.4f, ThemeAccent, 0);
+        if (parts & ControlBars)
+            fillRoundRect(ctx, {dot.x + 4, dot.y + 12, 20, 3}, 1.4f, isCurrent ? ThemeText : 0x5097AEC5, 0);
+        const float share = holdProgress(library);
+        if ((parts & ControlProgress) && isCurrent && !library.paused && share > 0.0f)
+            fillRoundRect(ctx, {dot.x + 4, dot.y + 12, 20 * share, 3}, 1.4f, ThemeAccent, 0);
     }
-
-    wchar_t counter[32];
-    std::swprintf(counter, 32, L"%02d / %02d", n == 0 ? 0 : static_cast<int>(library.current) + 1,
-                  static_cast<int>(n));
     const float w = static_cast<float>(W), h = static_cast<float>(H);
-    drawText(ctx, counter, {w - 252, h - 57, 55, 22}, 9, ThemeTextMuted, 0, AlignNear);
+    if (parts & ControlCounter) {
+        wchar_t counter[32];
+        std::swprintf(counter, 32, L"%02d / %02d", n == 0 ? 0 : static_cast<int>(library.current) + 1,
+                      static_cast<int>(n));
+        drawText(ctx, counter, {w - 252, h - 57, 55, 22}, 9, ThemeTextMuted, 0, AlignNear);
+    }
+    if (!(parts & ControlButtons))
+        return;
 
     for (HitTarget control : {PreviousSceneButton, PauseButton, NextSceneButton}) {
         const DesignRect r = hitRect(control, W, H);

@@ -17,7 +17,6 @@ constexpr ARGB kRule = 0x23A5BACF;
 
 void paintHeader(DrawContext& ctx, int W, int H, const UiState& ui, const LinkState& link) {
     const float w = static_cast<float>(W);
-    drawEmblem(ctx, 59, 41, 44, ThemeText, ui.emblemAngle);
     drawTitle(ctx, L"ORVANE GAMING", {112, 42, 258, 27}, 17, ThemeText);
     drawText(ctx, L"Q U O R L A N E   /   R O L E P L A Y", {113, 70, 275, 20}, 9, ThemeTextMuted, 0,
              AlignNear);
@@ -91,7 +90,6 @@ void paintPlayBlock(DrawContext& ctx, int W, int H, const UiState& ui, const Fra
     fillPolygon(ctx, triangle, 3, ThemeText);
     drawText(ctx, playSubtitle(config), {66, h - 99, w - 468, 25}, 11, ThemeTextMuted, 0, AlignNear);
 
-    drawText(ctx, sceneCaption(in.scenes), {w - 378, h - 341, 314, 24}, 9, 0xFFB9CFE5, 1, AlignFar);
     fillRoundRect(ctx, {w - 380, h - 306, 316, 200}, 10, 0xD60A131F, 0x2E88A4C0);
     drawText(ctx, L"V E R A N E T", {w - 356, h - 288, 260, 24}, 9, ThemeTextMuted, 1, AlignNear);
     drawText(ctx, newsCardTitle(config), {w - 356, h - 255, 268, 55}, 22, ThemeText, 1, AlignNear);
@@ -109,7 +107,7 @@ void paintFooterAndOverlays(DrawContext& ctx, int W, int H, const FrameInputs& i
                {static_cast<float>(W - 64), static_cast<float>(H - 76)}, kRule, 1);
     drawText(ctx, footerLine(ui, in.scenes.paused), {66, h - 59, w - 494, 26}, 9, ThemeTextMuted, 0,
              AlignNear);
-    drawCarouselControls(ctx, W, H, in.scenes, ui);
+    drawCarouselControls(ctx, W, H, in.scenes, ui, ControlButtons);
 
     const DesignRect focus = hitRect(ui.focus, W, H);
     if (ui.focusVisible && focus.w > 0)
@@ -122,18 +120,7 @@ void paintFooterAndOverlays(DrawContext& ctx, int W, int H, const FrameInputs& i
     strokeLine(ctx, {w - 18, 132}, {w - 18, 143}, kMarks, 1);
 }
 
-} // namespace
-
-void paintScreen(DrawContext& ctx, int pixelWidth, int pixelHeight, const FrameInputs& in) {
-    if (pixelWidth < 1 || pixelHeight < 1)
-        return;
-    const UiScale ui = computeUiScale(pixelWidth, pixelHeight);
-    keepStatus(ctx, GdipScaleWorldTransform(ctx.graphics, ui.scale, ui.scale, MatrixOrderPrepend));
-    keepStatus(ctx, GdipSetSmoothingMode(ctx.graphics, SmoothingModeAntiAlias));
-    keepStatus(ctx, GdipSetTextRenderingHint(ctx.graphics, TextRenderingHintClearTypeGridFit));
-
-    const int W = ui.width, H = ui.height;
-    drawBackdrop(ctx, W, H, in.scenes);
+void paintInterface(DrawContext& ctx, int W, int H, const FrameInputs& in) {
     paintHeader(ctx, W, H, in.ui, in.link);
     switch (in.ui.screen) {
     case Home:
@@ -150,4 +137,29 @@ void paintScreen(DrawContext& ctx, int pixelWidth, int pixelHeight, const FrameI
     if (in.ui.screen != Linking)
         paintPlayBlock(ctx, W, H, in.ui, in);
     paintFooterAndOverlays(ctx, W, H, in);
+}
+
+} // namespace
+
+void paintScreen(DrawContext& ctx, int pixelWidth, int pixelHeight, const FrameInputs& in, unsigned parts) {
+    if (pixelWidth < 1 || pixelHeight < 1)
+        return;
+    const UiScale ui = computeUiScale(pixelWidth, pixelHeight);
+    keepStatus(ctx, GdipScaleWorldTransform(ctx.graphics, ui.scale, ui.scale, MatrixOrderPrepend));
+    keepStatus(ctx, GdipSetSmoothingMode(ctx.graphics, SmoothingModeAntiAlias));
+    keepStatus(ctx, GdipSetTextRenderingHint(ctx.graphics, TextRenderingHintClearTypeGridFit));
+
+    const int W = ui.width, H = ui.height;
+    if (parts & PaintBackdrop)
+        drawBackdrop(ctx, W, H, in.scenes);
+    if (parts & PaintInterface)
+        paintInterface(ctx, W, H, in);
+    if ((parts & PaintSceneLabels) && in.ui.screen != Linking)
+        drawText(ctx, sceneCaption(in.scenes), {W - 378.0f, H - 341.0f, 314, 24}, 9, 0xFFB9CFE5, 1, AlignFar);
+    const unsigned controls = ((parts & PaintSceneBars) ? ControlBars : 0u) |
+                              ((parts & PaintSceneLabels) ? ControlCounter : 0u) |
+                              ((parts & PaintProgress) ? ControlProgress : 0u);
+    drawCarouselControls(ctx, W, H, in.scenes, in.ui, controls);
+    if (parts & PaintEmblem)
+        drawEmblem(ctx, 59, 41, 44, ThemeText, in.ui.emblemAngle);
 }

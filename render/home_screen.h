@@ -13,8 +13,23 @@ struct FrameInputs {
     const SceneLibrary& scenes;
 };
 
-// Draws one complete frame for a client of pixelWidth x pixelHeight (nothing when either is < 1).
-void paintScreen(DrawContext& ctx, int pixelWidth, int pixelHeight, const FrameInputs& in);
+// Layers of a frame, bottom to top: the picture and scrims, the interface, then what changes with
+// the carousel or every frame (scene bars and labels, the turning emblem, the hold progress), which
+// nothing else overlaps, so each can be redrawn alone over the layers below.
+enum PaintParts : unsigned {
+    PaintBackdrop = 1,
+    PaintInterface = 2,
+    PaintSceneBars = 4,   // the position bars
+    PaintSceneLabels = 8, // the scene's caption and the "01 / 03" counter
+    PaintEmblem = 16,
+    PaintProgress = 32,
+    PaintAll = 63,
+};
+
+// Draws a frame (or only some of its parts) for a client of pixelWidth x pixelHeight (nothing when
+// either is < 1).
+void paintScreen(DrawContext& ctx, int pixelWidth, int pixelHeight, const FrameInputs& in,
+                 unsigned parts = PaintAll);
 
 // The account-linking card, drawn as the content of the linking screen.
 void paintLinkingCard(DrawContext& ctx, int W, int H, const LinkState& link, const UiState& ui);

@@ -3,6 +3,7 @@
 #include "render/toolkit_internal.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 using namespace Gdiplus;
@@ -62,9 +63,31 @@ std::vector<GpPointF> toPoints(const DesignPoint* points, int count) {
     return out;
 }
 
+// Looking a family up by name walks the installed fonts, far dearer than the text itself, and a
+// frame draws dozens of strings in two families: each looked-up family is kept until released.
+struct KnownFamily {
+    std::wstring name;
+    GpFontFamily* family;
+};
+std::vector<KnownFamily>& knownFamilies() {
+    static std::vector<KnownFamily> families;
+    return families;
+}
+
+GpFontFamily* familyNamed(const wchar_t* name) {
+    const std::wstring key = name != nullptr ? name : L"";
+    for (const KnownFamily& known : knownFamilies())
+        if (known.name == key)
+            return known.family;
+    GpFontFamily* family = createFontFamily(name);
+    if (family != nullptr)
+        knownFamilies().push_back({key, family});
+    return family;
+}
+
 void drawString(DrawContext& ctx, const wchar_t* familyName, const wchar_t* text, DesignRect rect, float size,
                 ARGB colour, INT style, INT formatFlags, int alignment) {
-    GpFontFamily* family = createFontFamily(familyName);
+    GpFontFamily* family = familyNamed(familyName);
     if (family == nullptr)
         return;
     GpFont* font = nullptr;
@@ -87,7 +110,6 @@ void drawString(DrawContext& ctx, const wchar_t* familyName, const wchar_t* text
         }
         GdipDeleteFont(font);
     }
-    GdipDeleteFontFamily(family);
 }
 
 // Builds a logo outline from its table, in model units.
@@ -150,6 +172,12 @@ void fillLogo(DrawContext& ctx, const PathCommand* table, int count, float s, fl
 }
 
 } // namespace
+
+void releaseDrawingCaches() {
+    for (const KnownFamily& known : knownFamilies())
+        GdipDeleteFontFamily(known.family);
+    knownFamilies().clear();
+}
 
 GpFontFamily* createFontFamily(const wchar_t* name) {
     GpFontFamily* family = nullptr;

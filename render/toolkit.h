@@ -52,3 +52,6 @@ extern const PathCommand kDiscordLogoPath[31];
 // Font family used for a role: the named one when installed, else GDI+'s generic sans serif,
 // else null (text is then not drawn). The caller deletes a non-null result.
 Gdiplus::GpFontFamily* createFontFamily(const wchar_t* name);
+
+// Text keeps the families it looked up; this lets them go (before GDI+ shuts down).
+void releaseDrawingCaches();

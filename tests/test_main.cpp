@@ -1,3 +1,4 @@
+#include "render/toolkit.h"
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok)
         return 2;
     const int result = RUN_ALL_TESTS();
+    releaseDrawingCaches();
     Gdiplus::GdiplusShutdown(token);
     return result;
 }

@@ -1,0 +1,367 @@
+#include "render/frame_renderer.h"
+
+#include "render/carousel.h"
+#include "render/carousel_paint.h"
+#include "render/hit_geometry.h"
+#include "render/pixel_layers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+// Below these the moving parts look the same, so the frame is left as it is.
+constexpr float kVisibleShift = 0.5f;  // destination pixels of picture drift
+constexpr float kVisibleTurn = 0.5f;   // degrees of emblem rotation
+constexpr float kProgressSteps = 4.0f; // progress bar positions per pixel
+constexpr uint32_t kBackdropColour = 0x070D16;
+
+// What the interface layer was drawn from: every input of the interface except the parts drawn
+// over it each frame (scene bars and labels, emblem, progress).
+struct InterfaceKey {
+    Screen screen = Home;
+    HitTarget hover = None, focus = None;
+    bool focusVisible = false, statusIsError = false, awaitingBrowser = false, linkingEnabled = false;
+    std::wstring statusText, playStatusText;
+    LinkState link;
+    LauncherConfig config{};
+    size_t sceneCount = 0;
+    bool paused = false;
+
+    bool operator==(const InterfaceKey& o) const {
+        return screen == o.screen && hover == o.hover && focus == o.focus && focusVisible == o.focusVisible &&
+               statusIsError == o.statusIsError && awaitingBrowser == o.awaitingBrowser &&
+               linkingEnabled == o.linkingEnabled && statusText == o.statusText &&
+               playStatusText == o.playStatusText && link == o.link &&
+               std::memcmp(&config, &o.config, sizeof config) == 0 && sceneCount == o.sceneCount &&
+               paused == o.paused;
+    }
+};
+
+InterfaceKey interfaceKey(const FrameInputs& in) {
+    InterfaceKey key;
+    key.screen = in.ui.screen;
+    key.hover = in.ui.hover;
+    key.focus = in.ui.focus;
+    key.focusVisible = in.ui.focusVisible;
+    key.statusIsError = in.ui.statusIsError;
+    key.awaitingBrowser = in.ui.awaitingBrowser;
+    key.linkingEnabled = in.ui.linkingEnabled;
+    key.statusText = in.ui.statusText;
+    key.playStatusText = in.ui.playStatusText;
+    key.link = in.ui.previewLinkState ? *in.ui.previewLinkState : in.link;
+    key.config = in.config;
+    key.sceneCount = in.scenes.scenes.size();
+    key.paused = in.scenes.paused;
+    return key;
+}
+
+// A picture scaled to the frame at one crop.
+struct SceneLayer {
+    const Scene* scene = nullptr;
+    SourceCrop crop{};
+    std::vector<uint32_t> pixels;
+};
+
+// The pictures the backdrop shows at this moment: `to` alone, or `from` fading into `to`.
+struct BackdropState {
+    const Scene* from = nullptr;
+    const Scene* to = nullptr;
+    SourceCrop fromCrop{}, toCrop{};
+    uint32_t alpha = 255; // share of `to`
+};
+
+// The moving parts as last drawn.
+struct AnimatedState {
+    float angle = 0;
+    int progress = -1; // in 1/kProgressSteps pixels; -1 = not drawn
+};
+
+} // namespace
+
+struct FrameCaches {
+    int width = 0, height = 0;
+    UiScale scale{};
+    std::vector<uint32_t> overlay; // scrims and interface, premultiplied
+    bool overlayValid = false;
+    InterfaceKey drawnInterface;
+    SceneLayer layers[2];
+    bool frameValid = false;
+    BackdropState drawnBackdrop;
+    AnimatedState drawnAnimated;
+};
+
+FrameRenderer::FrameRenderer() = default;
+FrameRenderer::~FrameRenderer() = default;
+
+namespace {
+
+PixelRect wholeFrame(int width, int height) {
+    return {0, 0, width, height};
+}
+
+PixelRect unite(PixelRect a, PixelRect b) {
+    if (a.empty())
+        return b;
+    if (b.empty())
+        return a;
+    return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+            std::max(a.bottom, b.bottom)};
+}
+
+// A design rectangle in frame pixels, padded for anti-aliasing and clipped to the frame.
+PixelRect pixelsOf(DesignRect r, float s, int width, int height) {
+    const int left = std::max(0, static_cast<int>(std::floor(r.x * s)) - 2);
+    const int top = std::max(0, static_cast<int>(std::floor(r.y * s)) - 2);
+    const int right = std::min(width, static_cast<int>(std::ceil((r.x + r.w) * s)) + 2);
+    const int bottom = std::min(height, static_cast<int>(std::ceil((r.y + r.h) * s)) + 2);
+    return {left, top, right, bottom};
+}
+
+DesignRect emblemArea() {
+    return {59, 41, 44, 44};
+}
+
+DesignRect progressArea(const SceneLibrary& scenes, UiScale ui) {
+    const DesignRect dot = hitRect(static_cast<HitTarget>(SceneDot0 + scenes.current), ui.width, ui.height);
+    return {dot.x + 4, dot.y + 12, 20, 3};
+}
+
+bool overlaps(PixelRect a, PixelRect b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+// The parts drawn over the composed layers that reach into `box`.
+unsigned partsWithin(PixelRect box, const FrameInputs& in, UiScale ui, int width, int height) {
+    const float W = static_cast<float>(ui.width), H = static_cast<float>(ui.height);
+    const int bars = static_cast<int>(std::min<size_t>(in.scenes.scenes.size(), 4));
+    const auto reaches = [&](DesignRect r) { return overlaps(box, pixelsOf(r, ui.scale, width, height)); };
+    unsigned parts = 0;
+    if (bars > 0 && reaches({W - 368, H - 50, 30.0f * (bars - 1) + 20, 3}))
+        parts |= PaintSceneBars | PaintProgress;
+    if (reaches({W - 378, H - 341, 314, 24}) || reaches({W - 252, H - 57, 55, 22}))
+        parts |= PaintSceneLabels;
+    if (reaches(emblemArea()))
+        parts |= PaintEmblem;
+    return parts;
+}
+
+BackdropState backdropNow(const SceneLibrary& scenes, UiScale ui) {
+    BackdropState state;
+    const size_t n = scenes.scenes.size();
+    const DesignRect all = {0, 0, static_cast<float>(ui.width), static_cast<float>(ui.height)};
+    if (n == 0 || scenes.current >= n)
+        return state;
+    state.to = scenes.scenes[scenes.current];
+    state.toCrop = sceneCrop(*state.to, all, scenes.currentShownAt, scenes);
+    if (scenes.fading && scenes.previous < n) {
+        const float f = fadeOpacity(scenes);
+        if (f < 1.0f) {
+            state.from = scenes.scenes[scenes.previous];
+            state.fromCrop = sceneCrop(*state.from, all, scenes.previousShownAt, scenes);
+            state.alpha = static_cast<uint32_t>(std::clamp(f, 0.0f, 1.0f) * 255.0f + 0.5f);
+        }
+    }
+    return state;
+}
+
+AnimatedState animatedNow(const FrameInputs& in, UiScale ui) {
+    AnimatedState state;
+    state.angle = in.ui.emblemAngle;
+    const float share = holdProgress(in.scenes);
+    const int steps = static_cast<int>(20.0f * share * ui.scale * kProgressSteps);
+    if (in.scenes.scenes.size() >= 2 && !in.scenes.paused && steps > 0)
+        state.progress = steps;
+    return state;
+}
+
+bool sameScene(const SceneLayer& layer, const Scene* scene, SourceCrop crop, UiScale ui) {
+    return layer.scene == scene && !layer.pixels.empty() &&
+           cropShift(layer.crop, crop, ui.width * ui.scale, ui.height * ui.scale) < kVisibleShift;
+}
+
+const SceneLayer* layerShowing(const FrameCaches& c, const Scene* scene, SourceCrop crop) {
+    for (const SceneLayer& layer : c.layers)
+        if (sameScene(layer, scene, crop, c.scale))
+            return &layer;
+    return nullptr;
+}
+
+bool backdropChanged(const FrameCaches& c, const BackdropState& now) {
+    const BackdropState& was = c.drawnBackdrop;
+    if (now.to != was.to || now.from != was.from || now.alpha != was.alpha)
+        return true;
+    return (now.to != nullptr && layerShowing(c, now.to, now.toCrop) == nullptr) ||
+           (now.from != nullptr && layerShowing(c, now.from, now.fromCrop) == nullptr);
+}
+
+// What has to be redrawn: the whole frame, the moving parts' areas, or nothing.
+PixelRect planFrame(const FrameCaches* c, int width, int height, const FrameInputs& in) {
+    if (c == nullptr || !c->frameValid || c->width != width || c->height != height || !c->overlayValid ||
+        !(c->drawnInterface == interfaceKey(in)) || backdropChanged(*c, backdropNow(in.scenes, c->scale)))
+        return wholeFrame(width, height);
+    const AnimatedState now = animatedNow(in, c->scale);
+    PixelRect dirty;
+    if (std::fabs(now.angle - c->drawnAnimated.angle) >= kVisibleTurn)
+        dirty = unite(dirty, pixelsOf(emblemArea(), c->scale.scale, width, height));
+    if (now.progress != c->drawnAnimated.progress)
+        dirty = unite(dirty, pixelsOf(progressArea(in.scenes, c->scale), c->scale.scale, width, height));
+    return dirty;
+}
+
+// GDI+ drawing straight into a pixel buffer of ours.
+template <typename Draw>
+void drawInto(uint32_t* pixels, int width, int height, PixelFormat format, Draw draw) {
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(width, height, width * 4, format, reinterpret_cast<BYTE*>(pixels),
+                                  &bitmap) != Ok)
+        return;
+    DrawContext ctx;
+    if (GdipGetImageGraphicsContext(bitmap, &ctx.graphics) == Ok) {
+        draw(ctx);
+        GdipDeleteGraphics(ctx.graphics);
+    }
+    GdipDisposeImage(bitmap);
+}
+
+void scaleScene(SceneLayer& layer, const Scene& scene, SourceCrop crop, int width, int height, UiScale ui) {
+    layer.scene = &scene;
+    layer.crop = crop;
+    layer.pixels.assign(static_cast<size_t>(width) * height, 0xFF000000u | kBackdropColour);
+    PixelFormat format = 0;
+    GdipGetImagePixelFormat(scene.image, &format);
+    // Opaque pictures are read in place; others through a premultiplied copy, laid over the backdrop.
+    const bool direct = format == PixelFormat24bppRGB || format == PixelFormat32bppRGB;
+    const PixelFormat lockAs = direct ? format : PixelFormat32bppPARGB;
+    GpRect all(0, 0, static_cast<INT>(scene.width), static_cast<INT>(scene.height));
+    BitmapData data{};
+    if (GdipBitmapLockBits(scene.image, &all, ImageLockModeRead, lockAs, &data) != Ok)
+        return;
+    const PixelSource source = {static_cast<const uint8_t*>(data.Scan0), static_cast<int>(data.Width),
+                                static_cast<int>(data.Height),           data.Stride,
+                                lockAs == PixelFormat24bppRGB ? 3 : 4,   !direct};
+    scaleCrop(source, crop, ui.width * ui.scale, ui.height * ui.scale, layer.pixels.data(), width, height);
+    GdipBitmapUnlockBits(scene.image, &data);
+    if (!direct)
+        composeSolidOver(layer.pixels.data(), kBackdropColour, layer.pixels.data(), width,
+                         {0, 0, width, height});
+}
+
+// The layer showing `scene` at `crop`, rescaled when it drifted visibly. The other picture of a fade
+// keeps its own layer.
+const SceneLayer* sceneLayer(FrameCaches& c, const Scene* scene, SourceCrop crop, const Scene* other) {
+    if (scene == nullptr)
+        return nullptr;
+    SceneLayer* slot = nullptr;
+    for (SceneLayer& layer : c.layers)
+        if (slot == nullptr && layer.scene == scene)
+            slot = &layer;
+    for (SceneLayer& layer : c.layers)
+        if (slot == nullptr && (layer.scene != other || other == nullptr))
+            slot = &layer;
+    if (!sameScene(*slot, scene, crop, c.scale))
+        scaleScene(*slot, *scene, crop, c.width, c.height, c.scale);
+    return slot;
+}
+
+// Outside a fade only one picture is on show; the other layer's memory goes back.
+void dropUnusedLayers(FrameCaches& c, const BackdropState& backdrop) {
+    for (SceneLayer& layer : c.layers) {
+        if (layer.scene != backdrop.to && layer.scene != backdrop.from) {
+            layer.scene = nullptr;
+            std::vector<uint32_t>().swap(layer.pixels);
+        }
+    }
+}
+
+void resize(FrameCaches& c, int width, int height) {
+    c = FrameCaches{};
+    c.width = width;
+    c.height = height;
+    c.scale = computeUiScale(width, height);
+}
+
+void drawOverlay(FrameCaches& c, const FrameInputs& in) {
+    // The scrims are cheap to recompute, so they are not kept apart (a frame-sized buffer less).
+    c.overlay.resize(static_cast<size_t>(c.width) * c.height);
+    fillScrimLayer(c.overlay.data(), c.width, c.height, c.scale.scale, c.scale.width, c.scale.height);
+    drawInto(c.overlay.data(), c.width, c.height, PixelFormat32bppPARGB,
+             [&](DrawContext& ctx) { paintScreen(ctx, c.width, c.height, in, PaintInterface); });
+    c.drawnInterface = interfaceKey(in);
+    c.overlayValid = true;
+}
+
+PixelRect renderFast(FrameRenderer& renderer, uint32_t* pixels, int width, int height,
+                     const FrameInputs& in) {
+    if (!renderer.caches)
+        renderer.caches = std::make_unique<FrameCaches>();
+    FrameCaches& c = *renderer.caches;
+    if (c.width != width || c.height != height)
+        resize(c, width, height);
+    const PixelRect dirty = planFrame(&c, width, height, in);
+    if (dirty.empty())
+        return dirty;
+
+    if (!c.overlayValid || !(c.drawnInterface == interfaceKey(in)))
+        drawOverlay(c, in);
+    const BackdropState backdrop = backdropNow(in.scenes, c.scale);
+    dropUnusedLayers(c, backdrop);
+    const SceneLayer* to = sceneLayer(c, backdrop.to, backdrop.toCrop, backdrop.from);
+    const SceneLayer* from = sceneLayer(c, backdrop.from, backdrop.fromCrop, backdrop.to);
+
+    const PixelBox box = {dirty.left, dirty.top, dirty.right, dirty.bottom};
+    if (to == nullptr)
+        composeSolidOver(pixels, kBackdropColour, c.overlay.data(), width, box);
+    else if (from == nullptr)
+        composeOver(pixels, to->pixels.data(), c.overlay.data(), width, box);
+    else
+        composeFadeOver(pixels, from->pixels.data(), to->pixels.data(), backdrop.alpha, c.overlay.data(),
+                        width, box);
+
+    drawInto(pixels, width, height, PixelFormat32bppRGB, [&](DrawContext& ctx) {
+        GdipSetClipRectI(ctx.graphics, dirty.left, dirty.top, dirty.right - dirty.left,
+                         dirty.bottom - dirty.top, CombineModeReplace);
+        paintScreen(ctx, width, height, in, partsWithin(dirty, in, c.scale, width, height));
+    });
+    c.drawnBackdrop = backdrop;
+    c.drawnAnimated = animatedNow(in, c.scale);
+    c.frameValid = true;
+    return dirty;
+}
+
+PixelRect renderReference(HDC dc, int width, int height, const FrameInputs& in) {
+    DrawContext ctx;
+    if (GdipCreateFromHDC(dc, &ctx.graphics) != Ok)
+        return {};
+    paintScreen(ctx, width, height, in);
+    GdipDeleteGraphics(ctx.graphics);
+    return wholeFrame(width, height);
+}
+
+} // namespace
+
+PixelRect pendingFrameChanges(const FrameRenderer& renderer, int width, int height, const FrameInputs& in) {
+    if (width < 1 || height < 1)
+        return {};
+    if (renderer.path == FramePath::Reference)
+        return wholeFrame(width, height);
+    return planFrame(renderer.caches.get(), width, height, in);
+}
+
+PixelRect renderFrame(FrameRenderer& renderer, HDC dc, uint32_t* pixels, int width, int height,
+                      const FrameInputs& in) {
+    if (width < 1 || height < 1)
+        return {};
+    if (renderer.path == FramePath::Reference || pixels == nullptr)
+        return renderReference(dc, width, height, in);
+    return renderFast(renderer, pixels, width, height, in);
+}
+
+void resetFrameRenderer(FrameRenderer& renderer) {
+    renderer.caches.reset();
+}

@@ -1,0 +1,190 @@
+// The cached frame path against the reference renderer: same pictures, and a frame only redrawn
+// where something visibly changed.
+#include "render/carousel.h"
+#include "render/frame_renderer.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+// A 32-bit top-down DIB in a memory context, as the window's back buffer is.
+struct Canvas {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ first = nullptr;
+    uint32_t* pixels = nullptr;
+    int width, height;
+
+    Canvas(int w, int h) : width(w), height(h) {
+        BITMAPINFO info{};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        pixels = static_cast<uint32_t*>(bits);
+        first = SelectObject(dc, bitmap);
+    }
+    ~Canvas() {
+        SelectObject(dc, first);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+};
+
+struct Difference {
+    double mean;      // per channel, 0..255
+    double worstTile; // largest mean over a 16 x 16 tile
+};
+
+Difference compare(const Canvas& a, const Canvas& b) {
+    double total = 0, worst = 0;
+    for (int ty = 0; ty < a.height; ty += 16) {
+        for (int tx = 0; tx < a.width; tx += 16) {
+            double tile = 0;
+            int count = 0;
+            for (int y = ty; y < std::min(ty + 16, a.height); ++y) {
+                for (int x = tx; x < std::min(tx + 16, a.width); ++x) {
+                    const uint32_t p = a.pixels[y * a.width + x], q = b.pixels[y * b.width + x];
+                    for (int shift = 0; shift < 24; shift += 8)
+                        tile += std::abs(static_cast<int>((p >> shift) & 0xFF) -
+                                         static_cast<int>((q >> shift) & 0xFF));
+                    count += 3;
+                }
+            }
+            total += tile;
+            worst = std::max(worst, tile / count);
+        }
+    }
+    return {total / (3.0 * a.width * a.height), worst};
+}
+
+struct Scenery {
+    SceneLibrary scenes;
+    UiState ui;
+    LauncherConfig config{};
+    LinkState link;
+    uint64_t start = 0; // when scene 0 started showing; carousel time is made up from here
+
+    Scenery() {
+        loadScenes(scenes, unixPathFromEnv("ORVANE_STAGE").c_str(), nullptr);
+        start = scenes.clock + 1000;
+        showSceneNow(scenes, 1, start); // via another scene, so every anchor moves to start
+        showSceneNow(scenes, 0, start);
+        ui.emblemAngle = 33.0f;
+        ui.linkingEnabled = true;
+    }
+    FrameInputs inputs() const { return {ui, link, config, scenes}; }
+};
+
+Difference renderBoth(const Scenery& s, int width, int height) {
+    Canvas reference(width, height), fast(width, height);
+    FrameRenderer slow, quick;
+    slow.path = FramePath::Reference;
+    renderFrame(slow, reference.dc, reference.pixels, width, height, s.inputs());
+    renderFrame(quick, fast.dc, fast.pixels, width, height, s.inputs());
+    return compare(reference, fast);
+}
+
+void expectSameLook(Difference d, const std::string& what) {
+    EXPECT_LE(d.mean, 1.0) << what;
+    EXPECT_LE(d.worstTile, 8.0) << what;
+    std::printf("%-28s mean %.3f  worst tile %.2f\n", what.c_str(), d.mean, d.worstTile);
+}
+
+} // namespace
+
+TEST(FramePath, ScreensAndStatesLookTheSameAsTheReference) {
+    Scenery s;
+    ASSERT_EQ(s.scenes.scenes.size(), 3u);
+    struct Case {
+        const char* name;
+        Screen screen;
+        uint64_t at; // ms after the scene was shown
+        HitTarget hover;
+        HitTarget focus; // shown with the focus ring when not None
+    };
+    const Case cases[] = {
+        {"home, start of hold", Home, 0, None, None},
+        {"home, mid zoom", Home, 3000, None, None},
+        {"home, late zoom", Home, 6500, TabNews, None},
+        {"news, hovered tab", News, 2000, TabCommunity, None},
+        {"community, focus ring", Community, 1000, None, PlayButton},
+        {"linking", Linking, 4000, None, LinkSteamButton},
+        {"fade 25%", Home, 7000 + 225, None, None},
+        {"fade 50%", Home, 7000 + 450, None, None},
+        {"fade 75%", Linking, 7000 + 675, None, None},
+    };
+    for (const Case& c : cases) {
+        Scenery run;
+        run.ui.screen = c.screen;
+        run.ui.hover = c.hover;
+        run.ui.focus = c.focus == None ? LinkSteamButton : c.focus;
+        run.ui.focusVisible = c.focus != None;
+        tickCarousel(run.scenes, run.start + c.at);
+        ASSERT_EQ(run.scenes.fading, c.at > 7000) << c.name;
+        for (auto [w, h] : {std::pair{1420, 890}, std::pair{960, 640}})
+            expectSameLook(renderBoth(run, w, h), std::string(c.name) + " " + std::to_string(w));
+    }
+}
+
+TEST(FramePath, NoScenesShowsTheBackdropColourUnderTheInterface) {
+    Scenery s;
+    destroySceneLibrary(s.scenes);
+    ASSERT_TRUE(s.scenes.scenes.empty());
+    expectSameLook(renderBoth(s, 1420, 890), "no scenes");
+}
+
+TEST(FramePath, RedrawsOnlyWhatChanged) {
+    Scenery s;
+    s.ui.screen = Home;
+    Canvas canvas(1420, 890);
+    FrameRenderer renderer;
+    const auto render = [&] {
+        return renderFrame(renderer, canvas.dc, canvas.pixels, 1420, 890, s.inputs());
+    };
+    const auto pending = [&] { return pendingFrameChanges(renderer, 1420, 890, s.inputs()); };
+
+    PixelRect first = render();
+    EXPECT_EQ(first.right - first.left, 1420);
+    EXPECT_TRUE(pending().empty()) << "nothing moved";
+    EXPECT_TRUE(render().empty());
+
+    // One tick later: the zoom moved far less than a pixel and the emblem less than a visible turn.
+    tickCarousel(s.scenes, s.start + 16);
+    s.ui.emblemAngle += 0.064f;
+    EXPECT_TRUE(pending().empty());
+
+    // The emblem turns a visible step: only its corner is redrawn.
+    s.ui.emblemAngle += 1.0f;
+    const PixelRect emblem = pending();
+    EXPECT_FALSE(emblem.empty());
+    EXPECT_LT(emblem.right, 200);
+    EXPECT_LT(emblem.bottom, 200);
+    const PixelRect drawn = render();
+    EXPECT_EQ(drawn.left, emblem.left);
+    EXPECT_EQ(drawn.bottom, emblem.bottom);
+
+    // A hover changes the interface: the whole frame.
+    s.ui.hover = TabNews;
+    const PixelRect hovered = pending();
+    EXPECT_EQ(hovered.right - hovered.left, 1420);
+    render();
+
+    // Seconds into the hold the picture has drifted visibly: the whole frame again, and it still
+    // matches the reference drawn for that moment.
+    tickCarousel(s.scenes, s.start + 3000);
+    EXPECT_EQ(pending().bottom, 890);
+    render();
+    Canvas reference(1420, 890);
+    FrameRenderer slow;
+    slow.path = FramePath::Reference;
+    renderFrame(slow, reference.dc, reference.pixels, 1420, 890, s.inputs());
+    expectSameLook(compare(reference, canvas), "warm frame after drift");
+}
