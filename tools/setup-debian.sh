@@ -2,7 +2,7 @@
 # Installs what the build, the tests and the demo need on Debian 12, only when something is missing.
 set -eu
 packages=(
-    cmake ninja-build python3
+    cmake ninja-build python3 openssl util-linux
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     nlohmann-json3-dev googletest
     wine wine64

@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""The project's own link service, as later tests and the demo rely on it: its documents, status codes
+and control commands. Runs inside tools/with-link-service.sh (no Wine needed for the client side).
+
+usage: with-link-service.sh python3 link_service_test.py
+"""
+import http.client
+import json
+import os
+import re
+import ssl
+import subprocess
+import sys
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SERVICE = os.path.join(ROOT, "tools", "link-service", "link_service.py")
+HOST = os.environ["ORVANE_LINK_SERVICE_HOST"]
+BASE = "/orvane-launcher/v1/9e3f51d0"
+TOKEN = re.compile(r"^[A-Za-z0-9_-]{43}$")
+TIMESTAMP = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+
+
+def call(method, path, token=None, body=None, headers=None):
+    """One request over TLS to the service host, verified against the test CA. A path starting with
+    "//" is sent as it stands (less one slash), others below the base path."""
+    context = ssl.create_default_context(cafile=os.environ["ORVANE_LINK_CA"])
+    connection = http.client.HTTPSConnection(HOST, 443, context=context, timeout=10)
+    all_headers = {"Accept": "application/json", "Content-Type": "application/json"}
+    if token:
+        all_headers["Authorization"] = "Bearer " + token
+    all_headers.update(headers or {})
+    if body is None and method == "POST":
+        body = b"{}"
+    target = path[1:] if path.startswith("//") else BASE + path
+    connection.request(method, target, body=body, headers=all_headers)
+    response = connection.getresponse()
+    data = response.read()
+    connection.close()
+    document = json.loads(data) if data else None
+    return response.status, response.getheader("Content-Type"), document
+
+
+def control(*args):
+    done = subprocess.run([sys.executable, SERVICE, *args], capture_output=True, text=True, timeout=20)
+    return done.returncode, done.stdout
+
+
+class LinkService(unittest.TestCase):
+    def setUp(self):
+        control("reset")
+
+    def new_session(self):
+        status, _, document = call("POST", "/sessions")
+        self.assertEqual(status, 201)
+        return document["token"]
+
+    def test_documents_follow_the_contract(self):
+        status, content_type, config = call("GET", "/config")
+        self.assertEqual((status, content_type), (200, "application/json"))
+        self.assertEqual(set(config), {"server_address", "community_url", "require_linking", "discord_enabled",
+                                       "news"})
+        self.assertLessEqual(len(config["news"]), 25)
+        for item in config["news"]:
+            self.assertIsInstance(item["id"], int)
+            self.assertGreater(item["id"], 0)
+
+        tokens = {self.new_session() for _ in range(5)}
+        self.assertEqual(len(tokens), 5)
+        for token in tokens:
+            self.assertRegex(token, TOKEN)
+        status, _, session = call("POST", "/sessions")
+        self.assertRegex(session["expires_at"], TIMESTAMP)
+
+        status, _, state = call("GET", "/session", token=session["token"])
+        self.assertEqual(status, 200)
+        self.assertEqual(state, {"steam": None, "discord": None, "ready": False,
+                                 "expires_at": session["expires_at"]})
+
+    def test_status_codes(self):
+        token = self.new_session()
+        cases = [
+            ("unknown path", "GET", "/admin", None, None, 404),
+            ("path outside the base", "GET", "//config", None, None, 404),
+            ("query on an endpoint", "GET", "/session?token=" + token, token, None, 404),
+            ("wrong method", "POST", "/config", None, None, 405),
+            ("DELETE of sessions", "DELETE", "/sessions", None, None, 405),
+            ("no token", "GET", "/session", None, None, 401),
+            ("unknown token", "GET", "/session", "u" * 43, None, 401),
+            ("body too large", "POST", "/sessions", None, b"{" + b" " * 5000 + b"}", 413),
+            ("body not a JSON object", "POST", "/sessions", None, b"[1]", 400),
+            ("Discord before Steam", "POST", "/link/discord", token, None, 400),
+            ("logout without a session", "POST", "/logout", None, None, 401),
+        ]
+        for what, method, path, bearer, body, expected in cases:
+            with self.subTest(what):
+                status, content_type, document = call(method, path, token=bearer, body=body)
+                self.assertEqual(status, expected)
+                self.assertEqual(content_type, "application/json")
+                self.assertIn("error", document)
+
+    def test_link_road_through_the_control_commands(self):
+        token = self.new_session()
+        self.assertEqual(control("link", "steam")[0], 1, "nothing awaits a link yet")
+        status, _, link = call("POST", "/link/steam", token=token)
+        self.assertEqual(status, 200)
+        self.assertTrue(link["url"].startswith("https://steamcommunity.com/openid/login?openid.ns="))
+        self.assertIn("openid.mode=checkid_setup", link["url"])
+        self.assertNotIn(token, link["url"])
+        code, out = control("link", "steam", "--name", "Gordon")
+        self.assertEqual(code, 0)
+        self.assertEqual(json.loads(out)["session"], token)
+
+        status, _, link = call("POST", "/link/discord", token=token)
+        self.assertEqual(status, 200)
+        self.assertTrue(link["url"].startswith("https://discord.com/oauth2/authorize?response_type=code"))
+        state = re.search(r"[?&]state=([^&]+)", link["url"]).group(1)
+        self.assertEqual(control("link", "discord", "--state", state, "--id", "123456789012345678")[0], 0)
+
+        status, _, document = call("GET", "/session", token=token)
+        self.assertEqual(document["steam"]["display_name"], "Gordon")
+        self.assertRegex(document["steam"]["id"], r"^7656119\d{10}$")
+        self.assertEqual(document["discord"]["id"], "123456789012345678")
+        self.assertTrue(document["ready"])
+        self.assertEqual(call("POST", "/link/steam", token=token)[0], 409)
+
+        self.assertEqual(control("expire", "--session", token)[0], 0)
+        self.assertEqual(call("GET", "/session", token=token)[0], 401)
+
+    def test_chosen_answers_and_configuration(self):
+        self.assertEqual(control("answer", "GET", "/config", "--status", "429", "--body", '{"error":"slow"}',
+                                 "--times", "1")[0], 0)
+        self.assertEqual(call("GET", "/config")[:2], (429, "application/json"))
+        self.assertEqual(call("GET", "/config")[0], 200, "the chosen answer was for one request only")
+
+        control("answer", "GET", "/config", "--no-content-type", "--body", "{}", "--times", "1")
+        self.assertEqual(call("GET", "/config")[1], None)
+
+        control("answer", "*", "*", "--status", "503", "--times", "2")
+        self.assertEqual(call("POST", "/sessions")[0], 503)
+        self.assertEqual(call("GET", "/session")[0], 503)
+
+        control("answer", "GET", "/config", "--drop", "--times", "1")
+        with self.assertRaises((http.client.HTTPException, ConnectionError)):
+            call("GET", "/config")
+
+        self.assertEqual(control("config", "discord_enabled=false")[0], 0)
+        token = self.new_session()
+        call("POST", "/link/steam", token=token)
+        control("link", "steam")
+        self.assertEqual(call("POST", "/link/discord", token=token)[0], 503)
+        self.assertFalse(call("GET", "/config")[2]["discord_enabled"])
+        control("config", "discord_enabled=true")
+
+        code, out = control("log", "--since", "0")
+        self.assertEqual(code, 0)
+        self.assertTrue(any(e["event"] == "chosen-answer" for e in json.loads(out)["events"]))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])
