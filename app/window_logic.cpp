@@ -58,5 +58,5 @@ EmblemClock advanceEmblem(EmblemClock clock, double now) {
 bool paintsThisTick(double backgroundSince, double now, uint64_t tick) {
     if (backgroundSince == 0.0 || now - backgroundSince <= 2.0)
         return true;
-    return tick % 8 == 0;
+    return tick % 64 == 0;
 }

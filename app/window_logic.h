@@ -26,6 +26,7 @@ struct EmblemClock {
 EmblemClock advanceEmblem(EmblemClock clock, double now);
 
 // Whether a tick repaints: always while the launcher has the focus, and for the first 2 s after it
-// lost it; then every eighth tick, so a launcher left behind the game stays cheap. The clocks keep
-// real time either way, so nothing drifts.
+// lost it; then about once a second (every 64th tick), so a launcher left behind the game stays
+// cheap: the picture's drift alone would otherwise redraw the frame several times a second. The
+// clocks keep real time either way, so nothing drifts.
 bool paintsThisTick(double backgroundSince, double now, uint64_t tick);

@@ -21,8 +21,9 @@ constexpr float kVisibleTurn = 0.5f;   // degrees of emblem rotation
 constexpr float kProgressSteps = 4.0f; // progress bar positions per pixel
 constexpr uint32_t kBackdropColour = 0x070D16;
 
-// What the interface layer was drawn from: every input of the interface except the parts drawn
-// over it each frame (scene bars and labels, emblem, progress).
+// What the interface layer was drawn from: every input of the interface except the scene on show
+// (its bars and labels are redrawn in place when it changes) and the moving parts drawn over it each
+// frame (emblem, progress).
 struct InterfaceKey {
     Screen screen = Home;
     HitTarget hover = None, focus = None;
@@ -90,6 +91,7 @@ struct FrameCaches {
     std::vector<uint32_t> overlay; // scrims and interface, premultiplied
     bool overlayValid = false;
     InterfaceKey drawnInterface;
+    uint32_t overlayScene = 0; // whose bars and labels the overlay shows
     SceneLayer layers[2];
     bool frameValid = false;
     BackdropState drawnBackdrop;
@@ -136,17 +138,31 @@ bool overlaps(PixelRect a, PixelRect b) {
     return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
-// The parts drawn over the composed layers that reach into `box`.
-unsigned partsWithin(PixelRect box, const FrameInputs& in, UiScale ui, int width, int height) {
+// Where the scene on show appears in the interface: its position bars, caption and counter.
+std::vector<PixelBox> sceneStatusBoxes(const FrameInputs& in, UiScale ui, int width, int height) {
     const float W = static_cast<float>(ui.width), H = static_cast<float>(ui.height);
     const int bars = static_cast<int>(std::min<size_t>(in.scenes.scenes.size(), 4));
-    const auto reaches = [&](DesignRect r) { return overlaps(box, pixelsOf(r, ui.scale, width, height)); };
+    // The counter's ink ends well before its 55-unit box, which the previous button's focus ring
+    // touches: only the ink's part is taken.
+    std::vector<DesignRect> areas = {{W - 252, H - 57, 44, 22}};
+    if (bars > 0)
+        areas.push_back({W - 368, H - 50, 30.0f * (bars - 1) + 20, 3});
+    if (in.ui.screen != Linking)
+        areas.push_back({W - 378, H - 341, 314, 24});
+    std::vector<PixelBox> boxes;
+    for (const DesignRect& area : areas) {
+        const PixelRect r = pixelsOf(area, ui.scale, width, height);
+        boxes.push_back({r.left, r.top, r.right, r.bottom});
+    }
+    return boxes;
+}
+
+// The moving parts that reach into `box`.
+unsigned partsWithin(PixelRect box, const FrameInputs& in, UiScale ui, int width, int height) {
     unsigned parts = 0;
-    if (bars > 0 && reaches({W - 368, H - 50, 30.0f * (bars - 1) + 20, 3}))
-        parts |= PaintSceneBars | PaintProgress;
-    if (reaches({W - 378, H - 341, 314, 24}) || reaches({W - 252, H - 57, 55, 22}))
-        parts |= PaintSceneLabels;
-    if (reaches(emblemArea()))
+    if (overlaps(box, pixelsOf(progressArea(in.scenes, ui), ui.scale, width, height)))
+        parts |= PaintProgress;
+    if (overlaps(box, pixelsOf(emblemArea(), ui.scale, width, height)))
         parts |= PaintEmblem;
     return parts;
 }
@@ -203,7 +219,8 @@ bool backdropChanged(const FrameCaches& c, const BackdropState& now) {
 // What has to be redrawn: the whole frame, the moving parts' areas, or nothing.
 PixelRect planFrame(const FrameCaches* c, int width, int height, const FrameInputs& in) {
     if (c == nullptr || !c->frameValid || c->width != width || c->height != height || !c->overlayValid ||
-        !(c->drawnInterface == interfaceKey(in)) || backdropChanged(*c, backdropNow(in.scenes, c->scale)))
+        !(c->drawnInterface == interfaceKey(in)) || c->overlayScene != in.scenes.current ||
+        backdropChanged(*c, backdropNow(in.scenes, c->scale)))
         return wholeFrame(width, height);
     const AnimatedState now = animatedNow(in, c->scale);
     PixelRect dirty;
@@ -289,11 +306,28 @@ void resize(FrameCaches& c, int width, int height) {
 void drawOverlay(FrameCaches& c, const FrameInputs& in) {
     // The scrims are cheap to recompute, so they are not kept apart (a frame-sized buffer less).
     c.overlay.resize(static_cast<size_t>(c.width) * c.height);
-    fillScrimLayer(c.overlay.data(), c.width, c.height, c.scale.scale, c.scale.width, c.scale.height);
-    drawInto(c.overlay.data(), c.width, c.height, PixelFormat32bppPARGB,
-             [&](DrawContext& ctx) { paintScreen(ctx, c.width, c.height, in, PaintInterface); });
+    fillScrimLayer(c.overlay.data(), c.width, c.scale.scale, c.scale.width, c.scale.height,
+                   {0, 0, c.width, c.height});
+    drawInto(c.overlay.data(), c.width, c.height, PixelFormat32bppPARGB, [&](DrawContext& ctx) {
+        paintScreen(ctx, c.width, c.height, in, PaintInterface | PaintSceneBars | PaintSceneLabels);
+    });
     c.drawnInterface = interfaceKey(in);
+    c.overlayScene = in.scenes.current;
     c.overlayValid = true;
+}
+
+// Another scene on show: only its bars, caption and counter change in the overlay, and nothing else
+// of the interface reaches into their boxes, so those are redrawn alone over fresh scrims.
+void redrawSceneStatus(FrameCaches& c, const FrameInputs& in) {
+    for (const PixelBox& box : sceneStatusBoxes(in, c.scale, c.width, c.height)) {
+        fillScrimLayer(c.overlay.data(), c.width, c.scale.scale, c.scale.width, c.scale.height, box);
+        drawInto(c.overlay.data(), c.width, c.height, PixelFormat32bppPARGB, [&](DrawContext& ctx) {
+            GdipSetClipRectI(ctx.graphics, box.left, box.top, box.right - box.left, box.bottom - box.top,
+                             CombineModeReplace);
+            paintScreen(ctx, c.width, c.height, in, PaintSceneBars | PaintSceneLabels);
+        });
+    }
+    c.overlayScene = in.scenes.current;
 }
 
 PixelRect renderFast(FrameRenderer& renderer, uint32_t* pixels, int width, int height,
@@ -309,6 +343,8 @@ PixelRect renderFast(FrameRenderer& renderer, uint32_t* pixels, int width, int h
 
     if (!c.overlayValid || !(c.drawnInterface == interfaceKey(in)))
         drawOverlay(c, in);
+    else if (c.overlayScene != in.scenes.current)
+        redrawSceneStatus(c, in);
     const BackdropState backdrop = backdropNow(in.scenes, c.scale);
     dropUnusedLayers(c, backdrop);
     const SceneLayer* to = sceneLayer(c, backdrop.to, backdrop.toCrop, backdrop.from);

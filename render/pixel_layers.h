@@ -29,14 +29,17 @@ void scaleCrop(const PixelSource& source, SourceCrop crop, float extentW, float 
 // How far, in destination pixels, the picture moves between two crops (the larger of the edges).
 float cropShift(SourceCrop a, SourceCrop b, float extentW, float extentH);
 
-// The three backdrop scrims combined into one premultiplied layer (they share one colour, so only
-// the alpha varies): scale s maps the W x H design canvas onto width x height pixels.
-void fillScrimLayer(uint32_t* layer, int width, int height, float s, int W, int H);
-
-// dst = over (premultiplied) on top of base, for the rows top..bottom and columns left..right.
+// Rows top..bottom and columns left..right of a frame-sized buffer.
 struct PixelBox {
     int left, top, right, bottom;
 };
+
+// The three backdrop scrims combined into one premultiplied layer (they share one colour, so only
+// the alpha varies), written over `box` of a layer `width` pixels wide: scale s maps the W x H design
+// canvas onto the frame.
+void fillScrimLayer(uint32_t* layer, int width, float s, int W, int H, PixelBox box);
+
+// dst = over (premultiplied) on top of base, within box.
 void composeOver(uint32_t* dst, const uint32_t* base, const uint32_t* over, int width, PixelBox box);
 
 // As composeOver, with base = `from` faded into `to` by alpha (0..255 share of `to`).

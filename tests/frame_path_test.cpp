@@ -188,3 +188,23 @@ TEST(FramePath, RedrawsOnlyWhatChanged) {
     renderFrame(slow, reference.dc, reference.pixels, 1420, 890, s.inputs());
     expectSameLook(compare(reference, canvas), "warm frame after drift");
 }
+
+TEST(FramePath, SceneChangeRedrawsOnlyTheSceneStatusAndKeepsWhatSurroundsIt) {
+    // The focus ring and hover wash of the previous-scene button sit right beside the counter that a
+    // scene change redraws in place.
+    Scenery s;
+    s.ui.screen = Home;
+    s.ui.hover = PreviousSceneButton;
+    s.ui.focus = PreviousSceneButton;
+    s.ui.focusVisible = true;
+    Canvas canvas(1420, 890), reference(1420, 890);
+    FrameRenderer renderer, slow;
+    slow.path = FramePath::Reference;
+    for (uint64_t at : {6900, 7450, 8200}) {
+        tickCarousel(s.scenes, s.start + at);
+        renderFrame(renderer, canvas.dc, canvas.pixels, 1420, 890, s.inputs());
+        renderFrame(slow, reference.dc, reference.pixels, 1420, 890, s.inputs());
+        expectSameLook(compare(reference, canvas), "warm, " + std::to_string(at) + " ms");
+    }
+    EXPECT_EQ(s.scenes.current, 1u);
+}
