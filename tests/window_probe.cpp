@@ -4,7 +4,7 @@
 //   window_probe state            one line: left top width height clientLeft clientTop clientWidth
 //                                 clientHeight iconic zoomed foreground recreations  (exit 1: no window)
 //   window_probe restore          restore from minimised and bring to the front
-//   window_probe size W H         resize the window (outer size), keeping its position
+//   window_probe size W H         resize the window (outer size), keeping its position (exit 3: refused)
 #include <windows.h>
 
 #include <cstdio>
@@ -48,7 +48,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (std::wcscmp(argv[1], L"size") == 0 && argc == 4) {
         const int width = _wtoi(argv[2]), height = _wtoi(argv[3]);
-        return SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER) ? 0 : 1;
+        return SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER) ? 0 : 3;
     }
     return 2;
 }
