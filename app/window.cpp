@@ -47,15 +47,6 @@ FrameInputs frameInputs() {
     return FrameInputs{gUiState, gLinkState, gConfig, gSceneLibrary};
 }
 
-// Without a back buffer the frame goes straight to the window, drawn in full.
-void paintDirect(HDC dc, int width, int height) {
-    DrawContext ctx;
-    if (GdipCreateFromHDC(dc, &ctx.graphics) != Ok)
-        return;
-    paintScreen(ctx, width, height, frameInputs());
-    GdipDeleteGraphics(ctx.graphics);
-}
-
 void onPaint(HWND window) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
@@ -79,7 +70,8 @@ void onPaint(HWND window) {
             BitBlt(dc, copy.left, copy.top, copy.right - copy.left, copy.bottom - copy.top, gBackBuffer.dc,
                    copy.left, copy.top, SRCCOPY);
         } else {
-            paintDirect(dc, size.cx, size.cy);
+            // Without a back buffer the frame goes straight to the window, drawn in full.
+            renderFrame(gFrameRenderer, dc, nullptr, size.cx, size.cy, frameInputs());
         }
     }
     EndPaint(window, &ps);

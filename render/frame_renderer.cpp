@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 using namespace Gdiplus;
@@ -217,9 +218,10 @@ bool backdropChanged(const FrameCaches& c, const BackdropState& now) {
 }
 
 // What has to be redrawn: the whole frame, the moving parts' areas, or nothing.
-PixelRect planFrame(const FrameCaches* c, int width, int height, const FrameInputs& in) {
+PixelRect planFrame(const FrameCaches* c, int width, int height, const FrameInputs& in,
+                    const InterfaceKey& key) {
     if (c == nullptr || !c->frameValid || c->width != width || c->height != height || !c->overlayValid ||
-        !(c->drawnInterface == interfaceKey(in)) || c->overlayScene != in.scenes.current ||
+        !(c->drawnInterface == key) || c->overlayScene != in.scenes.current ||
         backdropChanged(*c, backdropNow(in.scenes, c->scale)))
         return wholeFrame(width, height);
     const AnimatedState now = animatedNow(in, c->scale);
@@ -303,7 +305,7 @@ void resize(FrameCaches& c, int width, int height) {
     c.scale = computeUiScale(width, height);
 }
 
-void drawOverlay(FrameCaches& c, const FrameInputs& in) {
+void drawOverlay(FrameCaches& c, const FrameInputs& in, InterfaceKey key) {
     // The scrims are cheap to recompute, so they are not kept apart (a frame-sized buffer less).
     c.overlay.resize(static_cast<size_t>(c.width) * c.height);
     fillScrimLayer(c.overlay.data(), c.width, c.scale.scale, c.scale.width, c.scale.height,
@@ -311,7 +313,7 @@ void drawOverlay(FrameCaches& c, const FrameInputs& in) {
     drawInto(c.overlay.data(), c.width, c.height, PixelFormat32bppPARGB, [&](DrawContext& ctx) {
         paintScreen(ctx, c.width, c.height, in, PaintInterface | PaintSceneBars | PaintSceneLabels);
     });
-    c.drawnInterface = interfaceKey(in);
+    c.drawnInterface = std::move(key);
     c.overlayScene = in.scenes.current;
     c.overlayValid = true;
 }
@@ -337,12 +339,13 @@ PixelRect renderFast(FrameRenderer& renderer, uint32_t* pixels, int width, int h
     FrameCaches& c = *renderer.caches;
     if (c.width != width || c.height != height)
         resize(c, width, height);
-    const PixelRect dirty = planFrame(&c, width, height, in);
+    InterfaceKey key = interfaceKey(in);
+    const PixelRect dirty = planFrame(&c, width, height, in, key);
     if (dirty.empty())
         return dirty;
 
-    if (!c.overlayValid || !(c.drawnInterface == interfaceKey(in)))
-        drawOverlay(c, in);
+    if (!c.overlayValid || !(c.drawnInterface == key))
+        drawOverlay(c, in, std::move(key));
     else if (c.overlayScene != in.scenes.current)
         redrawSceneStatus(c, in);
     const BackdropState backdrop = backdropNow(in.scenes, c.scale);
@@ -386,7 +389,7 @@ PixelRect pendingFrameChanges(const FrameRenderer& renderer, int width, int heig
         return {};
     if (renderer.path == FramePath::Reference)
         return wholeFrame(width, height);
-    return planFrame(renderer.caches.get(), width, height, in);
+    return planFrame(renderer.caches.get(), width, height, in, interfaceKey(in));
 }
 
 PixelRect renderFrame(FrameRenderer& renderer, HDC dc, uint32_t* pixels, int width, int height,

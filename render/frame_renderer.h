@@ -31,7 +31,8 @@ struct FrameRenderer {
 PixelRect pendingFrameChanges(const FrameRenderer& renderer, int width, int height, const FrameInputs& in);
 
 // Brings `pixels` (width x height, selected into `dc`) up to date with `in` and returns the area that
-// changed. The Reference path always redraws and returns the whole frame.
+// changed. The Reference path always redraws and returns the whole frame; so does a null `pixels`,
+// drawing straight onto `dc`.
 PixelRect renderFrame(FrameRenderer& renderer, HDC dc, uint32_t* pixels, int width, int height,
                       const FrameInputs& in);
 
