@@ -11,9 +11,7 @@
 
 // The --render-preview mode: draws the fixed series of screens off-screen into PNG files in
 // "<program folder>\reports" and returns the exit code (0 when every file was written, else 3).
-int renderPreviews();
-
-// The same series with explicit records and folder (the mode passes the process-wide ones).
+// Start-up passes the process-wide records.
 int renderPreviewSeries(const std::wstring& programFolder, SceneLibrary& scenes, UiState& ui,
                         const LauncherConfig& config, const LinkState& link);
 
