@@ -5,10 +5,10 @@
 #include "app/program_paths.h"
 #include "app/window_actions.h"
 #include "app/window_logic.h"
+#include "link/service_hosts.h"
 #include "render/carousel.h"
 #include "render/hit_geometry.h"
 #include "render/home_screen.h"
-#include "link/service_hosts.h"
 #include "render/toolkit.h"
 
 #include <windowsx.h>
