@@ -45,19 +45,18 @@ void checkRoundTrip(SelfTestTally& tally, const wchar_t* path, const LauncherCon
     check(tally, same(startup.background, kTestBackground));
 }
 
-// Another writer is simulated by holding the pending file the writer would create. The handle shares
-// everything, so the write is refused by the writer's own rule (the file exists), not by a sharing
-// violation that would also stop a writer that overwrote or deleted a stale pending file.
+// A pending file that exists means another writer is busy, or was interrupted. It is closed before
+// the write so that only the writer's own rule can refuse it: an open handle would also stop, by a
+// sharing violation, a writer that overwrote or deleted a stale pending file.
 void checkBusyRefusal(SelfTestTally& tally, const wchar_t* path) {
     const std::wstring pending = pendingPathFor(path);
     HANDLE busy =
-        CreateFileW(pending.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(pending.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     check(tally, busy != INVALID_HANDLE_VALUE);
     if (busy == INVALID_HANDLE_VALUE)
         return;
-    check(tally, !writeLauncherConfig(LauncherConfig{}, path));
     CloseHandle(busy);
+    check(tally, !writeLauncherConfig(LauncherConfig{}, path));
     DeleteFileW(pending.c_str());
     LauncherConfig read{};
     readLauncherConfig(path, read);
