@@ -1,4 +1,4 @@
-// Groups 6 and 7: the carousel's timing and the scene loader's fallback, on a library of their own
+// The carousel's timing and the scene loader's fallback, on a library of their own
 // (the program's library is never touched).
 #include "selftest/checks.h"
 

@@ -1,4 +1,4 @@
-// Group 2: the configuration file's round trip, atomic replacement and busy refusal, on a test file of
+// The configuration file's round trip, atomic replacement and busy refusal, on a test file of
 // its own in reports (never the player's OrvaneGaming.ini).
 #include "selftest/checks.h"
 

@@ -1,4 +1,4 @@
-// Groups 8 and 9: the back buffer the window paints into, and one whole frame painted into one.
+// The back buffer the window paints into, and one whole frame painted into one.
 #include "selftest/checks.h"
 
 #include "app/back_buffer.h"

@@ -1,4 +1,4 @@
-// Groups 3 to 5: the controls are where hitTest finds them, at the sizes players' windows have.
+// The controls are where hitTest finds them, at the sizes players' windows have.
 #include "selftest/checks.h"
 
 namespace {
@@ -11,7 +11,7 @@ bool hitsAtCentre(HitTarget control, int W, int H, float scale, int clientWidth,
            control;
 }
 
-// Group 3: from 960 x 640 up, the scale is 1 and the canvas is the client itself.
+// From 960 x 640 up, the scale is 1 and the canvas is the client itself.
 void checkCompactLayouts(SelfTestTally& tally, const HitConditions& when) {
     static const int kWidths[] = {960, 1080, 1280, 1420, 1920};
     static const int kHeights[] = {640, 720, 890, 1080};
@@ -29,7 +29,7 @@ void checkCompactLayouts(SelfTestTally& tally, const HitConditions& when) {
         }
 }
 
-// Group 4: the Play button's centre at two scaled-down clients, given in client pixels.
+// The Play button's centre at two scaled-down clients, given in client pixels.
 void checkScaledPlayButton(SelfTestTally& tally, const HitConditions& when) {
     struct Case {
         float x, y;
@@ -40,7 +40,7 @@ void checkScaledPlayButton(SelfTestTally& tally, const HitConditions& when) {
         check(tally, hitTest(c.x, c.y, c.width, c.height, when) == PlayButton);
 }
 
-// Group 5: the linking card's controls, each client at the scale the window would use.
+// The linking card's controls, each client at the scale the window would use.
 void checkLinkingControls(SelfTestTally& tally, const HitConditions& when) {
     struct Client {
         int width, height;

@@ -1,4 +1,4 @@
-// Group 1: the input rules that guard the shell and the file system.
+// The input rules that guard the shell and the file system.
 #include "selftest/checks.h"
 
 #include "actions/steam_url.h"
