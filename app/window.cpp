@@ -36,7 +36,7 @@ void repaint(HWND window) {
 }
 
 HitConditions hitConditions() {
-    return {gUiState.screen, gSceneLibrary.scenes.size(), gUiState.linkingEnabled};
+    return hitConditionsFor(gUiState, gSceneLibrary.scenes.size());
 }
 
 SIZE clientSize(HWND window) {
