@@ -60,5 +60,5 @@ int runSelfTestWith(const SelfTestInputs& in) {
 }
 
 int runSelfTest() {
-    return runSelfTestWith(SelfTestInputs{programFolder(), gUiState, gSceneLibrary, gLinkState, gConfig});
+    return runSelfTestWith(SelfTestInputs{programFolder(), gUiState, gSceneLibrary, gLinkService.state, gConfig});
 }
