@@ -9,6 +9,8 @@
 
 #include <cwchar>
 #include <new>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -62,6 +64,28 @@ void failBeforeSend(HttpResult& result, DWORD error) {
 }
 
 } // namespace
+
+HttpResult& HttpResult::operator=(const HttpResult& other) {
+    if (this != &other) {
+        wipeString(body);
+        status = other.status;
+        error = other.error;
+        complete = other.complete;
+        body = other.body;
+    }
+    return *this;
+}
+
+HttpResult& HttpResult::operator=(HttpResult&& other) {
+    if (this != &other) {
+        wipeString(body);
+        status = other.status;
+        error = other.error;
+        complete = other.complete;
+        body = std::move(other.body);
+    }
+    return *this;
+}
 
 HttpResult::~HttpResult() {
     wipeString(body);
@@ -240,11 +264,15 @@ void performRequest(HttpResult& result, const UrlParts& endpoint, const wchar_t*
     }
     // From here on the holder belongs to the request handle and is freed by its closing notice.
 
-    // Built in place, so the token never sits in a temporary that is freed without wiping.
-    context.headers.reserve(128);
-    context.headers = L"Accept: application/json\r\nContent-Type: application/json\r\n";
+    // Built in place and sized once, so the token never sits in a temporary or an outgrown block that
+    // is freed without wiping.
+    static constexpr std::wstring_view kJsonHeaders =
+        L"Accept: application/json\r\nContent-Type: application/json\r\n";
+    static constexpr std::wstring_view kBearer = L"Authorization: Bearer ";
+    context.headers.reserve(kJsonHeaders.size() + kBearer.size() + token.size() + 2);
+    context.headers = kJsonHeaders;
     if (!token.empty()) {
-        context.headers += L"Authorization: Bearer ";
+        context.headers += kBearer;
         for (char c : token)
             context.headers += static_cast<wchar_t>(static_cast<unsigned char>(c));
         context.headers += L"\r\n";
