@@ -245,7 +245,7 @@ def drag_edge_and_strip(app, edge_inset):
 
 def maximise_and_restore(test, app, screen, restored, name):
     """The title bar's middle button maximises to the whole work area and restores the window."""
-    app.click(app.layout.maximise_button())
+    app.click(app.layout_now().maximise_button())
     app.wait_for(lambda st: st["zoomed"] == 1, "maximised")
     time.sleep(0.5)
     check_drawn_to_the_edges(test, app, name + "-maximised", (0, 0, *screen))
