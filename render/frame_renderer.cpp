@@ -88,6 +88,7 @@ struct AnimatedState {
 
 struct FrameCaches {
     int width = 0, height = 0;
+    float dpiFactor = 0; // the scale's input beside the size; 0 until the first frame
     UiScale scale{};
     std::vector<uint32_t> overlay; // scrims and interface, premultiplied
     bool overlayValid = false;
@@ -106,6 +107,11 @@ namespace {
 
 PixelRect wholeFrame(int width, int height) {
     return {0, 0, width, height};
+}
+
+// Caches drawn for another size or another screen's scale are of no use.
+bool sameGeometry(const FrameCaches& c, int width, int height, const FrameInputs& in) {
+    return c.width == width && c.height == height && c.dpiFactor == in.dpiFactor;
 }
 
 PixelRect unite(PixelRect a, PixelRect b) {
@@ -220,7 +226,7 @@ bool backdropChanged(const FrameCaches& c, const BackdropState& now) {
 // What has to be redrawn: the whole frame, the moving parts' areas, or nothing.
 PixelRect planFrame(const FrameCaches* c, int width, int height, const FrameInputs& in,
                     const InterfaceKey& key) {
-    if (c == nullptr || !c->frameValid || c->width != width || c->height != height || !c->overlayValid ||
+    if (c == nullptr || !c->frameValid || !sameGeometry(*c, width, height, in) || !c->overlayValid ||
         !(c->drawnInterface == key) || c->overlayScene != in.scenes.current ||
         backdropChanged(*c, backdropNow(in.scenes, c->scale)))
         return wholeFrame(width, height);
@@ -298,11 +304,12 @@ void dropUnusedLayers(FrameCaches& c, const BackdropState& backdrop) {
     }
 }
 
-void resize(FrameCaches& c, int width, int height) {
+void resize(FrameCaches& c, int width, int height, float dpiFactor) {
     c = FrameCaches{};
     c.width = width;
     c.height = height;
-    c.scale = computeUiScale(width, height);
+    c.dpiFactor = dpiFactor;
+    c.scale = computeUiScale(width, height, dpiFactor);
 }
 
 void drawOverlay(FrameCaches& c, const FrameInputs& in, InterfaceKey key) {
@@ -337,8 +344,8 @@ PixelRect renderFast(FrameRenderer& renderer, uint32_t* pixels, int width, int h
     if (!renderer.caches)
         renderer.caches = std::make_unique<FrameCaches>();
     FrameCaches& c = *renderer.caches;
-    if (c.width != width || c.height != height)
-        resize(c, width, height);
+    if (!sameGeometry(c, width, height, in))
+        resize(c, width, height, in.dpiFactor);
     InterfaceKey key = interfaceKey(in);
     const PixelRect dirty = planFrame(&c, width, height, in, key);
     if (dirty.empty())

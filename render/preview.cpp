@@ -17,6 +17,7 @@ namespace {
 struct PreviewSink {
     std::wstring reportsFolder;
     CLSID png;
+    float dpiFactor = 1.0f; // every image's size is multiplied by it
     bool allSaved = true;
 };
 
@@ -37,7 +38,7 @@ bool renderFile(PreviewSink& sink, const wchar_t* name, int width, int height, c
 }
 
 void render(PreviewSink& sink, const wchar_t* name, int width, int height, const FrameInputs& in) {
-    if (!renderFile(sink, name, width, height, in))
+    if (!renderFile(sink, name, dpiPixels(width, sink.dpiFactor), dpiPixels(height, sink.dpiFactor), in))
         sink.allSaved = false;
 }
 
@@ -76,12 +77,13 @@ int findEncoder(const wchar_t* mime, CLSID& encoder) {
 }
 
 int renderPreviewSeries(const std::wstring& programFolder, SceneLibrary& scenes, UiState& ui,
-                        const LauncherConfig& config, const LinkState& link) {
+                        const LauncherConfig& config, const LinkState& link, float dpiFactor) {
     PreviewSink sink;
     sink.reportsFolder = programFolder + L"\\reports\\";
+    sink.dpiFactor = boundedDpiFactor(dpiFactor);
     if (findEncoder(L"image/png", sink.png) < 0)
         return ExitPreviewFailed;
-    const FrameInputs in{ui, link, config, scenes};
+    const FrameInputs in{ui, link, config, scenes, sink.dpiFactor};
     const uint32_t n = static_cast<uint32_t>(scenes.scenes.size());
 
     if (scenes.paused)

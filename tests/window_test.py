@@ -40,10 +40,11 @@ def close_to(pixel, colour, tolerance=40):
 
 
 class Layout:
-    """Design-unit geometry of the client area, scaled as the program scales it."""
+    """Design-unit geometry of the client area, scaled as the program scales it on a screen of that DPI
+    factor (1 at 96 DPI)."""
 
-    def __init__(self, width, height):
-        self.s = min(width / 960, height / 640, 1.0)
+    def __init__(self, width, height, factor=1.0):
+        self.s = min(width / 960, height / 640, factor)
         self.W = math.ceil(width / self.s)
         self.H = math.ceil(height / self.s)
 
@@ -66,18 +67,25 @@ class Layout:
     def close_button(self):
         return self.px(self.W - 21, 16)
 
+    def maximise_button(self):
+        return self.px(self.W - 63, 16)
+
 
 class Launcher:
     """One running launcher; always ended, whatever the test did."""
 
-    def __init__(self, test, env):
-        self.test, self.env = test, env
+    def __init__(self, test, env, factor=1.0):
+        self.test, self.env, self.factor = test, env, factor
         self.display = display_of(env)
         self.process = subprocess.Popen([os.path.join(TOOLS, "wine-run"), EXE], env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         test.addCleanup(self.end)
         self.wait_for(lambda st: st["recreations"] >= 1, "the first painted frame")
-        self.layout = Layout(self.state()["client_w"], self.state()["client_h"])
+        self.layout = self.layout_now()
+
+    def layout_now(self):
+        st = self.state()
+        return Layout(st["client_w"], st["client_h"], self.factor)
 
     def end(self):
         if self.process.poll() is None:
@@ -123,6 +131,17 @@ class Launcher:
         self.xdotool("click", 1)
         time.sleep(0.3)
 
+    def drag(self, point, dx, dy):
+        """Press at a client point, move by (dx, dy) in steps, release: the system's move and size loop."""
+        x, y = self.to_screen(point)
+        self.xdotool("mousemove", "--sync", x, y)
+        self.xdotool("mousedown", 1)
+        for step in range(1, 5):
+            self.xdotool("mousemove", x + dx * step // 4, y + dy * step // 4)
+            time.sleep(0.1)
+        self.xdotool("mouseup", 1)
+        time.sleep(0.3)
+
     def key(self, *names):
         self.xdotool("key", "--delay", 60, *names)
         time.sleep(0.3)
@@ -165,10 +184,75 @@ class Shot:
         x, y = point
         return any(close_to(self.at((x, y + d)), ACCENT) for d in range(-rows, rows + 1))
 
+    def lighter_edges(self, band=4, inset=12, tolerance=24):
+        """Edge lines that are lighter than the window's own drawing a little further in: a system-drawn
+        frame shows as a light or grey line along a whole side of the dark window, where the picture's
+        details would only lighten single pixels. Gives (side, depth, edge, inside) median lightness."""
+        def median_lightness(points):
+            values = sorted(sum(self.at(p)) / 3 for p in points)
+            return values[len(values) // 2]
+
+        w, h = self.width, self.height
+        sides = {
+            "top": lambda d: [(x, d) for x in range(w)],
+            "bottom": lambda d: [(x, h - 1 - d) for x in range(w)],
+            "left": lambda d: [(d, y) for y in range(h)],
+            "right": lambda d: [(w - 1 - d, y) for y in range(h)],
+        }
+        found = []
+        for side, line in sides.items():
+            for d in range(band):
+                edge, inside = median_lightness(line(d)), median_lightness(line(d + inset))
+                if edge > inside + tolerance:
+                    found.append((side, d, edge, inside))
+        return found
+
     def current_dot(self, layout, count=3):
         """Index of the bright (current) scene dot; the others are faint grey."""
         bright = [i for i in range(count) if max(self.at(layout.dot_bar(i))) > 150]
         return bright[0] if len(bright) == 1 else None
+
+
+def window_rect(st):
+    return st["left"], st["top"], st["width"], st["height"]
+
+
+def client_rect(st):
+    return st["client_x"], st["client_y"], st["client_w"], st["client_h"]
+
+
+def check_drawn_to_the_edges(test, app, name, expected):
+    """The whole window is client area at `expected` (left, top, width, height) and the program's own
+    drawing reaches every edge."""
+    st = app.state()
+    test.assertEqual(window_rect(st), expected, name)
+    test.assertEqual(client_rect(st), expected, name)
+    shot = app.shot(name)
+    test.assertEqual(shot.lighter_edges(), [], name)
+    return shot
+
+
+def drag_edge_and_strip(app, edge_inset):
+    """The right edge, `edge_inset` pixels in, resizes the window; the title strip left of the tabs
+    moves it."""
+    st = app.state()
+    app.drag((st["width"] - 1 - edge_inset, st["height"] // 2), -200, 0)
+    app.wait_for(lambda now: now["width"] == st["width"] - 200, "the window resized from its right edge")
+    app.drag(app.layout_now().px(200, 16), 100, 50)
+    app.wait_for(lambda now: (now["left"], now["top"]) == (st["left"] + 100, st["top"] + 50),
+                 "the window dragged by its title strip")
+
+
+def maximise_and_restore(test, app, screen, restored, name):
+    """The title bar's middle button maximises to the whole work area and restores the window."""
+    app.click(app.layout_now().maximise_button())
+    app.wait_for(lambda st: st["zoomed"] == 1, "maximised")
+    time.sleep(0.5)
+    check_drawn_to_the_edges(test, app, name + "-maximised", (0, 0, *screen))
+    app.click(app.layout_now().maximise_button())
+    app.wait_for(lambda st: st["zoomed"] == 0, "restored")
+    time.sleep(0.5)
+    check_drawn_to_the_edges(test, app, name + "-restored", restored)
 
 
 class Window(unittest.TestCase):
@@ -178,7 +262,8 @@ class Window(unittest.TestCase):
     def test_opens_centred_on_the_linking_screen(self):
         app = self.start()
         st = app.state()
-        self.assertEqual((st["left"], st["top"], st["width"], st["height"]), (250, 95, 1420, 890))
+        self.assertEqual(window_rect(st), (250, 95, 1420, 890))
+        self.assertEqual(client_rect(st), (250, 95, 1420, 890))  # no system frame inside it
         self.assertEqual(st["foreground"], 1)
         shot = app.shot("linking")
         # The grey "COMPLETA LA VINCULACIÓN" button, no tab underlined.
@@ -228,6 +313,15 @@ class Window(unittest.TestCase):
         shot = app.shot_when("resumed", lambda shot: shot.current_dot(app.layout) == 1, timeout=10)
         self.assertEqual(shot.current_dot(app.layout), 1)
 
+    def test_no_system_frame_restored_or_maximised(self):
+        app = self.start()
+        time.sleep(0.5)
+        check_drawn_to_the_edges(self, app, "frame", (250, 95, 1420, 890))
+        maximise_and_restore(self, app, (1920, 1080), (250, 95, 1420, 890), "frame")
+
+    def test_edges_resize_and_the_title_strip_drags(self):
+        drag_edge_and_strip(self.start(), edge_inset=2)
+
     def test_close_button_and_alt_f4_exit_with_zero(self):
         app = self.start()
         app.click(app.layout.close_button())
@@ -252,24 +346,55 @@ class Window(unittest.TestCase):
             self.assertEqual(st["recreations"], rebuilt, (width, height))
 
 
-class SmallScreen(unittest.TestCase):
-    """A 1366 x 768 screen needs a Wine session of its own: Wine reads the screen size once."""
+def own_session(test, screen, dpi=None):
+    """A Wine session of its own, on a copy of the prefix: Wine reads the screen size once, and the
+    DPI is a setting of the prefix that the other tests keep at 96."""
+    folder = tempfile.mkdtemp(prefix="orvane-session-")
+    test.addCleanup(shutil.rmtree, folder, True)
+    source = os.environ.get("ORVANE_WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
+    prefix = os.path.join(folder, "wineprefix")
+    subprocess.run(["cp", "-a", source, prefix], check=True)
+    env = dict(prefix_env(prefix), ORVANE_SCREEN=screen)
+    server = os.path.join(TOOLS, "wine-server.sh")
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if dpi:
+        # Written by a session without a display, which is ended (saving the registry) before the
+        # display's session starts.
+        subprocess.run([os.path.join(TOOLS, "wine-run"), "reg", "add", r"HKCU\Control Panel\Desktop", "/v",
+                        "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"], env=env, check=True, **quiet)
+        subprocess.run([server, "stop"], env=env, check=True, **quiet)
+    subprocess.run([server, "start"], env=env, check=True, **quiet)
+    test.addCleanup(subprocess.run, [server, "stop"], env=env)
+    return env
 
+
+class SmallScreen(unittest.TestCase):
     def test_window_fits_a_small_screen(self):
-        folder = tempfile.mkdtemp(prefix="orvane-small-")
-        self.addCleanup(shutil.rmtree, folder, True)
-        source = os.environ.get("ORVANE_WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
-        prefix = os.path.join(folder, "wineprefix")
-        subprocess.run(["cp", "-a", source, prefix], check=True)
-        env = dict(prefix_env(prefix), ORVANE_SCREEN="1366x768")
-        server = os.path.join(TOOLS, "wine-server.sh")
-        subprocess.run([server, "start"], env=env, check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(subprocess.run, [server, "stop"], env=env)
-        app = Launcher(self, env)
+        app = Launcher(self, own_session(self, "1366x768"))
         st = app.state()
         self.assertEqual((st["left"], st["top"], st["width"], st["height"]), (20, 40, 1326, 688))
         app.shot("small-screen")
+
+
+class HighDpi(unittest.TestCase):
+    """A 3840 x 2160 screen at 200 %: the window, its drawing and its hit testing at twice the size."""
+
+    def test_window_and_layout_grow_with_the_screens_dpi(self):
+        app = Launcher(self, own_session(self, "3840x2160", dpi=192), factor=2.0)
+        self.assertEqual(app.layout.s, 2.0)
+        time.sleep(0.5)
+        shot = check_drawn_to_the_edges(self, app, "high-dpi", (500, 190, 2840, 1780))
+        self.assertTrue(close_to(shot.at(app.layout.continue_button()), (0x20, 0x2E, 0x3F), 12),
+                        shot.at(app.layout.continue_button()))
+        for k in range(3):
+            self.assertFalse(shot.accent_near(app.layout.tab_underline(k)))
+        # A click lands on the control drawn under it: "Novedades", underlined at twice the size.
+        app.click(app.layout.tab_centre(1))
+        shot = app.shot_when("high-dpi-news", lambda shot: shot.accent_near(app.layout.tab_underline(1)))
+        self.assertTrue(shot.accent_near(app.layout.tab_underline(1)))
+        maximise_and_restore(self, app, (3840, 2160), (500, 190, 2840, 1780), "high-dpi")
+        # The resize edge is twice as wide: 10 pixels in is still the edge.
+        drag_edge_and_strip(app, edge_inset=10)
 
 
 if __name__ == "__main__":
