@@ -1,5 +1,7 @@
 #include "render/frame_renderer.h"
 
+#include "app/owned.h"
+
 #include "render/carousel.h"
 #include "render/carousel_paint.h"
 #include "render/hit_geometry.h"
@@ -242,16 +244,15 @@ PixelRect planFrame(const FrameCaches* c, int width, int height, const FrameInpu
 // GDI+ drawing straight into a pixel buffer of ours.
 template <typename Draw>
 void drawInto(uint32_t* pixels, int width, int height, PixelFormat format, Draw draw) {
-    GpBitmap* bitmap = nullptr;
+    OwnedBitmap bitmap;
+    OwnedGraphics graphics;
     if (GdipCreateBitmapFromScan0(width, height, width * 4, format, reinterpret_cast<BYTE*>(pixels),
-                                  &bitmap) != Ok)
+                                  bitmap.out()) != Ok ||
+        GdipGetImageGraphicsContext(bitmap.get(), graphics.out()) != Ok)
         return;
     DrawContext ctx;
-    if (GdipGetImageGraphicsContext(bitmap, &ctx.graphics) == Ok) {
-        draw(ctx);
-        GdipDeleteGraphics(ctx.graphics);
-    }
-    GdipDisposeImage(bitmap);
+    ctx.graphics = graphics.get();
+    draw(ctx);
 }
 
 void scaleScene(SceneLayer& layer, const Scene& scene, SourceCrop crop, int width, int height, UiScale ui) {
@@ -381,11 +382,12 @@ PixelRect renderFast(FrameRenderer& renderer, uint32_t* pixels, int width, int h
 }
 
 PixelRect renderReference(HDC dc, int width, int height, const FrameInputs& in) {
-    DrawContext ctx;
-    if (GdipCreateFromHDC(dc, &ctx.graphics) != Ok)
+    OwnedGraphics graphics;
+    if (GdipCreateFromHDC(dc, graphics.out()) != Ok)
         return {};
+    DrawContext ctx;
+    ctx.graphics = graphics.get();
     paintScreen(ctx, width, height, in);
-    GdipDeleteGraphics(ctx.graphics);
     return wholeFrame(width, height);
 }
 
