@@ -104,11 +104,7 @@ done
 read -r address control < <(python3 -c 'import json,sys; r=json.load(open(sys.argv[1]));
 print(r["listen"].rsplit(":",1)[0], r["control"])' "$work/ready.json")
 
-cp /etc/hosts "$work/hosts"
-printf '%s %s\n%s %s\n' "$address" "$host" "$address" "$decoy" >>"$work/hosts"
-
 export ORVANE_LINK_CONTROL="$control" ORVANE_LINK_SERVICE_HOST="$host" ORVANE_LINK_DECOY_HOST="$decoy" \
     ORVANE_LINK_CA="$work/trusted-ca.pem"
-unshare --mount -- /bin/sh -c 'mount --bind "$1" /etc/hosts || exit 125; shift; exec "$@"' \
-    with-link-service "$work/hosts" "$@"
+"$here/with-hosts.sh" "$address" "$host" "$decoy" -- "$@"
 exit $?

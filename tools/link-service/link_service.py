@@ -260,6 +260,8 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
         if self.command != "HEAD":
             self.wfile.write(body)
         self.close_connection = True
+        self.server.state.record({"event": "response", "request": self.request_seq, "status": status,
+                                  "body": body.decode("utf-8", "backslashreplace")})
 
     def error(self, status, code, headers=()):
         self.send_document(status, {"error": code}, headers=headers)
@@ -283,6 +285,7 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
             "headers": [[k, v] for k, v in self.headers.items()],
             "body": body.decode("utf-8", "backslashreplace"),
         })
+        self.request_seq = event["seq"]
 
         answer = state.take_answer(self.command, relative if relative is not None else path)
         if answer is not None:
