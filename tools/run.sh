@@ -70,16 +70,8 @@ host=$(sed -n 's/^ORVANE_SERVICE_HOST:STRING=//p' "$root/build/CMakeCache.txt")
 
 set +e
 if [ -n "$offline" ]; then
-    # A loopback address nothing listens on: the connection is refused at once, nothing leaves the machine.
-    address=$(python3 -c 'import random, socket
-for _ in range(100):
-    a = "127.%d.%d.%d" % (random.randint(1, 254), random.randint(0, 255), random.randint(1, 254))
-    try: socket.create_connection((a, 443), timeout=1).close()
-    except ConnectionRefusedError: print(a); break
-    except OSError: pass')
-    [ -n "$address" ] || { echo "no free loopback address found" >&2; exit 1; }
-    echo "Offline: $host leads to $address, where nothing listens."
-    "$root/tools/with-hosts.sh" "$address" "$host" -- "$root/tools/launch-window.sh" "$@"
+    echo "Offline: no link service; $host leads to a loopback address where nothing listens."
+    "$root/tools/with-offline-service.sh" --host "$host" "$root/tools/launch-window.sh" "$@"
 else
     "$root/tools/with-link-service.sh" --host "$host" "$root/tools/launch-window.sh" --demo "$@"
 fi
