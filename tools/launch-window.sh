@@ -27,11 +27,11 @@ if [ "${1:-}" = "--demo" ]; then
 fi
 
 if [ -n "${ORVANE_KEEP_DISPLAY:-}" ]; then
-    echo "Starting $exe $* on display $DISPLAY"
+    echo "Starting $exe${*:+ $*} on display $DISPLAY"
     exec "$ORVANE_WINE" "$exe" "$@"
 fi
 
-echo "No display found: running $exe $* on a virtual display."
+echo "No display found: running $exe${*:+ $*} on a virtual display."
 "$ORVANE_WINE" "$exe" "$@" </dev/null &
 launcher=$!
 trap 'kill $launcher 2>/dev/null' INT TERM
