@@ -4,11 +4,13 @@
 #include "app/program_paths.h"
 #include "app/run_mode.h"
 #include "app/window.h"
+#include "render/carousel.h"
 #include "render/preview.h"
 #include "selftest/self_test.h"
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <string>
 
 using namespace Gdiplus;
@@ -24,6 +26,19 @@ int runBatchMode(RunMode mode) {
     default:
         return ExitBadCommandLine;
     }
+}
+
+// Pictures are kept no larger than the mode draws them: the window by the largest window this
+// screen allows, the previews by their own sizes, so their images never depend on the screen.
+SceneBound sceneBoundForMode(RunMode mode) {
+    if (mode == RunMode::RenderPreview)
+        return sceneBoundFor(kLargestPreviewWidth, kLargestPreviewHeight);
+    if (!isWindowMode(mode))
+        return {};
+    // Physical pixels: the window declares itself DPI-aware before it measures anything as well.
+    SetProcessDPIAware();
+    return sceneBoundFor(std::max(GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CXMAXTRACK)),
+                         std::max(GetSystemMetrics(SM_CYVIRTUALSCREEN), GetSystemMetrics(SM_CYMAXTRACK)));
 }
 
 } // namespace
@@ -46,11 +61,11 @@ int runLauncher(HINSTANCE instance, int showCommand) {
         return ExitGdiplusFailed;
 
     readStartupConfig(configurationPath().c_str(), gConfig);
-    loadScenes(gSceneLibrary, programFolder().c_str(), gConfig.background);
-
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const RunMode mode = parseRunMode(argc, argv);
+    gSceneLibrary.bound = sceneBoundForMode(mode);
+    loadScenes(gSceneLibrary, programFolder().c_str(), gConfig.background);
     const int exitCode = isWindowMode(mode) ? runWindowMode(instance, showCommand, mode) : runBatchMode(mode);
 
     if (argv != nullptr)

@@ -6,6 +6,7 @@
 #include <winhttp.h>
 
 #include <cwchar>
+#include <string_view>
 
 namespace {
 
@@ -13,6 +14,35 @@ constexpr size_t kMaxUrlLength = 8192;
 
 bool pathEquals(const std::wstring& path, const wchar_t* expected) {
     return path == expected;
+}
+
+bool startsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
+    return text.size() >= prefix.size() &&
+           CompareStringOrdinal(text.data(), static_cast<int>(prefix.size()), prefix.data(),
+                                static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+}
+
+// WinHTTP and a browser split some texts differently: "https://@host:443@evil.com/..." is host for
+// one and evil.com for the other, "host:443\evil.com/..." moves the path, "host:443evil" is no URL
+// at all to a browser. So besides WinHTTP's split the text itself must read literally "https://",
+// the host, an optional ":443" and the path; what follows is returned in rest.
+bool hasLiteralOrigin(std::wstring_view url, const wchar_t* host, const wchar_t* path,
+                      std::wstring_view& rest) {
+    static constexpr std::wstring_view kScheme = L"https://", kPort = L":443";
+    if (!startsWithIgnoringCase(url, kScheme))
+        return false;
+    url.remove_prefix(kScheme.size());
+    const std::wstring_view hostText = host;
+    if (!startsWithIgnoringCase(url, hostText))
+        return false;
+    url.remove_prefix(hostText.size());
+    if (url.substr(0, kPort.size()) == kPort)
+        url.remove_prefix(kPort.size());
+    const std::wstring_view pathText = path;
+    if (url.substr(0, pathText.size()) != pathText)
+        return false;
+    rest = url.substr(pathText.size());
+    return true;
 }
 
 bool isAsciiLetterOrDigit(char c) {
@@ -89,19 +119,24 @@ bool isServiceEndpoint(const UrlParts& endpoint) {
 
 bool validateBaseUrl(const wchar_t* url, UrlParts& endpoint) {
     UrlParts parts;
-    if (!crackHttpsUrl(url, parts, true, false) || !isServiceEndpoint(parts))
+    std::wstring_view rest;
+    if (!crackHttpsUrl(url, parts, true, false) || !isServiceEndpoint(parts) ||
+        !hasLiteralOrigin(url, kServiceHost, kServiceBasePath, rest) || !rest.empty())
         return false;
     endpoint = std::move(parts);
     return true;
 }
 
 bool isAllowedAuthorizationUrl(const wchar_t* url, bool steam) {
+    const wchar_t* host = steam ? kSteamOpenIdHost : kDiscordHost;
+    const wchar_t* path = steam ? L"/openid/login" : L"/oauth2/authorize";
     UrlParts parts;
-    if (!crackHttpsUrl(url, parts, true, false) || parts.extra.empty())
+    std::wstring_view rest;
+    if (!crackHttpsUrl(url, parts, true, false) || !hasLiteralOrigin(url, host, path, rest))
         return false;
-    if (steam)
-        return hostEquals(parts.host, kSteamOpenIdHost) && pathEquals(parts.path, L"/openid/login");
-    return hostEquals(parts.host, kDiscordHost) && pathEquals(parts.path, L"/oauth2/authorize");
+    // A "?" alone is an empty query to a browser.
+    return rest.size() > 1 && rest.front() == L'?' && hostEquals(parts.host, host) &&
+           pathEquals(parts.path, path);
 }
 
 bool isTokenWellFormed(std::string_view token) {

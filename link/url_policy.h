@@ -14,14 +14,17 @@ struct UrlParts {
 // other scheme, an empty host, a port other than 443 when required, or a "#" when not allowed.
 bool crackHttpsUrl(const wchar_t* url, UrlParts& parts, bool requirePort443, bool allowFragment);
 
-// The link service's base URL: the production host, port 443, the fixed base path, nothing else.
+// The link service's base URL: the production host, port 443, the fixed base path, nothing else,
+// written literally in that order.
 bool validateBaseUrl(const wchar_t* url, UrlParts& endpoint);
 
 // True when endpoint names the production service exactly (the checks validateBaseUrl makes).
 bool isServiceEndpoint(const UrlParts& endpoint);
 
 // A Steam OpenID login or Discord OAuth2 authorisation page, judged only by the provider's own rule.
-// The caller also refuses a URL whose text contains the session token.
+// The text must read literally "https://", the host, an optional ":443", the path, "?" and a non-empty
+// query, so the browser opens exactly the page WinHTTP's split was checked against. The caller also
+// refuses a URL whose text contains the session token.
 bool isAllowedAuthorizationUrl(const wchar_t* url, bool steam);
 
 // 20 to 512 characters of the URL-safe Base64 alphabet; callers also require exactly 43.

@@ -1,6 +1,7 @@
 #include "render/carousel.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -191,4 +192,12 @@ const wchar_t* sceneCaption(const SceneLibrary& library) {
         if (CompareStringOrdinal(name.c_str(), -1, c.name, -1, TRUE) == CSTR_EQUAL)
             return c.text;
     return L"TU ESCENARIO";
+}
+
+SceneBound sceneBoundFor(int width, int height) {
+    const float zoom = kSceneZoomBase + kSceneZoomRange;
+    const auto side = [zoom](int pixels) {
+        return pixels > 0 ? static_cast<uint32_t>(std::ceil(static_cast<float>(pixels) * zoom)) + 1 : 0u;
+    };
+    return {side(width), side(height)};
 }

@@ -7,6 +7,13 @@
 inline constexpr uint64_t kSceneHoldMs = 7000;
 inline constexpr uint64_t kSceneFadeMs = 900;
 inline constexpr uint64_t kSceneDriftMs = 7900;
+// A scene covers its rectangle zoomed in by base + range x drift easing.
+inline constexpr float kSceneZoomBase = 1.015f;
+inline constexpr float kSceneZoomRange = 0.012f;
+
+// The bound pictures are kept at for screens drawn at most width x height pixels: every pixel drawn
+// still comes from at least one picture pixel at the largest zoom.
+SceneBound sceneBoundFor(int width, int height);
 
 inline uint64_t elapsedMs(uint64_t later, uint64_t earlier) {
     return later > earlier ? later - earlier : 0;

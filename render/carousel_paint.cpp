@@ -83,7 +83,7 @@ SourceCrop sceneCrop(const Scene& scene, DesignRect rect, uint64_t shownAt, cons
     else
         sh = iw / rectAspect;
     const float e = driftEasing(library, shownAt);
-    const float zoom = 1.015f + 0.012f * e;
+    const float zoom = kSceneZoomBase + kSceneZoomRange * e;
     sw /= zoom;
     sh /= zoom;
     float sx = (iw - sw) * 0.5f + (e - 0.5f) * 0.008f * sw;

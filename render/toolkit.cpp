@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace Gdiplus;
@@ -85,31 +86,120 @@ GpFontFamily* familyNamed(const wchar_t* name) {
     return family;
 }
 
-void drawString(DrawContext& ctx, const wchar_t* familyName, const wchar_t* text, DesignRect rect, float size,
-                ARGB colour, INT style, INT formatFlags, int alignment) {
+struct TextExtent {
+    float width = 0, height = 0;
+    int lines = 0;
+};
+
+TextExtent measureText(DrawContext& ctx, std::wstring_view text, GpFont* font, GpStringFormat* format,
+                       float layoutWidth) {
+    const RectF layout(0, 0, layoutWidth, 1e6f);
+    RectF box;
+    INT fitted = 0, lines = 0;
+    TextExtent extent;
+    const GpStatus status = GdipMeasureString(ctx.graphics, text.data(), static_cast<INT>(text.size()), font,
+                                              &layout, format, &box, &fitted, &lines);
+    keepStatus(ctx, status);
+    if (status == Ok)
+        extent = {box.Width, box.Height, lines};
+    return extent;
+}
+
+// GDI+ on Windows trims with "…" and clips to the layout box; Wine's does neither, and it centres
+// text that does not fit above its box. So a string that does not fit its box is cut here, at a
+// character boundary, to the longest start that fits with "…", the same on both. False when the
+// text fits as it stands.
+bool cutToBox(DrawContext& ctx, const wchar_t* text, GpFont* font, GpStringFormat* format, DesignRect rect,
+              bool oneLine, std::wstring& cut) {
+    constexpr float kSlack = 0.5f;
+    const std::wstring_view whole = text;
+    const float layoutWidth = oneLine ? 1e6f : rect.w;
+    const TextExtent full = measureText(ctx, whole, font, format, layoutWidth);
+    if (full.lines <= 0)
+        return false;
+    const int maxLines = std::max(1, static_cast<int>((rect.h + kSlack) / (full.height / full.lines)));
+    const auto fits = [&](const TextExtent& e) {
+        return oneLine ? e.width <= rect.w + kSlack : e.lines <= maxLines;
+    };
+    if (fits(full))
+        return false;
+    const auto candidate = [&](size_t n) {
+        if (n > 0 && IS_HIGH_SURROGATE(whole[n - 1]))
+            --n;
+        while (n > 0 && whole[n - 1] == L' ')
+            --n;
+        return std::wstring(whole.substr(0, n)) + L"\u2026";
+    };
+    size_t low = 0, high = whole.size(); // candidate(low) is taken even if "…" alone does not fit
+    while (high - low > 1) {
+        const size_t middle = low + (high - low) / 2;
+        const std::wstring attempt = candidate(middle);
+        if (fits(measureText(ctx, attempt, font, format, layoutWidth)))
+            low = middle;
+        else
+            high = middle;
+    }
+    cut = candidate(low);
+    return true;
+}
+
+// The font and format one string is measured and drawn with.
+struct TextTools {
+    GpFont* font = nullptr;
+    GpStringFormat* format = nullptr;
+    TextTools() = default;
+    TextTools(const TextTools&) = delete;
+    TextTools& operator=(const TextTools&) = delete;
+    ~TextTools() {
+        if (format != nullptr)
+            GdipDeleteStringFormat(format);
+        if (font != nullptr)
+            GdipDeleteFont(font);
+    }
+};
+
+bool makeTextTools(DrawContext& ctx, const wchar_t* familyName, float size, INT style, INT formatFlags,
+                   int alignment, TextTools& tools) {
     GpFontFamily* family = familyNamed(familyName);
     if (family == nullptr)
-        return;
-    GpFont* font = nullptr;
-    GpStatus status = GdipCreateFont(family, size, style, UnitPixel, &font);
+        return false;
+    GpStatus status = GdipCreateFont(family, size, style, UnitPixel, &tools.font);
     keepStatus(ctx, status);
-    if (status == Ok) {
-        GpStringFormat* format = nullptr;
-        status = GdipCreateStringFormat(formatFlags, LANG_NEUTRAL, &format);
-        keepStatus(ctx, status);
-        if (status == Ok) {
-            keepStatus(ctx, GdipSetStringFormatAlign(format, static_cast<StringAlignment>(alignment)));
-            keepStatus(ctx, GdipSetStringFormatLineAlign(format, StringAlignmentCenter));
-            keepStatus(ctx, GdipSetStringFormatTrimming(format, StringTrimmingEllipsisCharacter));
-            if (GpSolidFill* brush = makeBrush(ctx, colour)) {
-                const RectF layout(rect.x, rect.y, rect.w, rect.h);
-                keepStatus(ctx, GdipDrawString(ctx.graphics, text, -1, font, &layout, format, brush));
-                GdipDeleteBrush(brush);
-            }
-            GdipDeleteStringFormat(format);
-        }
-        GdipDeleteFont(font);
-    }
+    if (status != Ok)
+        return false;
+    status = GdipCreateStringFormat(formatFlags, LANG_NEUTRAL, &tools.format);
+    keepStatus(ctx, status);
+    if (status != Ok)
+        return false;
+    keepStatus(ctx, GdipSetStringFormatAlign(tools.format, static_cast<StringAlignment>(alignment)));
+    keepStatus(ctx, GdipSetStringFormatLineAlign(tools.format, StringAlignmentCenter));
+    keepStatus(ctx, GdipSetStringFormatTrimming(tools.format, StringTrimmingEllipsisCharacter));
+    return true;
+}
+
+INT styleFor(int bold) {
+    return bold == 1 ? FontStyleBold : FontStyleRegular;
+}
+
+void drawString(DrawContext& ctx, const wchar_t* familyName, const wchar_t* text, DesignRect rect, float size,
+                ARGB colour, INT style, INT formatFlags, int alignment) {
+    TextTools tools;
+    if (text == nullptr || !makeTextTools(ctx, familyName, size, style, formatFlags, alignment, tools))
+        return;
+    std::wstring cut;
+    const bool oneLine = (formatFlags & StringFormatFlagsNoWrap) != 0;
+    const wchar_t* shown =
+        cutToBox(ctx, text, tools.font, tools.format, rect, oneLine, cut) ? cut.c_str() : text;
+    GpSolidFill* brush = makeBrush(ctx, colour);
+    if (brush == nullptr)
+        return;
+    const RectF layout(rect.x, rect.y, rect.w, rect.h);
+    GraphicsState saved = 0;
+    keepStatus(ctx, GdipSaveGraphics(ctx.graphics, &saved));
+    keepStatus(ctx, GdipSetClipRect(ctx.graphics, rect.x, rect.y, rect.w, rect.h, CombineModeIntersect));
+    keepStatus(ctx, GdipDrawString(ctx.graphics, shown, -1, tools.font, &layout, tools.format, brush));
+    keepStatus(ctx, GdipRestoreGraphics(ctx.graphics, saved));
+    GdipDeleteBrush(brush);
 }
 
 // Builds a logo outline from its table, in model units.
@@ -223,13 +313,23 @@ void fillRoundRect(DrawContext& ctx, DesignRect rect, float radius, ARGB fill, A
 
 void drawTextInFamily(DrawContext& ctx, const wchar_t* family, const wchar_t* text, DesignRect rect,
                       float size, ARGB colour, int bold, int alignment) {
-    drawString(ctx, family, text, rect, size, colour, bold == 1 ? FontStyleBold : FontStyleRegular, 0,
-               alignment);
+    drawString(ctx, family, text, rect, size, colour, styleFor(bold), 0, alignment);
 }
 
 void drawTitleInFamily(DrawContext& ctx, const wchar_t* family, const wchar_t* text, DesignRect rect,
                        float size, ARGB colour) {
     drawString(ctx, family, text, rect, size, colour, FontStyleBold, StringFormatFlagsNoWrap, AlignNear);
+}
+
+std::wstring textAsDrawn(DrawContext& ctx, const wchar_t* text, DesignRect rect, float size, int bold,
+                         bool title) {
+    TextTools tools;
+    std::wstring cut;
+    const INT flags = title ? StringFormatFlagsNoWrap : 0;
+    if (text == nullptr || !makeTextTools(ctx, title ? kTitleFamily : kBodyFamily, size,
+                                          title ? FontStyleBold : styleFor(bold), flags, AlignNear, tools))
+        return {};
+    return cutToBox(ctx, text, tools.font, tools.format, rect, title, cut) ? cut : std::wstring(text);
 }
 
 void drawText(DrawContext& ctx, const wchar_t* text, DesignRect rect, float size, ARGB colour, int bold,

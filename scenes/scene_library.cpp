@@ -92,6 +92,32 @@ bool decodesFully(GpBitmap* image, uint32_t width, uint32_t height) {
     return GdipBitmapUnlockBits(image, &data) == Ok;
 }
 
+// A keptWidth x keptHeight copy of the decoded picture, or null when it cannot be decoded or made.
+GpBitmap* downscaledCopy(GpBitmap* image, uint32_t width, uint32_t height, uint32_t keptWidth,
+                         uint32_t keptHeight) {
+    GpRect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    BitmapData from{};
+    if (GdipBitmapLockBits(image, &all, ImageLockModeRead, PixelFormat32bppPARGB, &from) != Ok)
+        return nullptr;
+    GpBitmap* copy = nullptr;
+    GpRect kept(0, 0, static_cast<INT>(keptWidth), static_cast<INT>(keptHeight));
+    BitmapData to{};
+    bool ok =
+        GdipCreateBitmapFromScan0(kept.Width, kept.Height, 0, PixelFormat32bppPARGB, nullptr, &copy) == Ok &&
+        GdipBitmapLockBits(copy, &kept, ImageLockModeWrite, PixelFormat32bppPARGB, &to) == Ok;
+    if (ok) {
+        downscaleArea(static_cast<const uint8_t*>(from.Scan0), all.Width, all.Height, from.Stride,
+                      static_cast<uint8_t*>(to.Scan0), kept.Width, kept.Height, to.Stride);
+        ok = GdipBitmapUnlockBits(copy, &to) == Ok;
+    }
+    ok = GdipBitmapUnlockBits(image, &from) == Ok && ok;
+    if (!ok && copy != nullptr) {
+        GdipDisposeImage(copy);
+        copy = nullptr;
+    }
+    return copy;
+}
+
 bool hasAcceptableSize(uint32_t width, uint32_t height) {
     if (width == 0 || height == 0 || width > kMaxSceneSide || height > kMaxSceneSide)
         return false;
@@ -172,14 +198,28 @@ bool createScene(SceneLibrary& library, IStream* stream, const wchar_t* name, co
     UINT width = 0, height = 0;
     bool ok = GdipCreateBitmapFromStream(stream, &scene->image) == Ok && scene->image != nullptr &&
               GdipGetImageWidth(scene->image, &width) == Ok &&
-              GdipGetImageHeight(scene->image, &height) == Ok && hasAcceptableSize(width, height) &&
-              decodesFully(scene->image, width, height);
+              GdipGetImageHeight(scene->image, &height) == Ok && hasAcceptableSize(width, height);
+    uint32_t keptWidth = width, keptHeight = height;
+    keptSceneSize(width, height, library.bound, keptWidth, keptHeight);
+    if (ok && (keptWidth != width || keptHeight != height)) {
+        GpBitmap* copy = downscaledCopy(scene->image, width, height, keptWidth, keptHeight);
+        ok = copy != nullptr;
+        if (ok) {
+            // The copy owns its pixels: the decoded picture and the file's bytes can go now.
+            GdipDisposeImage(scene->image);
+            scene->image = copy;
+            scene->stream->Release();
+            scene->stream = nullptr;
+        }
+    } else if (ok) {
+        ok = decodesFully(scene->image, width, height);
+    }
     if (!ok) {
         destroyScene(scene);
         return false;
     }
-    scene->width = width;
-    scene->height = height;
+    scene->width = keptWidth;
+    scene->height = keptHeight;
     for (SceneAttributes* attributes : {&scene->opaqueAttributes, &scene->fadeAttributes})
         if (attributes->handle != nullptr)
             attributes->status =

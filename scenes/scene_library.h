@@ -3,6 +3,8 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include "scenes/downscale.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,7 +14,8 @@ struct SceneAttributes {
     Gdiplus::GpStatus status = Gdiplus::GenericError;
 };
 
-// One decoded picture. The bitmap reads from the stream, so both live and die together.
+// One decoded picture. The bitmap reads from the stream, so both live and die together; a picture
+// larger than the library's bound is kept as a downscaled copy instead, without a stream.
 struct Scene {
     Gdiplus::GpBitmap* image = nullptr;
     IStream* stream = nullptr;
@@ -37,6 +40,9 @@ struct SceneLibrary {
     uint64_t lastAdvanceAt = 0;
     uint64_t fadeStartedAt = 0;
     uint64_t pausedAt = 0;
+    // Pictures are kept no larger than this (set before loading; 0 x 0 keeps them whole), so a huge
+    // picture costs memory by the screen, not by the file.
+    SceneBound bound;
 
     SceneLibrary() = default;
     SceneLibrary(const SceneLibrary&) = delete;

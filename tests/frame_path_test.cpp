@@ -3,6 +3,7 @@
 #include "app/back_buffer.h"
 #include "render/carousel.h"
 #include "render/frame_renderer.h"
+#include "render/preview.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -204,4 +205,80 @@ TEST(FramePath, SceneChangeRedrawsOnlyTheSceneStatusAndKeepsWhatSurroundsIt) {
         expectSameLook(compare(reference, canvas), "warm, " + std::to_string(at) + " ms");
     }
     EXPECT_EQ(s.scenes.current, 1u);
+}
+
+namespace {
+
+// The staged picture enlarged three times into <folder>\assets, as a player's oversized picture.
+bool writeEnlargedPicture(const std::wstring& folder) {
+    CreateDirectoryW((folder + L"\\assets").c_str(), nullptr);
+    using namespace Gdiplus;
+    using namespace Gdiplus::DllExports;
+    GpImage* source = nullptr;
+    const std::wstring from = unixPathFromEnv("ORVANE_STAGE") + L"\\assets\\vexil-squad.jpg";
+    if (GdipLoadImageFromFile(from.c_str(), &source) != Ok)
+        return false;
+    GpBitmap* large = nullptr;
+    GpGraphics* graphics = nullptr;
+    CLSID jpeg{};
+    bool ok = GdipCreateBitmapFromScan0(5760, 3240, 0, PixelFormat24bppRGB, nullptr, &large) == Ok &&
+              GdipGetImageGraphicsContext(large, &graphics) == Ok &&
+              GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic) == Ok &&
+              GdipDrawImageRectI(graphics, source, 0, 0, 5760, 3240) == Ok &&
+              findEncoder(L"image/jpeg", jpeg) >= 0;
+    if (graphics != nullptr)
+        GdipDeleteGraphics(graphics);
+    ok = ok &&
+         GdipSaveImageToFile(large, (folder + L"\\assets\\vexil-squad.jpg").c_str(), &jpeg, nullptr) == Ok;
+    if (large != nullptr)
+        GdipDisposeImage(large);
+    GdipDisposeImage(source);
+    return ok;
+}
+
+} // namespace
+
+// A picture far larger than the screen is kept only as large as the window can show it, and the
+// frames drawn from that copy look as they do drawn from the whole picture.
+TEST(FramePath, PicturesKeptAtTheScreensBoundLookTheSameAsWhole) {
+    TempFolder folder;
+    ASSERT_TRUE(writeEnlargedPicture(folder.path));
+    SceneLibrary whole, kept;
+    kept.bound = sceneBoundFor(1420, 890);
+    ASSERT_TRUE(loadScenes(whole, folder.path.c_str(), nullptr));
+    ASSERT_TRUE(loadScenes(kept, folder.path.c_str(), nullptr));
+    ASSERT_EQ(whole.scenes.size(), 1u);
+    ASSERT_EQ(kept.scenes.size(), 1u);
+    EXPECT_EQ(whole.scenes[0]->width, 5760u);
+    const Scene& small = *kept.scenes[0];
+    // 16:9 into a 1460 x 916 bound: the height binds, the width follows the picture's shape.
+    EXPECT_EQ(small.height, kept.bound.height);
+    EXPECT_EQ(small.width, static_cast<uint32_t>(std::ceil(5760.0 * kept.bound.height / 3240)));
+
+    UiState ui;
+    ui.screen = Home;
+    LauncherConfig config{};
+    LinkState link;
+    for (uint64_t at : {0, 3000, 7800}) {
+        tickCarousel(whole, whole.currentShownAt + at);
+        tickCarousel(kept, kept.currentShownAt + at);
+        for (auto [w, h] : {std::pair{1420, 890}, std::pair{960, 640}}) {
+            const std::string what = std::to_string(w) + " at " + std::to_string(at) + " ms";
+            for (FramePath path : {FramePath::Reference, FramePath::Fast}) {
+                Canvas fromWhole(w, h), fromKept(w, h);
+                FrameRenderer wholeRenderer, keptRenderer;
+                wholeRenderer.path = keptRenderer.path = path;
+                renderFrame(wholeRenderer, fromWhole.dc, fromWhole.pixels, w, h, {ui, link, config, whole});
+                renderFrame(keptRenderer, fromKept.dc, fromKept.pixels, w, h, {ui, link, config, kept});
+                // Wine's GDI+ samples the whole picture bilinearly (one pixel in four here), the
+                // kept copy is area-averaged: the reference path's tiles differ a little more.
+                const bool fast = path == FramePath::Fast;
+                const Difference d = compare(fromWhole, fromKept);
+                EXPECT_LE(d.mean, 1.0) << what;
+                EXPECT_LE(d.worstTile, fast ? 8.0 : 10.0) << what;
+                std::printf("kept copy, %-9s %-18s mean %.3f  worst tile %.2f\n", fast ? "fast" : "reference",
+                            what.c_str(), d.mean, d.worstTile);
+            }
+        }
+    }
 }

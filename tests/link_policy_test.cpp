@@ -144,6 +144,24 @@ TEST(AuthorizationUrl, EachProviderByItsOwnRule) {
         {L"https://evil.example\\@steamcommunity.com/openid/login?a=b", false, false},
         {L"https://steamcommunity.com\\@evil.example/openid/login?a=b", false, false},
         {L"https://steamcommunity.com\\openid\\login?a=b", false, false},
+        {L"https://steamcommunity.com:443/openid/login?openid.mode=checkid_setup", true, false},
+        {L"https://DISCORD.COM/oauth2/authorize?state=one-time", false, true},
+        // WinHTTP reads the first host, a browser opens evil.com.
+        {L"https://@steamcommunity.com:443@evil.com/openid/login?openid.mode=checkid_setup", false, false},
+        {L"https://:@discord.com:443@evil.com/oauth2/authorize?state=one-time", false, false},
+        {L"https://@discord.com:443@evil.com?/oauth2/authorize?state=one-time", false, false},
+        // No URL at all to a browser: text after the port.
+        {L"https://steamcommunity.com:443.evil.com/openid/login?openid.mode=checkid_setup", false, false},
+        {L"https://discord.com:0443evil/oauth2/authorize?state=one-time", false, false},
+        {L"https://discord.com:443;/oauth2/authorize?state=one-time", false, false},
+        {L"https://steamcommunity.com:443,evil.com/openid/login?openid.mode=checkid_setup", false, false},
+        {L"https://discord.com:443\u200B/oauth2/authorize?state=one-time", false, false},
+        // Same host, another path to a browser.
+        {L"https://discord.com:443\\evil.com/oauth2/authorize?state=one-time", false, false},
+        {L"https://discord.com:443?/oauth2/authorize?state=one-time", false, false},
+        // A "?" alone is no query.
+        {L"https://steamcommunity.com/openid/login?", false, false},
+        {L"https://discord.com/oauth2/authorize?", false, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(isAllowedAuthorizationUrl(c.url.c_str(), true), c.steamVerdict) << c.url;

@@ -121,7 +121,7 @@ class LinkService(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertTrue(link["url"].startswith("https://discord.com/oauth2/authorize?response_type=code"))
         state = re.search(r"[?&]state=([^&]+)", link["url"]).group(1)
-        self.assertEqual(control("link", "discord", "--state", state, "--id", "123456789012345678")[0], 0)
+        self.assertEqual(control("link", "discord", "--state=" + state, "--id", "123456789012345678")[0], 0)
 
         status, _, document = call("GET", "/session", token=token)
         self.assertEqual(document["steam"]["display_name"], "Gordon")
@@ -130,7 +130,7 @@ class LinkService(unittest.TestCase):
         self.assertTrue(document["ready"])
         self.assertEqual(call("POST", "/link/steam", token=token)[0], 409)
 
-        self.assertEqual(control("expire", "--session", token)[0], 0)
+        self.assertEqual(control("expire", "--session=" + token)[0], 0)
         self.assertEqual(call("GET", "/session", token=token)[0], 401)
 
     def test_chosen_answers_and_configuration(self):

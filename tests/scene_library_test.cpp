@@ -221,3 +221,56 @@ TEST(LoadScenes, LinkedPicturesAndLinkedAssetsFoldersAreRefused) {
     loadScenes(library, fixture(L"linked-folder").c_str(), nullptr);
     expectOnlyBuiltIn(library);
 }
+
+TEST(KeptSceneSize, ScaledEvenlyUntilItJustCoversTheBound) {
+    struct Case {
+        uint32_t width, height;
+        SceneBound bound;
+        uint32_t keptWidth, keptHeight;
+    };
+    const Case cases[] = {
+        {16384, 3906, {}, 16384, 3906},          // no bound: kept whole
+        {1920, 1080, {1973, 1111}, 1920, 1080},  // already smaller
+        {16384, 3906, {1973, 1111}, 4661, 1111}, // wide: the height binds
+        {3906, 16384, {1973, 1111}, 1973, 8276}, // tall: the width binds
+        {7680, 4320, {1973, 1111}, 1976, 1111},  // 16:9 into a near-16:9 bound
+        {4000, 1000, {4000, 10}, 4000, 1000},    // one side already at the bound
+        {5000, 5000, {100, 100}, 100, 100},      // exact
+    };
+    for (const Case& c : cases) {
+        uint32_t w = 0, h = 0;
+        keptSceneSize(c.width, c.height, c.bound, w, h);
+        EXPECT_EQ(w, c.keptWidth) << c.width << "x" << c.height;
+        EXPECT_EQ(h, c.keptHeight) << c.width << "x" << c.height;
+    }
+}
+
+TEST(DownscaleArea, EachPixelIsTheMeanOfTheAreaItCovers) {
+    const auto pixel = [](uint8_t v) { return std::vector<uint8_t>{v, v, v, 255}; };
+    const auto image = [&](const std::vector<uint8_t>& values) {
+        std::vector<uint8_t> out;
+        for (uint8_t v : values)
+            for (uint8_t b : pixel(v))
+                out.push_back(b);
+        return out;
+    };
+    struct Case {
+        const char* what;
+        int sw, sh;
+        std::vector<uint8_t> source; // grey levels, row by row
+        int tw, th;
+        std::vector<uint8_t> expected;
+    };
+    const Case cases[] = {
+        {"checker halves to mid grey", 4, 2, {0, 255, 0, 255, 255, 0, 255, 0}, 2, 1, {128, 128}},
+        {"fractional spans weigh their share", 3, 1, {0, 90, 180}, 2, 1, {30, 150}},
+        {"one pixel is the mean of all", 2, 2, {10, 20, 30, 40}, 1, 1, {25}},
+        {"same size copies", 2, 1, {7, 200}, 2, 1, {7, 200}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> source = image(c.source);
+        std::vector<uint8_t> target(static_cast<size_t>(c.tw) * c.th * 4, 0);
+        downscaleArea(source.data(), c.sw, c.sh, c.sw * 4, target.data(), c.tw, c.th, c.tw * 4);
+        EXPECT_EQ(target, image(c.expected)) << c.what;
+    }
+}

@@ -108,6 +108,20 @@ TEST(SessionStore, RoundTripOfAnIssuedToken) {
     EXPECT_EQ(namesIn(dir.path), std::vector<std::wstring>{L"launcher-session.dat"});
 }
 
+// The file system ignores case, so a player who renamed the folder (or a path typed in other case)
+// still names the same file and must keep the session.
+TEST(SessionStore, PathsInOtherCaseNameTheSameFile) {
+    TempFolder dir;
+    const std::wstring folder = dir / L"Orvane Launcher";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(saveSessionToken((folder + L"\\launcher-session.dat").c_str(), kToken));
+    const wchar_t* spellings[] = {L"\\ORVANE LAUNCHER\\launcher-session.dat",
+                                  L"\\orvane launcher\\LAUNCHER-SESSION.DAT",
+                                  L"\\Orvane Launcher\\Launcher-Session.dat"};
+    for (const wchar_t* spelling : spellings)
+        EXPECT_EQ(loaded(dir.path + spelling), kToken) << std::wstring(spelling);
+}
+
 TEST(SessionStore, SavedTokensOfOtherLengthsDoNotLoad) {
     TempFolder dir;
     const std::wstring path = dir / L"launcher-session.dat";

@@ -232,6 +232,67 @@ TEST(Text, LongTitleStaysOnOneLineWhileBodyWraps) {
     EXPECT_LT(t.right, 231);
 }
 
+// Text from outside (the service's news, status and error lines, account names) at its longest
+// allowed length, in the sizes of the boxes that show it: cut with "…" and no ink outside the box,
+// whatever the platform's GDI+ does about trimming and clipping.
+TEST(Text, LongestOutsideTextsStayInsideTheirBoxes) {
+    const auto repeatTo = [](const std::wstring& unit, size_t length) {
+        std::wstring text;
+        while (text.size() < length)
+            text += unit;
+        text.resize(length);
+        return text;
+    };
+    const std::wstring title = repeatTo(L"Gran evento de verano en la Orvane: ", 159);
+    const std::wstring body = repeatTo(L"Línea de noticias con acentos, ñ y más texto. ", 1199);
+    const std::wstring status = repeatTo(L"La vinculación no pudo empezar. Pulsa Reintentar. ", 319);
+    const std::wstring name = repeatTo(L"NombreDeCuentaMuyLargo", 200);
+    struct Case {
+        const char* box;
+        const std::wstring& text;
+        DesignRect rect;
+        float size;
+        int bold;
+        bool title;
+    };
+    const Case cases[] = {
+        {"home news card title", title, {20, 20, 268, 55}, 22, 1, false},
+        {"home news card body", body, {20, 20, 268, 48}, 12, 0, false},
+        {"news panel headline", title, {20, 20, 448, 60}, 21, 1, false},
+        {"news panel body", body, {20, 20, 448, 72}, 15, 0, false},
+        {"linking status line", status, {20, 20, 620, 27}, 11, 0, false},
+        {"linking error line", status, {20, 20, 440, 29}, 10, 0, false},
+        {"account name", name, {20, 20, 358, 28}, 11, 0, false},
+        {"one-line title", title, {20, 20, 448, 52}, 30, 1, true},
+    };
+    for (const Case& c : cases) {
+        const int w = static_cast<int>(c.rect.w) + 40, h = static_cast<int>(c.rect.h) + 40;
+        Canvas canvas(w, h);
+        if (c.title)
+            drawTitle(canvas.ctx, c.text.c_str(), c.rect, c.size, 0xFFFFFFFF);
+        else
+            drawText(canvas.ctx, c.text.c_str(), c.rect, c.size, 0xFFFFFFFF, c.bold, AlignNear);
+        EXPECT_EQ(canvas.ctx.lastStatus, Ok) << c.box;
+        const Ink ink = canvas.ink();
+        ASSERT_FALSE(ink.empty()) << c.box;
+        EXPECT_GE(ink.left, 20) << c.box;
+        EXPECT_GE(ink.top, 20) << c.box;
+        EXPECT_LE(ink.right, 20 + static_cast<int>(c.rect.w)) << c.box;
+        EXPECT_LE(ink.bottom, 20 + static_cast<int>(c.rect.h)) << c.box;
+
+        const std::wstring shown = textAsDrawn(canvas.ctx, c.text.c_str(), c.rect, c.size, c.bold, c.title);
+        ASSERT_GE(shown.size(), 6u) << c.box;
+        EXPECT_EQ(shown.back(), L'\u2026') << c.box;
+        EXPECT_EQ(c.text.compare(0, shown.size() - 1, shown, 0, shown.size() - 1), 0) << c.box;
+    }
+
+    // Text that fits is drawn as it stands.
+    Canvas canvas(300, 100);
+    EXPECT_EQ(textAsDrawn(canvas.ctx, L"Evento de verano", {0, 0, 268, 55}, 22, 1, false),
+              L"Evento de verano");
+    EXPECT_EQ(textAsDrawn(canvas.ctx, L"ORVANE", {0, 0, 258, 27}, 17, 1, true), L"ORVANE");
+}
+
 TEST(Logos, CentredInsideTheirRectWithTheirColour) {
     struct Case {
         const char* name;
