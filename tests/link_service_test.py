@@ -133,6 +133,15 @@ class LinkService(unittest.TestCase):
         self.assertEqual(control("expire", "--session=" + token)[0], 0)
         self.assertEqual(call("GET", "/session", token=token)[0], 401)
 
+    def test_untrusted_certificate_until_reset(self):
+        self.assertEqual(control("tls", "untrusted")[0], 0)
+        with self.assertRaises(ssl.SSLCertVerificationError):
+            call("GET", "/config")
+        control("reset")
+        self.assertEqual(call("GET", "/config")[0], 200)
+        log = json.loads(control("log")[1])["events"]
+        self.assertEqual([e["certificate"] for e in log if e["event"] == "connection"][-2:], ["untrusted", "trusted"])
+
     def test_chosen_answers_and_configuration(self):
         self.assertEqual(control("answer", "GET", "/config", "--status", "429", "--body", '{"error":"slow"}',
                                  "--times", "1")[0], 0)

@@ -267,11 +267,14 @@ class Launcher:
         st = self.state()
         os.makedirs(self.shots, exist_ok=True)
         path = os.path.join(self.shots, name + ".png")
+        taken = time.time()
         subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
                         f"{st['client_w']}x{st['client_h']}+{st['client_x']}+{st['client_y']}", "+repage",
                         path], check=True)
         raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], capture_output=True, check=True).stdout
-        return Shot(raw, st["client_w"], st["client_h"])
+        shot = Shot(raw, st["client_w"], st["client_h"])
+        shot.taken = taken
+        return shot
 
     def shot_when(self, name, ready, timeout=5):
         """The first shot for which ready holds: frames arrive a tick or more after the input."""

@@ -123,8 +123,9 @@ class ServiceState:
 
     # --- TLS -------------------------------------------------------------------------------------
     def tls_context(self):
+        """The certificate served from now on, by name, and its context."""
         with self.lock:
-            return self.contexts[self.certificate]
+            return self.certificate, self.contexts[self.certificate]
 
     # --- chosen answers --------------------------------------------------------------------------
     def take_answer(self, method, path):
@@ -400,10 +401,12 @@ class ServiceServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
     def finish_request(self, request, client_address):
         # TLS is set up per connection, so the control port can switch certificates between requests.
-        self.state.record({"event": "connection", "client": f"{client_address[0]}:{client_address[1]}"})
+        certificate, context = self.state.tls_context()
+        self.state.record({"event": "connection", "client": f"{client_address[0]}:{client_address[1]}",
+                           "certificate": certificate})
         request.settimeout(30)
         try:
-            tls = self.state.tls_context().wrap_socket(request, server_side=True)
+            tls = context.wrap_socket(request, server_side=True)
         except (ssl.SSLError, OSError) as failure:
             self.state.record({"event": "tls-failed", "reason": str(failure)})
             return
