@@ -1,65 +1,115 @@
 #include "actions/activate.h"
 
-#include "app/app_state.h"
+#include "app/text.h"
+#include "link/link_service.h"
 #include "render/carousel.h"
-
-#include <windows.h>
 
 namespace {
 
-void repaint() {
-    if (gMainWindow != nullptr)
-        InvalidateRect(gMainWindow, nullptr, FALSE);
+constexpr wchar_t kLinkPreparing[] = L"Preparando la pantalla oficial de autorización…";
+constexpr wchar_t kLinkSteamFirst[] = L"Vincula primero Steam. Discord se habilita al terminar.";
+constexpr wchar_t kLinkCouldNotStart[] =
+    L"La vinculación no pudo empezar. Pulsa Reintentar y vuelve a intentarlo.";
+
+// Refused before asking the service: the same rules the service applies, plus a click in flight.
+bool linkClickAllowed(HitTarget control, const UiState& ui, const LinkState& link) {
+    if (ui.awaitingBrowser || !link.configLoaded || link.busy)
+        return false;
+    if (control == LinkSteamButton)
+        return !link.steamLinked;
+    return link.discordEnabled && link.steamLinked && !link.discordLinked;
+}
+
+void linkClick(HitTarget control, ActionRecords& r) {
+    UiState& ui = r.ui;
+    ++ui.linkClicks;
+    ui.lastControl = control;
+    const bool queued = linkClickAllowed(control, ui, r.link) &&
+                        r.port.post(control == LinkSteamButton ? LinkSteam : LinkDiscord);
+    ui.lastLinkQueued = queued;
+    ui.awaitingBrowser = queued;
+    ui.statusIsError = !queued;
+    if (queued)
+        copyText(ui.statusText, kLinkPreparing);
+    else if (control == LinkDiscordButton && !r.link.steamLinked)
+        copyText(ui.statusText, kLinkSteamFirst);
+    else
+        copyText(ui.statusText, kLinkCouldNotStart);
+    r.port.diagnose(DiagnosticStage::LinkClick);
+}
+
+void openCommunity(ActionRecords& r) {
+    if (isValidCommunityUrl(r.config.community)) {
+        r.port.openUrl(r.config.community);
+        return;
+    }
+    // The community screen explains that the link is not configured yet.
+    r.ui.screen = Community;
+    r.ui.focus = TabCommunity;
 }
 
 } // namespace
 
-void activate(HitTarget control) {
-    const uint64_t now = GetTickCount64();
+ActionOutcome activate(HitTarget control, ActionRecords& r) {
+    ActionOutcome outcome;
+    outcome.repaint = true;
     switch (control) {
     case TabHome:
     case TabNews:
     case TabCommunity:
-        gUiState.screen = static_cast<Screen>(control - TabHome);
+        r.ui.screen = static_cast<Screen>(control - TabHome);
+        break;
+    case PlayButton:
+        return playGame(r);
+    case CommunityButton:
+        openCommunity(r);
         break;
     case MinimizeButton:
-        ShowWindow(gMainWindow, SW_MINIMIZE);
+        outcome.command = WindowCommand::Minimise;
         break;
     case MaximizeButton:
-        ShowWindow(gMainWindow, IsZoomed(gMainWindow) ? SW_RESTORE : SW_MAXIMIZE);
+        outcome.command = r.windowMaximised ? WindowCommand::Restore : WindowCommand::Maximise;
         break;
     case CloseButton:
-        SendMessageW(gMainWindow, WM_CLOSE, 0, 0);
-        return;
+        return {WindowCommand::Close, false};
     case PreviousSceneButton:
-        stepScene(gSceneLibrary, -1, now);
+        stepScene(r.scenes, -1, r.now);
         break;
     case PauseButton:
-        togglePause(gSceneLibrary, now);
+        togglePause(r.scenes, r.now);
         break;
     case NextSceneButton:
-        stepScene(gSceneLibrary, +1, now);
+        stepScene(r.scenes, +1, r.now);
         break;
     case SceneDot0:
     case SceneDot1:
     case SceneDot2:
     case SceneDot3:
-        jumpToScene(gSceneLibrary, static_cast<uint32_t>(control - SceneDot0), now);
+        jumpToScene(r.scenes, static_cast<uint32_t>(control - SceneDot0), r.now);
+        break;
+    case LinkSteamButton:
+    case LinkDiscordButton:
+        linkClick(control, r);
         break;
     case ContinueButton:
-        if (gLinkState.ready) {
-            gUiState.screen = Home;
-            gUiState.focus = PlayButton;
+        if (r.link.ready) {
+            r.ui.screen = Home;
+            r.ui.focus = PlayButton;
         }
         break;
+    case RetryButton:
+        copyText(r.ui.statusText, L"");
+        r.ui.statusIsError = false;
+        r.ui.awaitingBrowser = false;
+        r.port.post(Retry);
+        break;
     case AccountsButton:
-        gUiState.screen = Linking;
-        gUiState.focus = LinkSteamButton;
+        r.ui.screen = Linking;
+        r.ui.focus = LinkSteamButton;
+        r.port.requestRefresh();
         break;
     default:
-        // Play, the community link and the account-link controls act through the link service,
-        // which this build does not run yet.
         break;
     }
-    repaint();
+    return outcome;
 }

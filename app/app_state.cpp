@@ -4,7 +4,7 @@
 SceneLibrary gSceneLibrary;
 LauncherConfig gConfig;
 UiState gUiState;
-LinkState gLinkState;
+LinkService gLinkService;
 BackBuffer gBackBuffer;
 FrameRenderer gFrameRenderer;
 HWND gMainWindow = nullptr;

@@ -22,7 +22,7 @@ int runBatchMode(RunMode mode) {
     case RunMode::SelfTest:
         return runSelfTest();
     case RunMode::RenderPreview:
-        return renderPreviews();
+        return renderPreviewSeries(programFolder(), gSceneLibrary, gUiState, gConfig, gLinkService.state);
     default:
         return ExitBadCommandLine;
     }
@@ -68,6 +68,8 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     loadScenes(gSceneLibrary, programFolder().c_str(), gConfig.background);
     const int exitCode = isWindowMode(mode) ? runWindowMode(instance, showCommand, mode) : runBatchMode(mode);
 
+    // Also after a batch mode or a rejected command line, where it has nothing to stop.
+    gLinkService.stop();
     if (argv != nullptr)
         LocalFree(argv);
     emptySceneLibrary(gSceneLibrary);

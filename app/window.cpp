@@ -1,9 +1,11 @@
 #include "app/window.h"
 
-#include "actions/activate.h"
 #include "app/app_state.h"
 #include "app/monotonic.h"
+#include "app/program_paths.h"
+#include "app/window_actions.h"
 #include "app/window_logic.h"
+#include "link/service_hosts.h"
 #include "render/carousel.h"
 #include "render/hit_geometry.h"
 #include "render/home_screen.h"
@@ -34,7 +36,7 @@ void repaint(HWND window) {
 }
 
 HitConditions hitConditions() {
-    return {gUiState.screen, gSceneLibrary.scenes.size(), gUiState.linkingEnabled};
+    return hitConditionsFor(gUiState, gSceneLibrary.scenes.size());
 }
 
 SIZE clientSize(HWND window) {
@@ -44,7 +46,7 @@ SIZE clientSize(HWND window) {
 }
 
 FrameInputs frameInputs() {
-    return FrameInputs{gUiState, gLinkState, gConfig, gSceneLibrary};
+    return FrameInputs{gUiState, gLinkService.state, gConfig, gSceneLibrary};
 }
 
 void onPaint(HWND window) {
@@ -78,6 +80,8 @@ void onPaint(HWND window) {
 }
 
 void onTick(HWND window) {
+    runLinkPump();
+    postSyntheticClickIfDue();
     if (IsIconic(window)) {
         gUiState.lastFrameTime = 0;
         return;
@@ -144,46 +148,24 @@ void onLeftButtonUp(HWND window, LPARAM lParam) {
     gUiState.lastMouseX = x;
     gUiState.lastMouseY = y;
     gUiState.lastControl = target;
+    writeDiagnosticEvent(DiagnosticStage::MouseUp);
     if (target != None)
         gUiState.focus = target;
-    activate(target);
+    runActivate(target);
 }
 
 void onKeyDown(HWND window, WPARAM key, LPARAM lParam) {
     const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+    const bool shift = key == VK_TAB && GetKeyState(VK_SHIFT) < 0;
     const bool repeated = (lParam & (1 << 30)) != 0;
-    switch (key) {
-    case VK_TAB:
-        gUiState.focus = nextFocus(gUiState.screen, gSceneLibrary.scenes.size(), gUiState.focus,
-                                   GetKeyState(VK_SHIFT) < 0);
-        gUiState.focusVisible = true;
-        repaint(window);
-        break;
-    case VK_RETURN:
-    case VK_SPACE:
-        if (!repeated)
-            activate(gUiState.focus);
-        break;
-    case VK_ESCAPE:
+    const KeyResult result =
+        applyKey(gUiState, gSceneLibrary.scenes.size(), static_cast<unsigned>(key), ctrl, shift, repeated);
+    if (result.minimise)
         ShowWindow(window, SW_MINIMIZE);
-        break;
-    case VK_LEFT:
-    case VK_RIGHT:
-        if (ctrl) {
-            // The linking screen counts as 3, so Ctrl+Right leads to News and Ctrl+Left to Community.
-            gUiState.screen = static_cast<Screen>((gUiState.screen + (key == VK_RIGHT ? 1 : 2)) % 3);
-            repaint(window);
-        } else {
-            activate(key == VK_RIGHT ? NextSceneButton : PreviousSceneButton);
-        }
-        break;
-    case 'P':
-        if (!repeated)
-            activate(PauseButton);
-        break;
-    default:
-        break;
-    }
+    if (result.repaint)
+        repaint(window);
+    if (result.activates)
+        runActivate(result.target);
 }
 
 } // namespace
@@ -213,6 +195,8 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
             break;
         }
         gBackgroundSince = 0.0;
+        if (gUiState.linkingEnabled)
+            gLinkService.requestRefresh();
         repaint(window);
         return 0;
     case WM_GETMINMAXINFO:
@@ -253,12 +237,15 @@ int runWindowMode(HINSTANCE instance, int showCommand, RunMode mode) {
     gUiState.testSteamClick = mode == RunMode::TestSteamClick;
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     gUiState.linkingEnabled = true;
+    // A refused start shows in the service's snapshot; the window opens all the same.
+    gLinkService.start(programFolder().c_str(), kServiceBaseUrl);
     gUiState.screen = Linking;
+    gUiState.focus = LinkSteamButton;
+    writeDiagnosticEvent(DiagnosticStage::Startup);
     // The benchmark compares the window drawn both ways; players always get the cached path.
     wchar_t path[16] = {};
     if (GetEnvironmentVariableW(L"ORVANE_FRAME_PATH", path, 16) > 0 && std::wcscmp(path, L"reference") == 0)
         gFrameRenderer.path = FramePath::Reference;
-    gUiState.focus = LinkSteamButton;
 
     // Declared before anything is measured, so every size below is in physical pixels.
     SetProcessDPIAware();
@@ -285,6 +272,7 @@ int runWindowMode(HINSTANCE instance, int showCommand, RunMode mode) {
         ShowWindow(gMainWindow, showCommand);
         UpdateWindow(gMainWindow);
         SetForegroundWindow(gMainWindow);
+        writeDiagnosticEvent(DiagnosticStage::WindowOpen);
         MSG msg{};
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
             TranslateMessage(&msg);

@@ -46,6 +46,43 @@ HitTarget nextFocus(Screen screen, size_t sceneCount, HitTarget focus, bool back
     return ring[backwards ? (i + n - 1) % n : (i + n + 1) % n];
 }
 
+KeyResult applyKey(UiState& ui, size_t sceneCount, unsigned key, bool ctrl, bool shift, bool repeated) {
+    KeyResult result;
+    switch (key) {
+    case VK_TAB:
+        ui.focus = nextFocus(ui.screen, sceneCount, ui.focus, shift);
+        ui.focusVisible = true;
+        result.repaint = true;
+        break;
+    case VK_RETURN:
+    case VK_SPACE:
+        result.activates = !repeated;
+        result.target = ui.focus;
+        break;
+    case VK_ESCAPE:
+        result.minimise = true;
+        break;
+    case VK_LEFT:
+    case VK_RIGHT:
+        if (ctrl) {
+            // The linking screen counts as 3, so Ctrl+Right leads to News and Ctrl+Left to Community.
+            ui.screen = static_cast<Screen>((ui.screen + (key == VK_RIGHT ? 1 : 2)) % 3);
+            result.repaint = true;
+        } else {
+            result.activates = true;
+            result.target = key == VK_RIGHT ? NextSceneButton : PreviousSceneButton;
+        }
+        break;
+    case 'P':
+        result.activates = !repeated;
+        result.target = PauseButton;
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
 EmblemClock advanceEmblem(EmblemClock clock, double now) {
     if (clock.lastFrameTime != 0.0) {
         const double step = std::clamp(now - clock.lastFrameTime, 0.0, 0.1) * 4.0;

@@ -18,6 +18,16 @@ int frameHitCode(int x, int y, int right, int bottom, bool maximised);
 // The control Tab (or Shift+Tab) moves the focus to.
 HitTarget nextFocus(Screen screen, size_t sceneCount, HitTarget focus, bool backwards);
 
+// What a key press asks for (keys never reach default processing). Tab moves the focus here; the
+// screen keys change ui.screen here.
+struct KeyResult {
+    bool activates = false; // activate(target)
+    HitTarget target = None;
+    bool minimise = false;
+    bool repaint = false;
+};
+KeyResult applyKey(UiState& ui, size_t sceneCount, unsigned key, bool ctrl, bool shift, bool repeated);
+
 // Emblem turns 4 degrees a second; a stall advances it by at most 0.4 degrees. lastFrameTime 0 = none.
 struct EmblemClock {
     float angle;

@@ -85,6 +85,10 @@ void readStartupConfig(const wchar_t* path, LauncherConfig& config) {
         config.background[0] = L'\0';
 }
 
+std::wstring pendingPathFor(const wchar_t* target) {
+    return std::wstring(target) + L".pending";
+}
+
 bool writeLauncherConfig(const LauncherConfig& config, const wchar_t* path) {
     wchar_t body[kNewsBodyRawCapacity] = {};
     escapeNewsBody(config.news_body, body, kNewsBodyRawCapacity);
@@ -102,8 +106,7 @@ bool writeLauncherConfig(const LauncherConfig& config, const wchar_t* path) {
     if (length <= 0)
         return false;
 
-    std::wstring pending = target;
-    pending += L".pending";
+    const std::wstring pending = pendingPathFor(target);
     if (pending.size() >= 32768)
         return false;
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <string>
 
 // The five values of OrvaneGaming.ini. Capacities include the terminator.
 struct LauncherConfig {
@@ -22,6 +23,9 @@ void readStartupConfig(const wchar_t* path, LauncherConfig& config);
 // Replaces the whole file atomically; path null means the configuration path. False leaves the
 // target as it was, and refuses while a "<target>.pending" file exists.
 bool writeLauncherConfig(const LauncherConfig& config, const wchar_t* path);
+
+// The file a write goes through before it replaces target; while it exists, writes are refused.
+std::wstring pendingPathFor(const wchar_t* target);
 
 bool isValidBackgroundName(const wchar_t* name);
 bool isValidCommunityUrl(const wchar_t* url);

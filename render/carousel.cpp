@@ -138,7 +138,8 @@ void carouselMinimised(SceneLibrary& library, MinimisePause& mark, bool minimise
 }
 
 void showSceneNow(SceneLibrary& library, uint32_t index, uint64_t now) {
-    if (sceneCount(library) == 0)
+    // A scene that is not loaded would leave current pointing past the list.
+    if (index >= sceneCount(library))
         return;
     if (!library.paused) {
         raiseClock(library, now);

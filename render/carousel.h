@@ -33,7 +33,7 @@ struct MinimisePause {
 };
 void carouselMinimised(SceneLibrary& library, MinimisePause& mark, bool minimised, uint64_t now);
 
-// Shows scene i at once, without a fade (staging for the previews).
+// Shows scene i at once, without a fade (staging for the previews); nothing when i is not loaded.
 void showSceneNow(SceneLibrary& library, uint32_t index, uint64_t now);
 
 // Opacity of the incoming scene during a fade, 0..1.

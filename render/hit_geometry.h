@@ -15,6 +15,11 @@ struct HitConditions {
 };
 bool isHitTestable(HitTarget target, const HitConditions& when);
 
+// What decides hit-testability, taken from the window's state and its library's scene count.
+inline HitConditions hitConditionsFor(const UiState& ui, size_t sceneCount) {
+    return {ui.screen, sceneCount, ui.linkingEnabled};
+}
+
 // Mouse position in client pixels to the control under it, or None.
 HitTarget hitTest(float x, float y, int clientWidth, int clientHeight, const HitConditions& when);
 

@@ -1,7 +1,5 @@
 #include "render/preview.h"
 
-#include "app/app_state.h"
-#include "app/program_paths.h"
 #include "app/run_mode.h"
 #include "render/carousel.h"
 #include "render/carousel_paint.h"
@@ -128,10 +126,6 @@ int renderPreviewSeries(const std::wstring& programFolder, SceneLibrary& scenes,
     ui.previewLinkState = nullptr;
     ui.screen = Home;
     return sink.allSaved ? ExitOk : ExitPreviewFailed;
-}
-
-int renderPreviews() {
-    return renderPreviewSeries(programFolder(), gSceneLibrary, gUiState, gConfig, gLinkState);
 }
 
 uint64_t carouselFingerprint(const SceneLibrary& scenes) {

@@ -9,15 +9,13 @@
 #include <cstdint>
 #include <string>
 
-// The --render-preview mode: draws the fixed series of screens off-screen into PNG files in
-// "<program folder>\reports" and returns the exit code (0 when every file was written, else 3).
-int renderPreviews();
-
 // The largest image of the series; its pictures need be no larger than this.
 inline constexpr int kLargestPreviewWidth = 1420;
 inline constexpr int kLargestPreviewHeight = 890;
 
-// The same series with explicit records and folder (the mode passes the process-wide ones).
+// The --render-preview mode: draws the fixed series of screens off-screen into PNG files in
+// "<program folder>\reports" and returns the exit code (0 when every file was written, else 3).
+// Start-up passes the process-wide records.
 int renderPreviewSeries(const std::wstring& programFolder, SceneLibrary& scenes, UiState& ui,
                         const LauncherConfig& config, const LinkState& link);
 

@@ -1,6 +1,7 @@
 // The cached frame path against the reference renderer: same pictures, and a frame only redrawn
 // where something visibly changed.
 #include "app/back_buffer.h"
+#include "app/text.h"
 #include "render/carousel.h"
 #include "render/frame_renderer.h"
 #include "render/preview.h"
@@ -129,6 +130,70 @@ TEST(FramePath, ScreensAndStatesLookTheSameAsTheReference) {
         ASSERT_EQ(run.scenes.fading, c.at > 7000) << c.name;
         for (auto [w, h] : {std::pair{1420, 890}, std::pair{960, 640}})
             expectSameLook(renderBoth(run, w, h), std::string(c.name) + " " + std::to_string(w));
+    }
+}
+
+TEST(FramePath, LinkingCardStatesLookTheSameAsTheReference) {
+    struct Case {
+        const char* name;
+        bool configLoaded, steamLinked, discordLinked, ready, busy, linkPending;
+        const wchar_t* message;
+        const wchar_t* statusText; // the window's own status line
+        bool statusIsError, awaitingBrowser;
+        HitTarget hover;
+    };
+    const Case cases[] = {
+        {"busy", false, false, false, false, true, false, L"", L"", false, false, None},
+        {"steam live, hovered", true, false, false, false, false, false, L"", L"", false, false,
+         LinkSteamButton},
+        {"awaiting the browser", true, false, false, false, false, false, L"",
+         L"Preparando la pantalla oficial de autorización…", false, true, None},
+        {"pending", true, false, false, false, false, true, L"", L"Completa la autorización en tu navegador.",
+         false, false, None},
+        {"service error, retry hovered", true, false, false, false, false, false,
+         L"No se pudo conectar con el servicio de la comunidad. Pulsa Reintentar.", L"", false, false,
+         RetryButton},
+        {"local error", true, false, false, false, false, false, L"",
+         L"La vinculación no pudo empezar. Pulsa Reintentar y vuelve a intentarlo.", true, false, None},
+        {"steam linked with its name", true, true, false, false, false, false, L"", L"", false, false, None},
+        {"ready", true, true, true, true, false, false, L"", L"", false, false, None},
+    };
+    Scenery warm;
+    warm.ui.screen = Linking;
+    Canvas canvas(1420, 890);
+    FrameRenderer renderer;
+    renderFrame(renderer, canvas.dc, canvas.pixels, 1420, 890, warm.inputs());
+    for (const Case& c : cases) {
+        LinkState link;
+        link.configLoaded = c.configLoaded;
+        link.discordEnabled = c.configLoaded;
+        link.steamLinked = c.steamLinked;
+        link.discordLinked = c.discordLinked;
+        link.ready = c.ready;
+        link.busy = c.busy;
+        link.linkPending = c.linkPending;
+        link.message = c.message;
+        if (c.steamLinked)
+            link.steamName = L"Jugador Ñandú";
+        if (c.discordLinked)
+            link.discordName = L"jugador#0001";
+        warm.link = link;
+        warm.ui.hover = c.hover;
+        warm.ui.statusIsError = c.statusIsError;
+        warm.ui.awaitingBrowser = c.awaitingBrowser;
+        copyText(warm.ui.statusText, c.statusText);
+        // From scratch, at both sizes.
+        for (auto [w, h] : {std::pair{1420, 890}, std::pair{960, 640}})
+            expectSameLook(renderBoth(warm, w, h), std::string(c.name) + " " + std::to_string(w));
+        // And as the window gets it: a new snapshot over the frame before, redrawn from warm caches.
+        EXPECT_FALSE(pendingFrameChanges(renderer, 1420, 890, warm.inputs()).empty()) << c.name;
+        renderFrame(renderer, canvas.dc, canvas.pixels, 1420, 890, warm.inputs());
+        Canvas reference(1420, 890);
+        FrameRenderer slow;
+        slow.path = FramePath::Reference;
+        renderFrame(slow, reference.dc, reference.pixels, 1420, 890, warm.inputs());
+        expectSameLook(compare(reference, canvas), std::string(c.name) + " after the one before");
+        EXPECT_TRUE(pendingFrameChanges(renderer, 1420, 890, warm.inputs()).empty()) << c.name;
     }
 }
 

@@ -212,6 +212,23 @@ TEST(Carousel, OneSceneNeverMovesAndShowsNoProgress) {
     EXPECT_EQ(driftEasing(library, library.currentShownAt), 1.0f); // the zoom settles at its end
 }
 
+TEST(Carousel, ShowingASceneNowNeedsItToBeLoaded) {
+    struct Case {
+        size_t count;
+        uint32_t index;
+        uint32_t shown;
+    };
+    const Case cases[] = {{0, 0, 0}, {1, 1, 0}, {3, 3, 0}, {3, 10, 0}, {3, 2, 2}};
+    for (const Case& c : cases) {
+        SceneLibrary library;
+        fillWith(library, c.count, 1000);
+        showSceneNow(library, c.index, 2000);
+        EXPECT_EQ(library.current, c.shown) << c.count << " scenes, index " << c.index;
+        EXPECT_EQ(library.previous, c.shown) << c.count << " scenes, index " << c.index;
+        EXPECT_FALSE(library.fading);
+    }
+}
+
 TEST(Carousel, MinimisingRestoresThePlayersOwnPauseState) {
     SceneLibrary library;
     MinimisePause mark;

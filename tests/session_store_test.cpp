@@ -57,21 +57,6 @@ std::string sessionBlobOfSize(size_t size) {
     return protect(kToken, kEntropy, std::wstring((size - shortest.size()) / 2, L'p'));
 }
 
-std::vector<std::wstring> namesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-    return names;
-}
-
 bool anyTemporary(const std::wstring& folder) {
     for (const std::wstring& name : namesIn(folder))
         if (name.find(L".tmp.") != std::wstring::npos)

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 // Small file helpers for tests; each test works in a fresh folder of its own.
 namespace testsupport {
@@ -84,6 +85,22 @@ inline std::string readBytes(const std::wstring& path) {
         bytes.append(chunk, got);
     CloseHandle(file);
     return bytes;
+}
+
+// The entries of a folder, without "." and "..".
+inline std::vector<std::wstring> namesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return names;
 }
 
 inline bool exists(const std::wstring& path) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 TEST(WindowPlacement, FromTheScreenSize) {
     struct Case {
         int sw, sh;
@@ -80,6 +82,57 @@ TEST(FocusRing, WalksTheRingOfTheScreen) {
         ++steps;
     } while (at != TabHome && steps < 20);
     EXPECT_EQ(steps, 8);
+}
+
+TEST(KeyMap, WhatEachKeyAsks) {
+    struct Case {
+        unsigned key;
+        bool ctrl, shift, repeated;
+        Screen screen; // from Linking, focus on the Steam button
+        HitTarget focus;
+        bool focusVisible, activates;
+        HitTarget target;
+        bool minimise, repaint;
+    };
+    const Case cases[] = {
+        {VK_TAB, false, false, true, Linking, LinkDiscordButton, true, false, None, false, true},
+        {VK_TAB, false, true, false, Linking, NextSceneButton, true, false, None, false, true},
+        {VK_RETURN, false, false, false, Linking, LinkSteamButton, false, true, LinkSteamButton, false,
+         false},
+        {VK_SPACE, false, false, false, Linking, LinkSteamButton, false, true, LinkSteamButton, false, false},
+        {VK_RETURN, false, false, true, Linking, LinkSteamButton, false, false, LinkSteamButton, false,
+         false},
+        {VK_ESCAPE, false, false, false, Linking, LinkSteamButton, false, false, None, true, false},
+        {VK_LEFT, false, false, true, Linking, LinkSteamButton, false, true, PreviousSceneButton, false,
+         false},
+        {VK_RIGHT, false, false, true, Linking, LinkSteamButton, false, true, NextSceneButton, false, false},
+        {VK_RIGHT, true, false, false, News, LinkSteamButton, false, false, None, false, true},
+        {VK_LEFT, true, false, false, Community, LinkSteamButton, false, false, None, false, true},
+        {'P', false, false, false, Linking, LinkSteamButton, false, true, PauseButton, false, false},
+        {'P', false, false, true, Linking, LinkSteamButton, false, false, PauseButton, false, false},
+        {'Q', false, false, false, Linking, LinkSteamButton, false, false, None, false, false},
+    };
+    for (const Case& c : cases) {
+        UiState ui;
+        ui.screen = Linking;
+        ui.focus = LinkSteamButton;
+        const KeyResult r = applyKey(ui, 3, c.key, c.ctrl, c.shift, c.repeated);
+        const std::string what =
+            "key " + std::to_string(c.key) + (c.ctrl ? " ctrl" : "") + (c.shift ? " shift" : "");
+        EXPECT_EQ(ui.screen, c.screen) << what;
+        EXPECT_EQ(ui.focus, c.focus) << what;
+        EXPECT_EQ(ui.focusVisible, c.focusVisible) << what;
+        EXPECT_EQ(r.activates, c.activates) << what;
+        if (r.activates) {
+            EXPECT_EQ(r.target, c.target) << what;
+        }
+        EXPECT_EQ(r.minimise, c.minimise) << what;
+        EXPECT_EQ(r.repaint, c.repaint) << what;
+    }
+    // From Home, Ctrl+Left wraps to Community.
+    UiState ui;
+    applyKey(ui, 3, VK_LEFT, true, false, false);
+    EXPECT_EQ(ui.screen, Community);
 }
 
 TEST(EmblemClock, FourDegreesASecondAndStallsAreCapped) {
