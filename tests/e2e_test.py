@@ -259,8 +259,13 @@ class EndToEnd(unittest.TestCase):
         tokens = {s["token"] for s in control("GET", "/state")["sessions"]}
         self.assertTrue(tokens)
         forms = [f(t) for t in tokens for f in (str.encode, lambda t: t.encode("utf-16-le"))]
+        # The registry as the running wineserver holds it (its files are saved only now and then).
+        registry = os.path.join(self.folder.root, "registry.reg")
+        subprocess.run([os.path.join(TOOLS, "wine-run"), "regedit", "/E", "Z:" + registry.replace("/", "\\")],
+                       env=prefix_env(), capture_output=True, timeout=60)
+        self.assertTrue(os.path.getsize(registry) > 100000, "the registry could not be exported")
         written = [os.path.join(d, f) for d, _, files in os.walk(self.folder.root) for f in files]
-        prefix = [os.path.join(WINEPREFIX, f) for f in os.listdir(WINEPREFIX) if f.endswith(".reg")]
+        prefix = []
         for top in ("users", "ProgramData", os.path.join("windows", "temp")):
             prefix += [os.path.join(d, f) for d, _, files in os.walk(os.path.join(WINEPREFIX, "drive_c", top))
                        for f in files]
