@@ -18,15 +18,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
 
-host=link.orvanegaming.com
-if [ "${1:-}" = "--host" ]; then
-    host=$2
-    shift 2
-fi
-if [ $# -eq 0 ]; then
-    echo "usage: $0 [--host HOST] COMMAND [ARGS...]" >&2
-    exit 2
-fi
+source "$here/host-option.sh"
 decoy=decoy.orvane.test
 root_store='HKLM\Software\Microsoft\SystemCertificates\Root\Certificates'
 

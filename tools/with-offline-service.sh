@@ -7,15 +7,7 @@
 # only (tools/with-hosts.sh): a launcher started by COMMAND has its connections refused at once, and no
 # lookup of HOST reaches DNS, so nothing leaves the machine. Needs root (mount namespace).
 set -u
-host=link.orvanegaming.com
-if [ "${1:-}" = "--host" ]; then
-    host=$2
-    shift 2
-fi
-if [ $# -eq 0 ]; then
-    echo "usage: $0 [--host HOST] COMMAND [ARGS...]" >&2
-    exit 2
-fi
+source "$(dirname "$0")/host-option.sh"
 address=$(python3 -c 'import random, socket
 for _ in range(100):
     a = "127.%d.%d.%d" % (random.randint(1, 254), random.randint(0, 255), random.randint(1, 254))
