@@ -111,7 +111,7 @@ class Layout:
     def auto_click_point(self):
         """Where the --test-steam-click mode releases the mouse: the Steam button's centre, truncated as
         the program truncates it."""
-        return int(((self.W - 700) * 0.5 + 476 + 92) * self.s), int(((self.H - 464) * 0.5 + 20 + 159 + 22) * self.s)
+        return int((self.X + 476 + 92) * self.s), int((self.Y + 159 + 22) * self.s)
 
 
 class Shot:
