@@ -385,6 +385,19 @@ class EndToEnd(unittest.TestCase):
         app.click(layout.close_button())
         self.assertEqual(app.exit_code(), 0)
 
+        # Started again, the launcher goes on with its protected session: both accounts linked at once,
+        # no new session, and no synthetic click, since Steam is linked.
+        tokens = {s["token"] for s in control("GET", "/state")["sessions"]}
+        mark = log_mark()
+        app = self.start("--test-steam-click", traced=True)
+        self.wait_screen(app, "8-started-again", ready, "both accounts linked after a restart")
+        asked = exchanges(mark)
+        self.assertNotIn("/sessions", [r["path"] for r, _ in asked])
+        self.assertLessEqual({bearer(r) for r, _ in asked if r["path"] == "/session"}, tokens)
+        self.assertNotIn("mouse_up", [r["stage"] for r in folder.written_records()])
+        app.click(layout.close_button())
+        self.assertEqual(app.exit_code(), 0)
+
     def test_service_faults_show_in_the_window_and_clear(self):
         folder = self.folder
         answer("*", "*", drop=True)
