@@ -145,6 +145,41 @@ class Session:
                 self.process.wait(10)
 
 
+def large_pictures_memory(exe, tool, picture):
+    """Private memory of a launcher whose four pictures are each at the loader's limit: a copy of the
+    program folder with the picture under the three standard names and as the INI's background."""
+    import shutil
+    import tempfile
+    folder = tempfile.mkdtemp(prefix="orvane-bench-large-")
+    try:
+        os.makedirs(os.path.join(folder, "assets"))
+        os.makedirs(os.path.join(folder, "reports"))
+        shutil.copy(exe, folder)
+        for name in ("vexil-squad.jpg", "galactic-battle.jpg", "orvane-ground.jpg", "fourth.png"):
+            shutil.copy(picture, os.path.join(folder, "assets", name))
+        with open(os.path.join(folder, "OrvaneGaming.ini"), "wb") as f:
+            f.write("\ufeff[launcher]\r\nbackground=fourth.png\r\n".encode("utf-16-le"))
+        tag = uuid.uuid4().hex
+        session = Session(os.path.join(folder, os.path.basename(exe)), tool, tag)
+        try:
+            if not session.ready or session.ready[0] != "ready":
+                return None
+            pid = None
+            for _ in range(50):
+                pid = find_process(tag)
+                if pid:
+                    break
+                time.sleep(0.1)
+            if pid is None:
+                return None
+            time.sleep(SETTLE_S)
+            return memory_reading(pid, session, time.monotonic())["private_kb"]
+        finally:
+            session.end()
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def display_server_pid(prefix):
     try:
         with open(prefix + ".display") as f:
@@ -158,12 +193,15 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("tool")
     parser.add_argument("--startup-runs", type=int, default=5)
+    parser.add_argument("--large-picture", help="a picture at the loader's limit, for the memory bound")
     args = parser.parse_args()
     prefix = os.environ.get("ORVANE_WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
     failures = 0
 
     path = os.environ.get("ORVANE_FRAME_PATH", "fast")
     print("Real window: build/OrvaneGaming/OrvaneGaming.exe (no arguments) under Wine on a virtual display,")
+    print("connected to the project's own link service (tools/with-link-service.sh) and resting on its")
+    print("linking screen,")
     print(f"drawn by the {path} frame path (ORVANE_FRAME_PATH={path}).")
 
     # Start-up to the first painted frame.
@@ -271,6 +309,17 @@ def main():
                 print(f"      GetProcessMemoryInfo failed: {' '.join(c)}")
     finally:
         session.end()
+
+    if args.large_picture:
+        kb = large_pictures_memory(args.exe, args.tool, args.large_picture)
+        name = os.path.basename(args.large_picture)
+        print(f"\nPrivate memory with four pictures at the loader's limit ({name}, each kept only as large as")
+        print("    the largest window shows it), 3 s after the first frame:")
+        if kb is None:
+            print("    FAILED: the launcher did not start")
+            failures += 1
+        else:
+            print(f"    {kb / 1024:.1f} MB   target <= 96 MB: {'met' if kb <= 96 * 1024 else 'NOT met'}")
     return 1 if failures else 0
 
 

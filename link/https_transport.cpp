@@ -9,6 +9,8 @@
 
 #include <cwchar>
 #include <new>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -62,6 +64,28 @@ void failBeforeSend(HttpResult& result, DWORD error) {
 }
 
 } // namespace
+
+HttpResult& HttpResult::operator=(const HttpResult& other) {
+    if (this != &other) {
+        wipeString(body);
+        status = other.status;
+        error = other.error;
+        complete = other.complete;
+        body = other.body;
+    }
+    return *this;
+}
+
+HttpResult& HttpResult::operator=(HttpResult&& other) {
+    if (this != &other) {
+        wipeString(body);
+        status = other.status;
+        error = other.error;
+        complete = other.complete;
+        body = std::move(other.body);
+    }
+    return *this;
+}
 
 HttpResult::~HttpResult() {
     wipeString(body);
@@ -173,6 +197,151 @@ bool isAllowedEndpoint(const wchar_t* method, const wchar_t* path) {
     return false;
 }
 
+namespace {
+
+// The error that ended a wait: what the callback or the wait itself recorded. A completion of another
+// kind records none; GetLastError() after a wait would be stale, so it is never read here.
+DWORD waitFor(RequestContext& context, HANDLE cancel, DWORD expected, ULONGLONG deadline) {
+    if (awaitCompletion(context, cancel, expected, deadline))
+        return 0;
+    const DWORD error = context.errorCode.load();
+    return error != 0 ? error : ERROR_INVALID_DATA;
+}
+
+DWORD lastErrorOr(DWORD fallback) {
+    const DWORD error = GetLastError();
+    return error != 0 ? error : fallback;
+}
+
+// Session, connection and request handles for one call to the service. Each step returns 0 or the
+// error that ended it.
+DWORD openRequest(Handles& handles, const UrlParts& endpoint, const wchar_t* method, const wchar_t* path) {
+    handles.session = WinHttpOpen(kServiceUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+    if (handles.session == nullptr)
+        return lastErrorOr(ERROR_INVALID_HANDLE);
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    if (!WinHttpSetTimeouts(handles.session, 4000, 4000, 6000, 6000) ||
+        !WinHttpSetOption(handles.session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
+        return lastErrorOr(ERROR_INVALID_PARAMETER);
+    handles.connection = WinHttpConnect(handles.session, endpoint.host.c_str(), kServicePort, 0);
+    if (handles.connection == nullptr)
+        return lastErrorOr(ERROR_INVALID_HANDLE);
+    const std::wstring target = endpoint.path + path;
+    handles.request =
+        WinHttpOpenRequest(handles.connection, method, target.c_str(), nullptr, WINHTTP_NO_REFERER,
+                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
+    return handles.request != nullptr ? 0 : lastErrorOr(ERROR_INVALID_HANDLE);
+}
+
+// The request's context, handed to WinHTTP's callback through a holder that the request handle's
+// closing notice frees. No redirects, cookies or automatic authentication.
+DWORD attachContext(Handles& handles, ContextShare& share, DWORD_PTR& holderValue) {
+    share.context = createRequestContext();
+    if (share.context == nullptr)
+        return lastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
+    auto* holder = new (std::nothrow) RequestContextHolder{share.context};
+    if (holder == nullptr)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    acquireRequestContext(share.context);
+    DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    DWORD disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION;
+    holderValue = reinterpret_cast<DWORD_PTR>(holder);
+    const bool configured =
+        WinHttpSetOption(handles.request, WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects) &&
+        WinHttpSetOption(handles.request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled) &&
+        WinHttpSetOption(handles.request, WINHTTP_OPTION_CONTEXT_VALUE, &holderValue, sizeof holderValue) &&
+        WinHttpSetStatusCallback(handles.request, requestStatusCallback,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                 0) != WINHTTP_INVALID_STATUS_CALLBACK;
+    if (configured)
+        return 0;
+    const DWORD error = lastErrorOr(ERROR_INVALID_PARAMETER);
+    // No callback will ever see the holder: take it back before the handle goes.
+    DWORD_PTR none = 0;
+    WinHttpSetOption(handles.request, WINHTTP_OPTION_CONTEXT_VALUE, &none, sizeof none);
+    releaseRequestContext(holder->context);
+    delete holder;
+    return error;
+}
+
+// Built in place and sized once, so the token never sits in a temporary or an outgrown block that is
+// freed without wiping.
+void buildRequest(RequestContext& context, const wchar_t* method, std::string_view token) {
+    static constexpr std::wstring_view kJsonHeaders =
+        L"Accept: application/json\r\nContent-Type: application/json\r\n";
+    static constexpr std::wstring_view kBearer = L"Authorization: Bearer ";
+    context.headers.reserve(kJsonHeaders.size() + kBearer.size() + token.size() + 2);
+    context.headers = kJsonHeaders;
+    if (!token.empty()) {
+        context.headers += kBearer;
+        for (char c : token)
+            context.headers += static_cast<wchar_t>(static_cast<unsigned char>(c));
+        context.headers += L"\r\n";
+    }
+    if (CompareStringOrdinal(method, -1, L"POST", -1, TRUE) == CSTR_EQUAL)
+        context.requestBody = "{}";
+}
+
+DWORD sendAndAwaitHeaders(HINTERNET request, RequestContext& context, DWORD_PTR holderValue, HANDLE cancel,
+                          ULONGLONG deadline, HttpResult& result) {
+    const DWORD bodyLength = static_cast<DWORD>(context.requestBody.size());
+    void* body = bodyLength != 0 ? context.requestBody.data() : WINHTTP_NO_REQUEST_DATA;
+    if (!startedOrPending(WinHttpSendRequest(request, context.headers.c_str(), static_cast<DWORD>(-1), body,
+                                             bodyLength, bodyLength, holderValue)))
+        return lastErrorOr(ERROR_INVALID_DATA);
+    if (const DWORD error = waitFor(context, cancel, WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, deadline))
+        return error;
+
+    ResetEvent(context.completionEvent);
+    context.lastStatus.store(0);
+    if (!startedOrPending(WinHttpReceiveResponse(request, nullptr)))
+        return lastErrorOr(ERROR_INVALID_DATA);
+    if (const DWORD error = waitFor(context, cancel, WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE, deadline))
+        return error;
+
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
+        return lastErrorOr(ERROR_INVALID_DATA);
+    result.status = status;
+
+    wchar_t type[128] = {};
+    DWORD typeSize = sizeof type;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_TYPE, WINHTTP_HEADER_NAME_BY_INDEX, type,
+                             &typeSize, WINHTTP_NO_HEADER_INDEX))
+        return lastErrorOr(ERROR_INVALID_DATA);
+    if (!isJsonContentType(type))
+        return ERROR_INVALID_DATA;
+    return isSignalled(cancel) ? ERROR_CANCELLED : 0;
+}
+
+DWORD readBody(HINTERNET request, RequestContext& context, HANDLE cancel, ULONGLONG deadline,
+               std::string& body) {
+    // Reserved once, so appending never leaves an abandoned copy of the body behind.
+    body.reserve(kMaxResponseBody);
+    for (;;) {
+        ResetEvent(context.completionEvent);
+        context.lastStatus.store(0);
+        context.bytesRead.store(0);
+        if (!startedOrPending(WinHttpReadData(request, context.buffer, kReadChunk, nullptr)))
+            return lastErrorOr(ERROR_INVALID_DATA);
+        if (const DWORD error = waitFor(context, cancel, WINHTTP_CALLBACK_STATUS_READ_COMPLETE, deadline))
+            return error;
+        const DWORD got = context.bytesRead.load();
+        if (got == 0)
+            return 0;
+        if (got > kReadChunk || body.size() + got > kMaxResponseBody)
+            return ERROR_BUFFER_OVERFLOW;
+        body.append(context.buffer, got);
+        if (isSignalled(cancel))
+            return ERROR_CANCELLED;
+    }
+}
+
+} // namespace
+
 void performRequest(HttpResult& result, const UrlParts& endpoint, const wchar_t* method, const wchar_t* path,
                     std::string_view token, HANDLE cancel) {
     result.status = 0;
@@ -191,143 +360,23 @@ void performRequest(HttpResult& result, const UrlParts& endpoint, const wchar_t*
     // Declared first so it is released last, after the handles are closed.
     ContextShare share;
     Handles handles;
-    handles.session = WinHttpOpen(kServiceUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                  WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-    if (handles.session == nullptr)
-        return failBeforeSend(result, GetLastError());
-    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    if (!WinHttpSetTimeouts(handles.session, 4000, 4000, 6000, 6000) ||
-        !WinHttpSetOption(handles.session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
-        return failBeforeSend(result, GetLastError());
-    handles.connection = WinHttpConnect(handles.session, endpoint.host.c_str(), kServicePort, 0);
-    if (handles.connection == nullptr)
-        return failBeforeSend(result, GetLastError());
-
-    const std::wstring target = endpoint.path + path;
-    handles.request =
-        WinHttpOpenRequest(handles.connection, method, target.c_str(), nullptr, WINHTTP_NO_REFERER,
-                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
-    if (handles.request == nullptr)
-        return failBeforeSend(result, GetLastError());
-
-    share.context = createRequestContext();
-    if (share.context == nullptr)
-        return failBeforeSend(result, GetLastError() != 0 ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
-    RequestContext& context = *share.context;
-
-    auto* holder = new (std::nothrow) RequestContextHolder{share.context};
-    if (holder == nullptr)
-        return failBeforeSend(result, ERROR_NOT_ENOUGH_MEMORY);
-    acquireRequestContext(share.context);
-    DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    DWORD disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION;
-    DWORD_PTR holderValue = reinterpret_cast<DWORD_PTR>(holder);
-    const bool configured =
-        WinHttpSetOption(handles.request, WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects) &&
-        WinHttpSetOption(handles.request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled) &&
-        WinHttpSetOption(handles.request, WINHTTP_OPTION_CONTEXT_VALUE, &holderValue, sizeof holderValue) &&
-        WinHttpSetStatusCallback(handles.request, requestStatusCallback,
-                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
-                                 0) != WINHTTP_INVALID_STATUS_CALLBACK;
-    if (!configured) {
-        const DWORD error = GetLastError();
-        // No callback will ever see the holder: take it back before the handle goes.
-        DWORD_PTR none = 0;
-        WinHttpSetOption(handles.request, WINHTTP_OPTION_CONTEXT_VALUE, &none, sizeof none);
-        releaseRequestContext(holder->context);
-        delete holder;
+    DWORD_PTR holderValue = 0;
+    DWORD error = openRequest(handles, endpoint, method, path);
+    if (error == 0)
+        error = attachContext(handles, share, holderValue);
+    if (error != 0)
         return failBeforeSend(result, error);
-    }
     // From here on the holder belongs to the request handle and is freed by its closing notice.
-
-    // Built in place, so the token never sits in a temporary that is freed without wiping.
-    context.headers.reserve(128);
-    context.headers = L"Accept: application/json\r\nContent-Type: application/json\r\n";
-    if (!token.empty()) {
-        context.headers += L"Authorization: Bearer ";
-        for (char c : token)
-            context.headers += static_cast<wchar_t>(static_cast<unsigned char>(c));
-        context.headers += L"\r\n";
-    }
-    if (CompareStringOrdinal(method, -1, L"POST", -1, TRUE) == CSTR_EQUAL)
-        context.requestBody = "{}";
+    RequestContext& context = *share.context;
+    buildRequest(context, method, token);
 
     const ULONGLONG deadline = GetTickCount64() + kExchangeDeadlineMs;
-    DWORD lastError = 0;
-    auto fail = [&](DWORD error) {
-        lastError = error;
-        return false;
-    };
-    auto exchange = [&]() -> bool {
-        const DWORD bodyLength = static_cast<DWORD>(context.requestBody.size());
-        void* body = bodyLength != 0 ? context.requestBody.data() : WINHTTP_NO_REQUEST_DATA;
-        if (!startedOrPending(WinHttpSendRequest(handles.request, context.headers.c_str(),
-                                                 static_cast<DWORD>(-1), body, bodyLength, bodyLength,
-                                                 holderValue)))
-            return fail(GetLastError());
-        if (!awaitCompletion(context, cancel, WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, deadline))
-            return fail(GetLastError());
-
-        ResetEvent(context.completionEvent);
-        context.lastStatus.store(0);
-        if (!startedOrPending(WinHttpReceiveResponse(handles.request, nullptr)))
-            return fail(GetLastError());
-        if (!awaitCompletion(context, cancel, WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE, deadline))
-            return fail(GetLastError());
-
-        DWORD status = 0;
-        DWORD statusSize = sizeof status;
-        if (!WinHttpQueryHeaders(handles.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
-            return fail(GetLastError());
-        result.status = status;
-
-        wchar_t type[128] = {};
-        DWORD typeSize = sizeof type;
-        if (!WinHttpQueryHeaders(handles.request, WINHTTP_QUERY_CONTENT_TYPE, WINHTTP_HEADER_NAME_BY_INDEX,
-                                 type, &typeSize, WINHTTP_NO_HEADER_INDEX))
-            return fail(GetLastError());
-        if (!isJsonContentType(type))
-            return fail(ERROR_INVALID_DATA);
-        if (isSignalled(cancel)) {
-            context.errorCode.store(ERROR_CANCELLED);
-            return false;
-        }
-
-        // Reserved once, so appending never leaves an abandoned copy of the body behind.
-        result.body.reserve(kMaxResponseBody);
-        for (;;) {
-            ResetEvent(context.completionEvent);
-            context.lastStatus.store(0);
-            context.bytesRead.store(0);
-            if (!startedOrPending(WinHttpReadData(handles.request, context.buffer, kReadChunk, nullptr)))
-                return fail(GetLastError());
-            if (!awaitCompletion(context, cancel, WINHTTP_CALLBACK_STATUS_READ_COMPLETE, deadline))
-                return fail(GetLastError());
-            const DWORD got = context.bytesRead.load();
-            if (got == 0)
-                return true;
-            if (got > kReadChunk || result.body.size() + got > kMaxResponseBody) {
-                context.errorCode.store(ERROR_BUFFER_OVERFLOW);
-                return false;
-            }
-            result.body.append(context.buffer, got);
-            if (isSignalled(cancel)) {
-                context.errorCode.store(ERROR_CANCELLED);
-                return false;
-            }
-        }
-    };
-
-    if (exchange()) {
-        result.complete = true;
-        result.error = context.errorCode.load();
-        return;
-    }
-    result.complete = false;
-    result.error = context.errorCode.load();
-    if (result.error == 0)
-        result.error = lastError != 0 ? lastError : ERROR_INVALID_DATA;
+    error = sendAndAwaitHeaders(handles.request, context, holderValue, cancel, deadline, result);
+    if (error == 0)
+        error = readBody(handles.request, context, cancel, deadline, result.body);
+    result.complete = error == 0;
+    result.error = error;
     // A failed exchange hands back no body; what arrived may hold half a token.
-    wipeString(result.body);
+    if (error != 0)
+        wipeString(result.body);
 }

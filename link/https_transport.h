@@ -19,8 +19,9 @@ struct HttpResult {
     HttpResult() = default;
     HttpResult(const HttpResult&) = default;
     HttpResult(HttpResult&&) = default;
-    HttpResult& operator=(const HttpResult&) = default;
-    HttpResult& operator=(HttpResult&&) = default;
+    // The body being replaced is zeroed first.
+    HttpResult& operator=(const HttpResult& other);
+    HttpResult& operator=(HttpResult&& other);
     ~HttpResult();
 };
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-using nlohmann::json;
+using json = ServiceJson;
 
 namespace {
 
@@ -125,7 +125,6 @@ std::wstring acceptedAuthorizationUrl(LinkServiceState& s, std::string_view body
             !s.sessionToken.empty() && url.find(s.sessionToken.view()) != std::string::npos;
         if (wide.empty() || holdsToken || !isAllowedAuthorizationUrl(wide.c_str(), provider == SteamProvider))
             wipeString(wide);
-        wipeString(document.find("url")->get_ref<std::string&>());
     }
     wipeString(url);
     return wide;

@@ -22,7 +22,7 @@ enum LinkRequest : uint32_t {
 // the handles and answers as WaitForMultipleObjects does.
 struct LinkServiceHooks {
     HttpTransport transport = performRequest;
-    uint64_t (*now)() = nullptr; // null: GetTickCount64
+    uint64_t (*now)() = nullptr;                                                  // null: GetTickCount64
     DWORD (*wait)(DWORD count, const HANDLE* handles, DWORD timeoutMs) = nullptr; // null: the real wait
 };
 

@@ -25,8 +25,9 @@ void acquireRequestContext(RequestContext* context);
 // The last release zeroes the body, headers and buffer, closes the event and frees the context.
 void releaseRequestContext(RequestContext* context);
 
-// Waits for the callback to record `expected`. False, with errorCode set, on cancel (1223), when the
-// deadline (GetTickCount64 ms) passes (1460), or when WinHTTP reported an error or another status.
+// Waits for the callback to record `expected`. False on cancel (errorCode 1223), when the deadline
+// (GetTickCount64 ms) passes (1460), when WinHTTP reported an error (its code), or when another
+// completion arrived (errorCode left as it was, normally 0: the caller names that failure).
 bool awaitCompletion(RequestContext& context, HANDLE cancel, DWORD expected, ULONGLONG deadline);
 
 // The WinHTTP status callback; its context value is a heap holder of one share.

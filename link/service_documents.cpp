@@ -1,5 +1,6 @@
 #include "link/service_documents.h"
 
+#include "link/parser_input.h"
 #include "link/url_policy.h"
 #include "link/wipe.h"
 
@@ -7,7 +8,7 @@
 
 #include <cstdint>
 
-using nlohmann::json;
+using json = ServiceJson;
 
 namespace {
 
@@ -64,6 +65,16 @@ bool isStrictUtf8(std::string_view text) {
     return true;
 }
 
+// The UTF-16 length of strictly valid UTF-8, 0 for empty or invalid text. Only counts: a check that
+// converted would leave a copy of the text (perhaps the token) behind.
+int wideLength(std::string_view text) {
+    if (text.empty() || text.size() > 0x7FFFFFFF || !isStrictUtf8(text))
+        return 0;
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                          static_cast<int>(text.size()), nullptr, 0);
+    return units > 0 ? units : 0;
+}
+
 bool isPositiveInteger(const json& value) {
     if (value.is_number_unsigned())
         return value.get<std::uint64_t>() > 0;
@@ -93,15 +104,15 @@ bool readTimestamp(const json& object, const char* key) {
 } // namespace
 
 std::wstring utf8ToWide(std::string_view text) {
-    if (text.empty() || text.size() > 0x7FFFFFFF || !isStrictUtf8(text))
-        return {};
-    const int length = static_cast<int>(text.size());
-    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
-    if (units <= 0)
+    const int units = wideLength(text);
+    if (units == 0)
         return {};
     std::wstring wide(static_cast<size_t>(units), L'\0');
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), units) != units)
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                            wide.data(), units) != units) {
+        wipeString(wide);
         return {};
+    }
     return wide;
 }
 
@@ -119,7 +130,9 @@ json parseServiceDocument(std::string_view body) {
         tooDeep = true;
         return false;
     };
-    json document = json::parse(body.begin(), body.end(), limitDepth, false, false);
+    const ParserInput first(body.data());
+    const ParserInput last(body.data() + body.size());
+    json document = json::parse(first, last, limitDepth, false, false);
     if (tooDeep || document.is_discarded() || !document.is_object() || document.size() > kMaxDocumentMembers)
         return nullptr;
     return document;
@@ -132,7 +145,7 @@ bool getStringField(const json& object, const char* key, std::string& out, size_
     const auto member = object.find(key);
     if (member == object.end() || !member->is_string())
         return false;
-    const std::string& text = member->get_ref<const std::string&>();
+    const ServiceText& text = member->get_ref<const ServiceText&>();
     if (text.size() > maxBytes)
         return false;
     if (text.empty()) {
@@ -148,9 +161,11 @@ bool getStringField(const json& object, const char* key, std::string& out, size_
         if (c < 32 && !(allowControls && (c == 9 || c == 10 || c == 13)))
             return false;
     }
-    if (utf8ToWide(text).empty())
+    if (wideLength(text) == 0)
         return false;
-    out = text;
+    // Zeroed first: a smaller block given up to make room could hold an earlier secret.
+    wipeString(out);
+    out.assign(text.data(), text.size());
     return true;
 }
 
@@ -287,7 +302,7 @@ bool parseSession(json& document, SessionToken& token) {
     wipeString(candidate);
     const auto member = document.find("token");
     if (member != document.end() && member->is_string())
-        wipeString(member->get_ref<std::string&>());
+        wipeString(member->get_ref<ServiceText&>());
     return accepted;
 }
 

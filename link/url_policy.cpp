@@ -1,6 +1,7 @@
 #include "link/url_policy.h"
 
 #include "link/service_hosts.h"
+#include "link/wipe.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -132,11 +133,15 @@ bool isAllowedAuthorizationUrl(const wchar_t* url, bool steam) {
     const wchar_t* path = steam ? L"/openid/login" : L"/oauth2/authorize";
     UrlParts parts;
     std::wstring_view rest;
-    if (!crackHttpsUrl(url, parts, true, false) || !hasLiteralOrigin(url, host, path, rest))
-        return false;
     // A "?" alone is an empty query to a browser.
-    return rest.size() > 1 && rest.front() == L'?' && hostEquals(parts.host, host) &&
-           pathEquals(parts.path, path);
+    const bool allowed = crackHttpsUrl(url, parts, true, false) && hasLiteralOrigin(url, host, path, rest) &&
+                         rest.size() > 1 && rest.front() == L'?' && hostEquals(parts.host, host) &&
+                         pathEquals(parts.path, path);
+    // A refused page may carry the session token anywhere in its text.
+    wipeString(parts.host);
+    wipeString(parts.path);
+    wipeString(parts.extra);
+    return allowed;
 }
 
 bool isTokenWellFormed(std::string_view token) {

@@ -1,5 +1,7 @@
 #include "render/carousel.h"
 
+#include "render/geometry.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -200,5 +202,9 @@ SceneBound sceneBoundFor(int width, int height) {
     const auto side = [zoom](int pixels) {
         return pixels > 0 ? static_cast<uint32_t>(std::ceil(static_cast<float>(pixels) * zoom)) + 1 : 0u;
     };
-    return {side(width), side(height)};
+    if (width <= 0 || height <= 0)
+        return {};
+    const float narrowest = static_cast<float>(std::min(kDesignWidth, width)) / static_cast<float>(height);
+    const float widest = static_cast<float>(width) / static_cast<float>(std::min(kDesignHeight, height));
+    return {side(width), side(height), widest, narrowest};
 }

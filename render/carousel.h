@@ -11,8 +11,9 @@ inline constexpr uint64_t kSceneDriftMs = 7900;
 inline constexpr float kSceneZoomBase = 1.015f;
 inline constexpr float kSceneZoomRange = 0.012f;
 
-// The bound pictures are kept at for screens drawn at most width x height pixels: every pixel drawn
-// still comes from at least one picture pixel at the largest zoom.
+// What pictures are kept of for windows of at most width x height pixels and at least the design
+// canvas (or the screen, when smaller): every pixel drawn still comes from at least one picture
+// pixel at the largest zoom, and nothing a window of those shapes could show is cut off.
 SceneBound sceneBoundFor(int width, int height);
 
 inline uint64_t elapsedMs(uint64_t later, uint64_t earlier) {

@@ -10,6 +10,9 @@ struct DesignPoint {
     float x, y;
 };
 
+inline constexpr int kDesignWidth = 960;
+inline constexpr int kDesignHeight = 640;
+
 // The 960 x 640 design canvas mapped onto a window: never scaled up, the canvas grows instead.
 struct UiScale {
     float scale;

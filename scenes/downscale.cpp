@@ -30,20 +30,35 @@ std::vector<Span> spansFor(int sourceLength, int targetLength) {
 
 } // namespace
 
-void keptSceneSize(uint32_t width, uint32_t height, SceneBound bound, uint32_t& keptWidth,
-                   uint32_t& keptHeight) {
-    keptWidth = width;
-    keptHeight = height;
-    if (bound.width == 0 || bound.height == 0 || width == 0 || height == 0)
-        return;
-    const double factor =
-        std::max(static_cast<double>(bound.width) / width, static_cast<double>(bound.height) / height);
+SceneKeep sceneKeep(uint32_t width, uint32_t height, SceneBound bound) {
+    // The drift moves the shown part sideways by up to 0.4 % of its width each way.
+    constexpr double kDriftRoom = 1.008;
+    SceneKeep keep{0, 0, width, height, width, height};
+    if (width == 0 || height == 0)
+        return keep;
+    const double aspect = static_cast<double>(width) / height;
+    if (bound.widestAspect > 0 && aspect > bound.widestAspect * kDriftRoom) {
+        keep.width = std::min<uint32_t>(
+            width, static_cast<uint32_t>(std::ceil(height * bound.widestAspect * kDriftRoom)) + 2);
+        keep.x = (width - keep.width) / 2;
+    } else if (bound.narrowestAspect > 0 && aspect < bound.narrowestAspect) {
+        keep.height =
+            std::min<uint32_t>(height, static_cast<uint32_t>(std::ceil(width / bound.narrowestAspect)) + 2);
+        keep.y = (height - keep.height) / 2;
+    }
+    keep.keptWidth = keep.width;
+    keep.keptHeight = keep.height;
+    if (bound.width == 0 || bound.height == 0)
+        return keep;
+    const double factor = std::max(static_cast<double>(bound.width) / keep.width,
+                                   static_cast<double>(bound.height) / keep.height);
     if (factor >= 1.0)
-        return;
-    keptWidth = std::max<uint32_t>(bound.width, static_cast<uint32_t>(std::ceil(width * factor - 1e-6)));
-    keptHeight = std::max<uint32_t>(bound.height, static_cast<uint32_t>(std::ceil(height * factor - 1e-6)));
-    keptWidth = std::min(keptWidth, width);
-    keptHeight = std::min(keptHeight, height);
+        return keep;
+    keep.keptWidth =
+        std::clamp(static_cast<uint32_t>(std::ceil(keep.width * factor - 1e-6)), bound.width, keep.width);
+    keep.keptHeight =
+        std::clamp(static_cast<uint32_t>(std::ceil(keep.height * factor - 1e-6)), bound.height, keep.height);
+    return keep;
 }
 
 void downscaleArea(const uint8_t* source, int sourceWidth, int sourceHeight, int sourceStride,

@@ -92,15 +92,15 @@ bool decodesFully(GpBitmap* image, uint32_t width, uint32_t height) {
     return GdipBitmapUnlockBits(image, &data) == Ok;
 }
 
-// A keptWidth x keptHeight copy of the decoded picture, or null when it cannot be decoded or made.
-GpBitmap* downscaledCopy(GpBitmap* image, uint32_t width, uint32_t height, uint32_t keptWidth,
-                         uint32_t keptHeight) {
-    GpRect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+// The kept part of the decoded picture at its kept size, or null when it cannot be decoded or made.
+GpBitmap* keptCopy(GpBitmap* image, const SceneKeep& keep) {
+    GpRect all(static_cast<INT>(keep.x), static_cast<INT>(keep.y), static_cast<INT>(keep.width),
+               static_cast<INT>(keep.height));
     BitmapData from{};
     if (GdipBitmapLockBits(image, &all, ImageLockModeRead, PixelFormat32bppPARGB, &from) != Ok)
         return nullptr;
     GpBitmap* copy = nullptr;
-    GpRect kept(0, 0, static_cast<INT>(keptWidth), static_cast<INT>(keptHeight));
+    GpRect kept(0, 0, static_cast<INT>(keep.keptWidth), static_cast<INT>(keep.keptHeight));
     BitmapData to{};
     bool ok =
         GdipCreateBitmapFromScan0(kept.Width, kept.Height, 0, PixelFormat32bppPARGB, nullptr, &copy) == Ok &&
@@ -199,10 +199,9 @@ bool createScene(SceneLibrary& library, IStream* stream, const wchar_t* name, co
     bool ok = GdipCreateBitmapFromStream(stream, &scene->image) == Ok && scene->image != nullptr &&
               GdipGetImageWidth(scene->image, &width) == Ok &&
               GdipGetImageHeight(scene->image, &height) == Ok && hasAcceptableSize(width, height);
-    uint32_t keptWidth = width, keptHeight = height;
-    keptSceneSize(width, height, library.bound, keptWidth, keptHeight);
-    if (ok && (keptWidth != width || keptHeight != height)) {
-        GpBitmap* copy = downscaledCopy(scene->image, width, height, keptWidth, keptHeight);
+    const SceneKeep keep = sceneKeep(width, height, library.bound);
+    if (ok && (keep.keptWidth != width || keep.keptHeight != height)) {
+        GpBitmap* copy = keptCopy(scene->image, keep);
         ok = copy != nullptr;
         if (ok) {
             // The copy owns its pixels: the decoded picture and the file's bytes can go now.
@@ -218,8 +217,8 @@ bool createScene(SceneLibrary& library, IStream* stream, const wchar_t* name, co
         destroyScene(scene);
         return false;
     }
-    scene->width = keptWidth;
-    scene->height = keptHeight;
+    scene->width = keep.keptWidth;
+    scene->height = keep.keptHeight;
     for (SceneAttributes* attributes : {&scene->opaqueAttributes, &scene->fadeAttributes})
         if (attributes->handle != nullptr)
             attributes->status =

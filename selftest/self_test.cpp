@@ -60,5 +60,6 @@ int runSelfTestWith(const SelfTestInputs& in) {
 }
 
 int runSelfTest() {
-    return runSelfTestWith(SelfTestInputs{programFolder(), gUiState, gSceneLibrary, gLinkService.state, gConfig});
+    return runSelfTestWith(
+        SelfTestInputs{programFolder(), gUiState, gSceneLibrary, gLinkService.state, gConfig});
 }

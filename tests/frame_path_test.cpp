@@ -274,8 +274,8 @@ TEST(FramePath, SceneChangeRedrawsOnlyTheSceneStatusAndKeepsWhatSurroundsIt) {
 
 namespace {
 
-// The staged picture enlarged three times into <folder>\assets, as a player's oversized picture.
-bool writeEnlargedPicture(const std::wstring& folder) {
+// The staged picture stretched to width x height into <folder>\assets, as a player's oversized one.
+bool writeEnlargedPicture(const std::wstring& folder, int width, int height) {
     CreateDirectoryW((folder + L"\\assets").c_str(), nullptr);
     using namespace Gdiplus;
     using namespace Gdiplus::DllExports;
@@ -286,10 +286,10 @@ bool writeEnlargedPicture(const std::wstring& folder) {
     GpBitmap* large = nullptr;
     GpGraphics* graphics = nullptr;
     CLSID jpeg{};
-    bool ok = GdipCreateBitmapFromScan0(5760, 3240, 0, PixelFormat24bppRGB, nullptr, &large) == Ok &&
+    bool ok = GdipCreateBitmapFromScan0(width, height, 0, PixelFormat24bppRGB, nullptr, &large) == Ok &&
               GdipGetImageGraphicsContext(large, &graphics) == Ok &&
               GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic) == Ok &&
-              GdipDrawImageRectI(graphics, source, 0, 0, 5760, 3240) == Ok &&
+              GdipDrawImageRectI(graphics, source, 0, 0, width, height) == Ok &&
               findEncoder(L"image/jpeg", jpeg) >= 0;
     if (graphics != nullptr)
         GdipDeleteGraphics(graphics);
@@ -301,25 +301,7 @@ bool writeEnlargedPicture(const std::wstring& folder) {
     return ok;
 }
 
-} // namespace
-
-// A picture far larger than the screen is kept only as large as the window can show it, and the
-// frames drawn from that copy look as they do drawn from the whole picture.
-TEST(FramePath, PicturesKeptAtTheScreensBoundLookTheSameAsWhole) {
-    TempFolder folder;
-    ASSERT_TRUE(writeEnlargedPicture(folder.path));
-    SceneLibrary whole, kept;
-    kept.bound = sceneBoundFor(1420, 890);
-    ASSERT_TRUE(loadScenes(whole, folder.path.c_str(), nullptr));
-    ASSERT_TRUE(loadScenes(kept, folder.path.c_str(), nullptr));
-    ASSERT_EQ(whole.scenes.size(), 1u);
-    ASSERT_EQ(kept.scenes.size(), 1u);
-    EXPECT_EQ(whole.scenes[0]->width, 5760u);
-    const Scene& small = *kept.scenes[0];
-    // 16:9 into a 1460 x 916 bound: the height binds, the width follows the picture's shape.
-    EXPECT_EQ(small.height, kept.bound.height);
-    EXPECT_EQ(small.width, static_cast<uint32_t>(std::ceil(5760.0 * kept.bound.height / 3240)));
-
+void expectKeptLooksWhole(SceneLibrary& whole, SceneLibrary& kept, const std::string& picture) {
     UiState ui;
     ui.screen = Home;
     LauncherConfig config{};
@@ -328,7 +310,7 @@ TEST(FramePath, PicturesKeptAtTheScreensBoundLookTheSameAsWhole) {
         tickCarousel(whole, whole.currentShownAt + at);
         tickCarousel(kept, kept.currentShownAt + at);
         for (auto [w, h] : {std::pair{1420, 890}, std::pair{960, 640}}) {
-            const std::string what = std::to_string(w) + " at " + std::to_string(at) + " ms";
+            const std::string what = picture + ", " + std::to_string(w) + " at " + std::to_string(at) + " ms";
             for (FramePath path : {FramePath::Reference, FramePath::Fast}) {
                 Canvas fromWhole(w, h), fromKept(w, h);
                 FrameRenderer wholeRenderer, keptRenderer;
@@ -341,9 +323,32 @@ TEST(FramePath, PicturesKeptAtTheScreensBoundLookTheSameAsWhole) {
                 const Difference d = compare(fromWhole, fromKept);
                 EXPECT_LE(d.mean, 1.0) << what;
                 EXPECT_LE(d.worstTile, fast ? 8.0 : 10.0) << what;
-                std::printf("kept copy, %-9s %-18s mean %.3f  worst tile %.2f\n", fast ? "fast" : "reference",
+                std::printf("kept copy, %-9s %-30s mean %.3f  worst tile %.2f\n", fast ? "fast" : "reference",
                             what.c_str(), d.mean, d.worstTile);
             }
         }
+    }
+}
+
+} // namespace
+
+// A picture far larger than the screen is kept only as large as the window can show it, and the
+// frames drawn from that copy look as they do drawn from the whole picture.
+TEST(FramePath, PicturesKeptAtTheScreensBoundLookTheSameAsWhole) {
+    // 16:9 is only scaled; 4.5:1 also loses the sides no window shape shows.
+    for (auto [pictureWidth, pictureHeight] : {std::pair{5760, 3240}, std::pair{9000, 2000}}) {
+        TempFolder folder;
+        ASSERT_TRUE(writeEnlargedPicture(folder.path, pictureWidth, pictureHeight));
+        SceneLibrary whole, kept;
+        kept.bound = sceneBoundFor(1420, 890);
+        ASSERT_TRUE(loadScenes(whole, folder.path.c_str(), nullptr));
+        ASSERT_TRUE(loadScenes(kept, folder.path.c_str(), nullptr));
+        ASSERT_EQ(kept.scenes.size(), 1u);
+        const SceneKeep keep = sceneKeep(pictureWidth, pictureHeight, kept.bound);
+        EXPECT_EQ(whole.scenes[0]->width, static_cast<uint32_t>(pictureWidth));
+        EXPECT_EQ(kept.scenes[0]->width, keep.keptWidth);
+        EXPECT_EQ(kept.scenes[0]->height, keep.keptHeight);
+        EXPECT_EQ(keep.keptHeight, kept.bound.height);
+        expectKeptLooksWhole(whole, kept, std::to_string(pictureWidth) + "x" + std::to_string(pictureHeight));
     }
 }

@@ -38,7 +38,7 @@ class Transport : public testing::Test {
 
     std::string newSession() {
         HttpResult created = request(L"POST", L"/sessions");
-        json document = parseServiceDocument(created.body);
+        ServiceJson document = parseServiceDocument(created.body);
         SessionToken token;
         EXPECT_TRUE(created.complete && created.status == 201 && parseSession(document, token));
         return std::string(token.view());

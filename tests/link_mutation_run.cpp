@@ -237,7 +237,7 @@ bool fail(const char* rule, const std::string& text) {
 }
 
 bool checkDocument(const std::string& text, Figures& figures) {
-    json document = parseServiceDocument(text);
+    const ServiceJson document = parseServiceDocument(text);
     if (!document.is_null() && !document.is_object())
         return fail("parseServiceDocument returned neither an object nor null", text);
     if (document.is_object()) {
@@ -279,7 +279,7 @@ bool checkDocument(const std::string& text, Figures& figures) {
         return fail("refused link status changed the state", text);
     }
 
-    json copy = document;
+    ServiceJson copy = document;
     SessionToken token;
     if (parseSession(copy, token)) {
         anyAccepted = true;

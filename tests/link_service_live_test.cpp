@@ -4,27 +4,13 @@
 #include "link/service_hosts.h"
 #include "link/session_store.h"
 #include "link_service_control.h"
+#include "link_service_polling.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 using nlohmann::json;
 using testsupport::TempFolder;
-
-namespace {
-
-template <typename Done> bool pollUntil(LinkService& service, Done done) {
-    const ULONGLONG until = GetTickCount64() + 10000;
-    while (GetTickCount64() < until) {
-        service.pullSnapshot();
-        if (done(service.state))
-            return true;
-        Sleep(16);
-    }
-    return false;
-}
-
-} // namespace
 
 TEST(LiveLinkService, LinksSteamRenewsAnExpiredSessionAndStopsMidRequest) {
     ASSERT_EQ(linkservice::environment(L"ORVANE_LINK_SERVICE_HOST"), std::wstring(kServiceHost));

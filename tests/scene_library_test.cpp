@@ -222,26 +222,33 @@ TEST(LoadScenes, LinkedPicturesAndLinkedAssetsFoldersAreRefused) {
     expectOnlyBuiltIn(library);
 }
 
-TEST(KeptSceneSize, ScaledEvenlyUntilItJustCoversTheBound) {
+TEST(SceneKeep, OnlyWhatAWindowCanShowAtTheSizeItIsShown) {
+    const SceneBound screen{1973, 1111, 3.0f, 0.9f}; // a 1920 x 1080 screen, windows down to 960 x 640
     struct Case {
+        const char* what;
         uint32_t width, height;
         SceneBound bound;
-        uint32_t keptWidth, keptHeight;
+        SceneKeep keep;
     };
     const Case cases[] = {
-        {16384, 3906, {}, 16384, 3906},          // no bound: kept whole
-        {1920, 1080, {1973, 1111}, 1920, 1080},  // already smaller
-        {16384, 3906, {1973, 1111}, 4661, 1111}, // wide: the height binds
-        {3906, 16384, {1973, 1111}, 1973, 8276}, // tall: the width binds
-        {7680, 4320, {1973, 1111}, 1976, 1111},  // 16:9 into a near-16:9 bound
-        {4000, 1000, {4000, 10}, 4000, 1000},    // one side already at the bound
-        {5000, 5000, {100, 100}, 100, 100},      // exact
+        {"no bound: kept whole", 16384, 3906, {}, {0, 0, 16384, 3906, 16384, 3906}},
+        {"already smaller", 1920, 1080, screen, {0, 0, 1920, 1080, 1920, 1080}},
+        {"16:9, scaled only", 7680, 4320, screen, {0, 0, 7680, 4320, 1976, 1111}},
+        // 3 x 3906 x 1.008 + 2 = 11814 of the width are ever shown; the height binds the scale.
+        {"wide: sides cut, then scaled", 16384, 3906, screen, {2285, 0, 11814, 3906, 3361, 1111}},
+        // 3906 / 0.9 + 2 = 4342 of the height; the width binds.
+        {"tall: top and bottom cut", 3906, 16384, screen, {0, 6021, 3906, 4342, 1973, 2194}},
+        {"wide but small: cut, not scaled", 3000, 600, screen, {591, 0, 1817, 600, 1817, 600}},
+        {"exact cover", 5000, 5000, {100, 100}, {0, 0, 5000, 5000, 100, 100}},
     };
     for (const Case& c : cases) {
-        uint32_t w = 0, h = 0;
-        keptSceneSize(c.width, c.height, c.bound, w, h);
-        EXPECT_EQ(w, c.keptWidth) << c.width << "x" << c.height;
-        EXPECT_EQ(h, c.keptHeight) << c.width << "x" << c.height;
+        const SceneKeep k = sceneKeep(c.width, c.height, c.bound);
+        EXPECT_EQ(k.x, c.keep.x) << c.what;
+        EXPECT_EQ(k.y, c.keep.y) << c.what;
+        EXPECT_EQ(k.width, c.keep.width) << c.what;
+        EXPECT_EQ(k.height, c.keep.height) << c.what;
+        EXPECT_EQ(k.keptWidth, c.keep.keptWidth) << c.what;
+        EXPECT_EQ(k.keptHeight, c.keep.keptHeight) << c.what;
     }
 }
 

@@ -44,12 +44,12 @@ json linkStatus(json steam, json discord, json ready = true) {
 
 // The way an answer reaches the readers: as text, through parseServiceDocument.
 bool configFromText(const std::string& text, LinkState& state) {
-    const json document = parseServiceDocument(text);
+    const ServiceJson document = parseServiceDocument(text);
     return document.is_object() && parseConfig(document, state);
 }
 
 bool statusFromText(const std::string& text, LinkState& state) {
-    const json document = parseServiceDocument(text);
+    const ServiceJson document = parseServiceDocument(text);
     return document.is_object() && parseLinkStatus(document, state);
 }
 
@@ -102,7 +102,7 @@ TEST(ServiceDocument, ObjectsWithinTheLimitsOnly) {
         {"number overflow", "{\"a\":1e999}", false},
     };
     for (const Case& c : cases) {
-        const json document = parseServiceDocument(c.body);
+        const ServiceJson document = parseServiceDocument(c.body);
         EXPECT_EQ(document.is_object(), c.accepted) << c.what;
         if (!c.accepted) {
             EXPECT_TRUE(document.is_null()) << c.what;
@@ -111,7 +111,7 @@ TEST(ServiceDocument, ObjectsWithinTheLimitsOnly) {
 }
 
 TEST(ServiceDocument, DuplicateMembersKeepTheLastValue) {
-    const json document = parseServiceDocument("{\"a\":1,\"a\":2}");
+    const ServiceJson document = parseServiceDocument("{\"a\":1,\"a\":2}");
     ASSERT_TRUE(document.is_object());
     EXPECT_EQ(document.size(), 1u);
     EXPECT_EQ(document["a"], 2);
@@ -502,12 +502,12 @@ TEST(SessionDocument, TokenAcceptedOnlyInTheIssuedShape) {
         {"token as a number", json{{"token", 43}, {"expires_at", "2026-11-08T17:00:00Z"}}, false},
     };
     for (const Case& c : cases) {
-        json document = c.document;
+        ServiceJson document = c.document;
         SessionToken out;
         EXPECT_EQ(parseSession(document, out), c.accepted) << c.what;
         EXPECT_EQ(std::string(out.view()), c.accepted ? token : "") << c.what;
         if (document["token"].is_string()) {
-            EXPECT_TRUE(document["token"].get_ref<const std::string&>().empty())
+            EXPECT_TRUE(document["token"].get_ref<const ServiceText&>().empty())
                 << c.what << ": copy not wiped";
         }
     }

@@ -68,11 +68,15 @@ if [ -n "$frames" ]; then
     "$root/tools/wine-run" "$root/build/bench/frame_bench.exe" "${frame_args[@]}" || status=1
 fi
 if [ -n "$window" ]; then
+    # Pictures at the loader's limit, for the memory bound.
+    python3 "$root/tests/make_fixtures.py" "$root/build/test-fixtures" "$root/build/OrvaneGaming/assets"
+    # The window talks to its link service: the project's own, on loopback, never the real host.
     # The launcher draws with the fast path unless ORVANE_FRAME_PATH=reference asks for the other.
     for path in $window_paths; do
         echo
-        ORVANE_FRAME_PATH=$path python3 "$root/bench/measure_window.py" \
-            "$root/build/OrvaneGaming/OrvaneGaming.exe" "$root/build/bench/window_bench.exe" || status=1
+        ORVANE_FRAME_PATH=$path "$root/tools/with-link-service.sh" python3 "$root/bench/measure_window.py" \
+            "$root/build/OrvaneGaming/OrvaneGaming.exe" "$root/build/bench/window_bench.exe" \
+            --large-picture "$root/build/test-fixtures/tall-16384x3906.png" || status=1
     done
 fi
 exit $status

@@ -8,6 +8,7 @@ packages=(
     wine wine64
     xvfb xdotool x11-apps x11-utils xauth imagemagick
     fonts-open-sans fonts-roboto-unhinted fonts-dejavu-core python3-fonttools
+    clang-format
 )
 missing=()
 for p in "${packages[@]}"; do
