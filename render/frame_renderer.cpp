@@ -174,12 +174,12 @@ BackdropState backdropNow(const SceneLibrary& scenes, UiScale ui) {
     const DesignRect all = {0, 0, static_cast<float>(ui.width), static_cast<float>(ui.height)};
     if (n == 0 || scenes.current >= n)
         return state;
-    state.to = scenes.scenes[scenes.current];
+    state.to = scenes.scenes[scenes.current].get();
     state.toCrop = sceneCrop(*state.to, all, scenes.currentShownAt, scenes);
     if (scenes.fading && scenes.previous < n) {
         const float f = fadeOpacity(scenes);
         if (f < 1.0f) {
-            state.from = scenes.scenes[scenes.previous];
+            state.from = scenes.scenes[scenes.previous].get();
             state.fromCrop = sceneCrop(*state.from, all, scenes.previousShownAt, scenes);
             state.alpha = static_cast<uint32_t>(std::clamp(f, 0.0f, 1.0f) * 255.0f + 0.5f);
         }
@@ -253,19 +253,19 @@ void scaleScene(SceneLayer& layer, const Scene& scene, SourceCrop crop, int widt
     layer.crop = crop;
     layer.pixels.assign(static_cast<size_t>(width) * height, 0xFF000000u | kBackdropColour);
     PixelFormat format = 0;
-    GdipGetImagePixelFormat(scene.image, &format);
+    GdipGetImagePixelFormat(scene.image.get(), &format);
     // Opaque pictures are read in place; others through a premultiplied copy, laid over the backdrop.
     const bool direct = format == PixelFormat24bppRGB || format == PixelFormat32bppRGB;
     const PixelFormat lockAs = direct ? format : PixelFormat32bppPARGB;
     GpRect all(0, 0, static_cast<INT>(scene.width), static_cast<INT>(scene.height));
     BitmapData data{};
-    if (GdipBitmapLockBits(scene.image, &all, ImageLockModeRead, lockAs, &data) != Ok)
+    if (GdipBitmapLockBits(scene.image.get(), &all, ImageLockModeRead, lockAs, &data) != Ok)
         return;
     const PixelSource source = {static_cast<const uint8_t*>(data.Scan0), static_cast<int>(data.Width),
                                 static_cast<int>(data.Height),           data.Stride,
                                 lockAs == PixelFormat24bppRGB ? 3 : 4,   !direct};
     scaleCrop(source, crop, ui.width * ui.scale, ui.height * ui.scale, layer.pixels.data(), width, height);
-    GdipBitmapUnlockBits(scene.image, &data);
+    GdipBitmapUnlockBits(scene.image.get(), &data);
     if (!direct)
         composeSolidOver(layer.pixels.data(), kBackdropColour, layer.pixels.data(), width,
                          {0, 0, width, height});

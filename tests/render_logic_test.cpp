@@ -12,7 +12,8 @@ namespace {
 
 // Timing needs only the count of scenes, so empty slots stand in for pictures.
 void fillWith(SceneLibrary& library, size_t count, uint64_t at) {
-    library.scenes.assign(count, nullptr);
+    library.scenes.clear();
+    library.scenes.resize(count);
     library.clock = library.currentShownAt = library.previousShownAt = library.lastAdvanceAt = at;
 }
 
@@ -262,12 +263,10 @@ TEST(Carousel, Captions) {
         {L"fondo.png", L"TU ESCENARIO"},
     };
     for (const Case& c : cases) {
-        Scene scene;
-        scene.name = c.name;
         SceneLibrary library;
-        library.scenes.push_back(&scene);
+        library.scenes.push_back(std::make_unique<Scene>());
+        library.scenes.back()->name = c.name;
         EXPECT_STREQ(sceneCaption(library), c.caption) << c.name;
-        library.scenes.clear(); // the scene lives on the stack
     }
     SceneLibrary empty;
     EXPECT_STREQ(sceneCaption(empty), L"FUERZA VEXIL");
