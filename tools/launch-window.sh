@@ -12,7 +12,9 @@ set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tools/wine-env.sh"
 exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
-shot="$root/build/OrvaneGaming/reports/window.png"
+# Outside the staged folder: that folder is what players get.
+mkdir -p "$root/build/run-shots"
+shot="$root/build/run-shots/window.png"
 
 if [ "${1:-}" = "--demo" ]; then
     shift
@@ -30,7 +32,8 @@ fi
 if [ -n "${ORVANE_KEEP_DISPLAY:-}" ]; then
     echo "Starting $exe${*:+ $*} on display $DISPLAY"
 else
-    echo "No display found: running $exe${*:+ $*} on a virtual display."
+    echo "No display found: running $exe${*:+ $*} on the virtual display $DISPLAY" \
+        "(drive it with, for example, DISPLAY=$DISPLAY xdotool mousemove 700 450 click 1)."
 fi
 "$ORVANE_WINE" "$exe" "$@" </dev/null &
 launcher=$!
