@@ -59,6 +59,17 @@ def find_process(tag):
     return None
 
 
+def await_process(tag, seconds=5.0):
+    """find_process, asked again for a few seconds while Wine starts the program."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        pid = find_process(tag)
+        if pid:
+            return pid
+        time.sleep(0.1)
+    return None
+
+
 def find_wineserver(prefix):
     marker = f"WINEPREFIX={prefix}".encode()
     for name in os.listdir("/proc"):
@@ -164,12 +175,7 @@ def large_pictures_memory(exe, tool, picture):
         try:
             if not session.ready or session.ready[0] != "ready":
                 return None
-            pid = None
-            for _ in range(50):
-                pid = find_process(tag)
-                if pid:
-                    break
-                time.sleep(0.1)
+            pid = await_process(tag)
             if pid is None:
                 return None
             time.sleep(SETTLE_S)
@@ -225,12 +231,7 @@ def main():
         if not session.ready or session.ready[0] != "ready":
             print(f"\nThe launcher did not start for the session: {' '.join(session.ready)}")
             return 1
-        pid = None
-        for _ in range(50):
-            pid = find_process(tag)
-            if pid:
-                break
-            time.sleep(0.1)
+        pid = await_process(tag)
         if pid is None:
             print("\nThe launcher's Linux process was not found; no CPU or memory figures.")
             return 1
