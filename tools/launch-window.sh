@@ -11,8 +11,9 @@
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tools/wine-env.sh"
-exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
-shot="$root/build/OrvaneGaming/reports/window.png"
+# ORVANE_LAUNCH_EXE opens another copy, such as one extracted from the players' zip.
+exe="${ORVANE_LAUNCH_EXE:-$root/build/OrvaneGaming/OrvaneGaming.exe}"
+shot="$(dirname "$exe")/reports/window.png"
 
 if [ "${1:-}" = "--demo" ]; then
     shift

@@ -10,6 +10,7 @@
 # With a display (DISPLAY set and reachable) the window opens there; without one it runs on a virtual
 # display and a screenshot of it is kept in the reports folder until Ctrl+C. Prints the exit code and
 # what it means. The window needs root, as the tests do (port 443, private mount namespace).
+# ORVANE_LAUNCH_EXE=PATH opens that exe instead of the staged one (e.g. from an extracted package).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 offline=
@@ -18,7 +19,7 @@ if [ "${1:-}" = "--offline" ]; then
     shift
 fi
 "$root/tools/build.sh"
-exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
+exe="${ORVANE_LAUNCH_EXE:-$root/build/OrvaneGaming/OrvaneGaming.exe}"
 
 explain() {
     local meaning
