@@ -1,10 +1,13 @@
 #pragma once
 #include <windows.h>
+#include <bcrypt.h>
 #include <winhttp.h>
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 // The control port of tools/link-service/link_service.py, reached over plain HTTP on loopback; its
 // address comes from tools/with-link-service.sh.
@@ -82,6 +85,31 @@ inline long long nextEvent() {
 inline nlohmann::json eventsSince(long long since) {
     const Reply reply = call(L"GET", L"/log?since=" + std::to_wstring(since));
     return reply.document.is_object() ? reply.document["events"] : nlohmann::json::array();
+}
+
+// How the service's log and state show a token: "sha256:" and the first 16 hex digits of its SHA-256.
+inline std::string fingerprint(std::string_view token) {
+    unsigned char digest[32] = {};
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    bool done = BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0 &&
+                BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0 &&
+                BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(token.data())),
+                               static_cast<ULONG>(token.size()), 0) == 0 &&
+                BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
+    if (hash != nullptr)
+        BCryptDestroyHash(hash);
+    if (algorithm != nullptr)
+        BCryptCloseAlgorithmProvider(algorithm, 0);
+    if (!done)
+        return std::string();
+    std::string text = "sha256:";
+    char pair[3];
+    for (int i = 0; i < 8; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        text += pair;
+    }
+    return text;
 }
 
 } // namespace linkservice

@@ -4,6 +4,7 @@ and control commands. Runs inside tools/with-link-service.sh (no Wine needed for
 
 usage: with-link-service.sh python3 link_service_test.py
 """
+import hashlib
 import http.client
 import json
 import os
@@ -44,6 +45,10 @@ def call(method, path, token=None, body=None, headers=None):
 def control(*args):
     done = subprocess.run([sys.executable, SERVICE, *args], capture_output=True, text=True, timeout=20)
     return done.returncode, done.stdout
+
+
+def fingerprint(token):
+    return "sha256:" + hashlib.sha256(token.encode()).hexdigest()[:16]
 
 
 class LinkService(unittest.TestCase):
@@ -115,7 +120,7 @@ class LinkService(unittest.TestCase):
         self.assertEqual((response["status"], json.loads(response["body"])), (200, link))
         code, out = control("link", "steam", "--name", "Gordon")
         self.assertEqual(code, 0)
-        self.assertEqual(json.loads(out)["session"], token)
+        self.assertEqual(json.loads(out)["session"], fingerprint(token))
 
         status, _, link = call("POST", "/link/discord", token=token)
         self.assertEqual(status, 200)
@@ -170,6 +175,49 @@ class LinkService(unittest.TestCase):
         code, out = control("log", "--since", "0")
         self.assertEqual(code, 0)
         self.assertTrue(any(e["event"] == "chosen-answer" for e in json.loads(out)["events"]))
+
+    def test_tokens_never_in_clear_in_the_log_or_the_state(self):
+        since = json.loads(control("log", "--since", "999999999")[1])["next"]
+        token = self.new_session()
+        call("GET", "/session", token=token)
+        call("GET", "/session?token=" + token, token=token)
+        call("POST", "/link/steam", token=token, body=json.dumps({"note": token}).encode())
+        control("answer", "POST", "/sessions", "--status", "201", "--times", "1",
+                "--body", json.dumps({"token": "c" * 43, "expires_at": "2026-10-09T17:00:00Z"}))
+        self.assertEqual(call("POST", "/sessions")[2]["token"], "c" * 43)
+        self.assertEqual(control("link", "steam", "--session", fingerprint(token))[0], 0)
+
+        log, state = json.loads(control("log", "--since", str(since))[1]), json.loads(control("state")[1])
+        for shown in (log, state):
+            text = json.dumps(shown)
+            self.assertNotIn(token, text)
+            self.assertNotIn("c" * 43, text)
+        self.assertIn(fingerprint(token), [s["session"] for s in state["sessions"]])
+        requests = [e for e in log["events"] if e["event"] == "request"]
+        self.assertEqual([dict(r["headers"]).get("Authorization") for r in requests],
+                         [None, "Bearer " + fingerprint(token), "Bearer " + fingerprint(token),
+                          "Bearer " + fingerprint(token), None])
+        # Where else a token travelled is said, by fingerprint: the query, then the body.
+        self.assertEqual([r["tokens_elsewhere"] for r in requests],
+                         [[], [], [fingerprint(token)], [fingerprint(token)], []])
+        issued = [json.loads(e["body"]) for e in log["events"] if e["event"] == "response" and '"token"' in e["body"]]
+        self.assertEqual([d["token"] for d in issued], [fingerprint(token), fingerprint("c" * 43)])
+        with open(os.environ["ORVANE_LINK_TOKEN_FILE"]) as f:
+            self.assertLessEqual({token, "c" * 43}, set(f.read().split()))
+        self.assertEqual(os.stat(os.environ["ORVANE_LINK_TOKEN_FILE"]).st_mode & 0o777, 0o600)
+
+    def test_refuses_addresses_beyond_loopback(self):
+        cases = [("service on every address", [], ["--listen", "0.0.0.0:8443"]),
+                 ("service on a routable address", [], ["--listen", "192.0.2.10:8443"]),
+                 ("control on every address", ["--control", "0.0.0.0:0"], ["--listen", "127.0.0.1:0"])]
+        ca = os.environ["ORVANE_LINK_CA"]
+        for what, control_option, options in cases:
+            with self.subTest(what):
+                done = subprocess.run([sys.executable, SERVICE, *control_option, "serve", "--cert", ca, "--key", ca,
+                                       *options],
+                                      capture_output=True, text=True, timeout=20)
+                self.assertEqual(done.returncode, 2)
+                self.assertIn("loopback", done.stderr)
 
 
 if __name__ == "__main__":

@@ -11,7 +11,8 @@
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tools/wine-env.sh"
-exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
+# ORVANE_LAUNCH_EXE opens another copy, such as one extracted from the players' zip.
+exe="${ORVANE_LAUNCH_EXE:-$root/build/OrvaneGaming/OrvaneGaming.exe}"
 # Outside the staged folder: that folder is what players get.
 mkdir -p "$root/build/run-shots"
 shot="$root/build/run-shots/window.png"

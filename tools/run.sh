@@ -11,6 +11,7 @@
 # display, whose number is printed (DISPLAY=:N xdotool ... drives it), and a screenshot of it is kept
 # in build/run-shots (never in the staged folder, which is what players get) until Ctrl+C. Prints the exit code and
 # what it means. The window needs root, as the tests do (port 443, private mount namespace).
+# ORVANE_LAUNCH_EXE=PATH opens that exe instead of the staged one (e.g. from an extracted package).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 offline=
@@ -20,7 +21,7 @@ if [ "${1:-}" = "--offline" ]; then
 fi
 # Only what the run needs: the launcher and its staged pictures, not the tests and benchmarks.
 "$root/tools/build.sh" OrvaneGaming stage_assets
-exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
+exe="${ORVANE_LAUNCH_EXE:-$root/build/OrvaneGaming/OrvaneGaming.exe}"
 
 explain() {
     local meaning

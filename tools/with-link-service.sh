@@ -12,7 +12,8 @@
 # Afterwards the service is stopped, the CA removed from the prefix and the files deleted. COMMAND
 # gets ORVANE_LINK_CONTROL (host:port of the service's control port), ORVANE_LINK_SERVICE_HOST,
 # ORVANE_LINK_DECOY_HOST (a second name for the same address, which the launcher must never use) and
-# ORVANE_LINK_CA (the test CA, for clients outside Wine).
+# ORVANE_LINK_CA (the test CA, for clients outside Wine) and ORVANE_LINK_TOKEN_FILE (every session
+# token the service issued or was shown, one a line, mode 600; its log and state show fingerprints).
 # Needs root (port 443, mount namespace), openssl, python3 and util-linux's unshare.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -84,7 +85,7 @@ reg_file="$work/trusted-ca.reg"
 python3 "$here/link-service/link_service.py" serve --listen auto --public-host "$host" \
     --cert "$work/trusted.pem" --key "$work/trusted.key" \
     --untrusted-cert "$work/untrusted.pem" --untrusted-key "$work/untrusted.key" \
-    --ready-file "$work/ready.json" --log "$work/service.log" --exit-with-parent \
+    --ready-file "$work/ready.json" --log "$work/service.log" --token-file "$work/tokens" --exit-with-parent \
     </dev/null >"$work/service.out" 2>&1 &
 service_pid=$!
 for _ in $(seq 1 200); do
@@ -97,6 +98,6 @@ read -r address control < <(python3 -c 'import json,sys; r=json.load(open(sys.ar
 print(r["listen"].rsplit(":",1)[0], r["control"])' "$work/ready.json")
 
 export ORVANE_LINK_CONTROL="$control" ORVANE_LINK_SERVICE_HOST="$host" ORVANE_LINK_DECOY_HOST="$decoy" \
-    ORVANE_LINK_CA="$work/trusted-ca.pem"
+    ORVANE_LINK_CA="$work/trusted-ca.pem" ORVANE_LINK_TOKEN_FILE="$work/tokens"
 "$here/with-hosts.sh" "$address" "$host" "$decoy" -- "$@"
 exit $?

@@ -14,8 +14,11 @@ import argparse
 import base64
 import datetime
 import errno
+import hashlib
 import http.server
+import ipaddress
 import json
+import re
 import os
 import random
 import secrets
@@ -39,6 +42,9 @@ MAX_SESSIONS = 10000
 SESSION_DAYS = 30
 MAX_LOG_EVENTS = 20000
 DEFAULT_CONTROL = "127.0.0.1:8471"
+TOKEN_LENGTH = 43
+TOKEN_RUN = re.compile(r"[A-Za-z0-9_-]{%d,}" % TOKEN_LENGTH)
+FINGERPRINT = re.compile(r"sha256:[0-9a-f]{16}")
 
 DEFAULT_CONFIG = {
     "server_address": "127.0.0.1:27015",
@@ -80,6 +86,22 @@ def json_bytes(document):
     return json.dumps(document, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
 
 
+def fingerprint(token):
+    """What the log and the state answer show in place of a bearer token: enough to tell sessions
+    apart and to match a token one holds, never the token itself. A fingerprint stays as it is, so
+    hiding twice changes nothing."""
+    if FINGERPRINT.fullmatch(token):
+        return token
+    return "sha256:" + hashlib.sha256(token.encode("utf-8", "surrogateescape")).hexdigest()[:16]
+
+
+def is_loopback(host):
+    try:
+        return ipaddress.ip_address(host).is_loopback
+    except ValueError:
+        return host == "localhost"
+
+
 def padded_document(size):
     """A JSON object of exactly `size` bytes (at least 10)."""
     if size < 10:
@@ -91,7 +113,7 @@ class ServiceState:
     """Sessions, link state, the request log and the chosen answers; one lock guards all of it."""
 
     def __init__(self, public_host, contexts, log_path, discord_enabled):
-        self.lock = threading.Lock()
+        self.lock = threading.RLock()  # the control replies hide tokens under it too
         self.public_host = public_host
         self.contexts = contexts
         self.certificate = "trusted"
@@ -102,11 +124,68 @@ class ServiceState:
         self.answers = []
         self.events = []
         self.next_seq = 1
+        self.known_tokens = {}  # every token issued or presented, to be found and hidden anywhere
         self.log_file = open(log_path, "a", encoding="utf-8") if log_path else None
+        self.token_file = None
+
+    # --- tokens never leave in clear ---------------------------------------------------------------
+    def remember_token(self, token):
+        """Called with the lock held."""
+        if len(token) == TOKEN_LENGTH and token not in self.known_tokens:
+            self.known_tokens[token] = fingerprint(token)
+            while len(self.known_tokens) > 2 * MAX_SESSIONS:
+                del self.known_tokens[next(iter(self.known_tokens))]
+            if self.token_file:
+                self.token_file.write(token + "\n")
+                self.token_file.flush()
+
+    def tokens_in(self, text):
+        """Called with the lock held: the known tokens inside text."""
+        found = []
+        for run in TOKEN_RUN.finditer(text):
+            word = run.group(0)
+            found += [word[i:i + TOKEN_LENGTH] for i in range(len(word) - TOKEN_LENGTH + 1)
+                      if word[i:i + TOKEN_LENGTH] in self.known_tokens]
+        return found
+
+    def hide_tokens(self, value):
+        """Called with the lock held: value (a JSON-like structure) with every known token, every
+        "token" member and every bearer credential replaced by its fingerprint."""
+        if isinstance(value, str):
+            if value.startswith("Bearer "):
+                return "Bearer " + fingerprint(value[len("Bearer "):])
+            for token in self.tokens_in(value):
+                value = value.replace(token, self.known_tokens[token])
+            if value.startswith("{") and '"token"' in value:
+                try:
+                    document = json.loads(value)
+                except ValueError:
+                    return value
+                if isinstance(document, dict) and "token" in document:
+                    return json.dumps(self.hide_tokens(document), ensure_ascii=False, separators=(",", ":"))
+            return value
+        if isinstance(value, dict):
+            if isinstance(value.get("token"), str) and not FINGERPRINT.fullmatch(value["token"]):
+                self.remember_token(value["token"])
+            return {k: (fingerprint(v) if k == "token" and isinstance(v, str) else self.hide_tokens(v))
+                    for k, v in value.items()}
+        if isinstance(value, (list, tuple)):
+            return [self.hide_tokens(v) for v in value]
+        return value
 
     # --- log -------------------------------------------------------------------------------------
     def record(self, event):
         with self.lock:
+            if event.get("event") == "request":
+                # Where a token travelled besides the Authorization header, said before it is hidden.
+                for name, value in event["headers"]:
+                    if name.lower() == "authorization" and value.startswith("Bearer "):
+                        self.remember_token(value[len("Bearer "):])
+                elsewhere = [event["target"], event["body"]] + [
+                    v for k, v in event["headers"] if k.lower() != "authorization"]
+                event["tokens_elsewhere"] = sorted({self.known_tokens[t] for text in elsewhere
+                                                    for t in self.tokens_in(text)})
+            event = self.hide_tokens(event)
             event["seq"] = self.next_seq
             event["time"] = round(time.time(), 3)
             self.next_seq += 1
@@ -148,6 +227,7 @@ class ServiceState:
                 oldest = min(self.sessions, key=lambda t: self.sessions[t]["created"])
                 del self.sessions[oldest]
             self.sessions[token] = {"created": time.time(), "expires": expires, "steam": None, "discord": None}
+            self.remember_token(token)
         return token, timestamp(expires)
 
     def session_for(self, headers):
@@ -202,6 +282,8 @@ class ServiceState:
         """What the service does when the player comes back from the provider's page."""
         with self.lock:
             chosen = None
+            if token is not None and token.startswith("sha256:"):
+                token = next((t for t in self.sessions if fingerprint(t) == token), token)
             for p in reversed(self.pending):
                 if p[0] == provider and (token is None or p[2] == token) and (state is None or p[1] == state):
                     chosen = p
@@ -432,7 +514,8 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
         pass
 
     def reply(self, status, document):
-        body = json_bytes(document)
+        with self.server.state.lock:
+            body = json_bytes(self.server.state.hide_tokens(document))
         self.send_response(status)
         self.send_header("Content-Type", "application/json")
         self.send_header("Content-Length", str(len(body)))
@@ -449,7 +532,7 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
             return self.reply(200, state.log_since(int(query.get("since", ["0"])[0])))
         if url.path == "/state":
             with state.lock:
-                sessions = [{"token": t, "steam": s["steam"], "discord": s["discord"],
+                sessions = [{"session": fingerprint(t), "steam": s["steam"], "discord": s["discord"],
                              "expires_at": timestamp(s["expires"])} for t, s in state.sessions.items()]
                 return self.reply(200, {"sessions": sessions, "config": state.config, "answers": state.answers,
                                         "certificate": state.certificate,
@@ -471,7 +554,7 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
                                       request.get("id"), request.get("display_name"))
             if token is None:
                 return self.reply(409, {"error": "no session awaits this link"})
-            return self.reply(200, {"session": token})
+            return self.reply(200, {"session": fingerprint(token)})
         if path == "/answer":
             answer = dict(request)
             answer.setdefault("method", "*")
@@ -502,7 +585,7 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
             expired = now_utc() - datetime.timedelta(seconds=1)
             with state.lock:
                 for token, session in state.sessions.items():
-                    if request.get("session") in (None, token):
+                    if request.get("session") in (None, token, fingerprint(token)):
                         session["expires"] = expired
             return self.reply(200, {"ok": True})
         self.reply(404, {"error": "not_found"})
@@ -548,13 +631,28 @@ def bind_service(listen, state):
 
 
 def serve(args):
+    service_host = "127.0.0.1" if args.listen == "auto" else split_address(args.listen, 443)[0]
+    if not is_loopback(service_host) and not args.allow_non_loopback:
+        print(f"link_service: refusing to serve on {service_host}, which is not a loopback address: this is "
+              "a test double that links any account on request; pass --allow-non-loopback to do it anyway",
+              file=sys.stderr)
+        return 2
+    # The control port links accounts and changes answers at will: loopback only, always.
+    if args.control and not is_loopback(split_address(args.control, 8471)[0]):
+        print(f"link_service: the control port must listen on a loopback address, not {args.control}",
+              file=sys.stderr)
+        return 2
     contexts = {"trusted": tls_context(args.cert, args.key)}
     if args.untrusted_cert:
         contexts["untrusted"] = tls_context(args.untrusted_cert, args.untrusted_key)
     state = ServiceState(args.public_host, contexts, args.log, not args.no_discord)
     service = bind_service(args.listen, state)
     service_host = service.server_address[0]
-    control_host, control_port = split_address(args.control or f"{service_host}:8471", 8471)
+    default_control = f"{service_host}:8471" if is_loopback(service_host) else DEFAULT_CONTROL
+    control_host, control_port = split_address(args.control or default_control, 8471)
+    if args.token_file:
+        descriptor = os.open(args.token_file, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o600)
+        state.token_file = os.fdopen(descriptor, "a", encoding="utf-8")
     control = ControlServer((control_host, control_port), state)
     threads = [threading.Thread(target=s.serve_forever, daemon=True) for s in (service, control)]
     for thread in threads:
@@ -618,6 +716,10 @@ def main(argv):
     p.add_argument("--no-discord", action="store_true", help="start with Discord not configured")
     p.add_argument("--exit-with-parent", action="store_true",
                    help="stop when the process that started the service goes away")
+    p.add_argument("--allow-non-loopback", action="store_true",
+                   help="serve on an address other than loopback (never needed by the tests or the demo)")
+    p.add_argument("--token-file", help="tests only: append every token issued or presented to this file "
+                   "(created with mode 600); the log and the state answer show only fingerprints")
 
     p = commands.add_parser("link", help="mark an account linked, as accepting in the browser would")
     p.add_argument("provider", choices=["steam", "discord"])
