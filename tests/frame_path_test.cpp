@@ -390,7 +390,8 @@ TEST(FramePath, EachMovingPartRedrawnInPlaceLooksLikeTheReference) {
         {"progress step", [](Scenery& s) { tickCarousel(s.scenes, s.start + 1100); }},
         {"scene change", [](Scenery& s) { stepScene(s.scenes, 1, s.start + 1000); }},
         {"hover", [](Scenery& s) { s.ui.hover = NextSceneButton; }},
-        {"focus", [](Scenery& s) {
+        {"focus",
+         [](Scenery& s) {
              s.ui.focus = PauseButton;
              s.ui.focusVisible = true;
          }},
@@ -404,7 +405,8 @@ TEST(FramePath, EachMovingPartRedrawnInPlaceLooksLikeTheReference) {
         slow.path = FramePath::Reference;
         renderFrame(renderer, canvas.dc, canvas.pixels, 1420, 890, s.inputs());
         c.change(s);
-        EXPECT_FALSE(renderFrame(renderer, canvas.dc, canvas.pixels, 1420, 890, s.inputs()).empty()) << c.name;
+        EXPECT_FALSE(renderFrame(renderer, canvas.dc, canvas.pixels, 1420, 890, s.inputs()).empty())
+            << c.name;
         renderFrame(slow, reference.dc, reference.pixels, 1420, 890, s.inputs());
         expectSameLook(compare(reference, canvas), std::string(c.name) + " over a warm frame");
     }
