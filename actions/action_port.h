@@ -1,5 +1,5 @@
 #pragma once
-#include "app/diagnostics.h"
+#include "app/diagnostic_stage.h"
 #include "app/ui_state.h"
 #include "config/launcher_config.h"
 #include "link/link_state.h"

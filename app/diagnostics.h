@@ -1,4 +1,5 @@
 #pragma once
+#include "app/diagnostic_stage.h"
 #include "app/ui_state.h"
 #include "link/link_state.h"
 
@@ -7,7 +8,6 @@
 // The diagnostic modes' record of the account-link path, and their self-click on the Steam button.
 // Everything here decides from the records it is given; the window reads its own state and writes.
 
-enum class DiagnosticStage { Startup, WindowOpen, MouseUp, LinkClick, ServiceUpdate, BrowserOpen };
 const char* diagnosticStageName(DiagnosticStage stage);
 
 // What only the window can tell about itself; both false while there is no window.

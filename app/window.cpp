@@ -15,12 +15,19 @@
 #include <windowsx.h>
 
 #include <climits>
-#include <cwchar>
 
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
 namespace {
+
+// Players always get the cached path; only the benchmark's build of the window draws every frame
+// the reference way, to compare the two.
+#ifdef ORVANE_REFERENCE_FRAMES
+constexpr FramePath kWindowFramePath = FramePath::Reference;
+#else
+constexpr FramePath kWindowFramePath = FramePath::Fast;
+#endif
 
 constexpr UINT_PTR kFrameTimer = 1;
 constexpr UINT kFrameMs = 16;
@@ -275,10 +282,7 @@ int runWindowMode(HINSTANCE instance, int showCommand, RunMode mode) {
     gUiState.screen = Linking;
     gUiState.focus = LinkSteamButton;
     writeDiagnosticEvent(DiagnosticStage::Startup);
-    // The benchmark compares the window drawn both ways; players always get the cached path.
-    wchar_t path[16] = {};
-    if (GetEnvironmentVariableW(L"ORVANE_FRAME_PATH", path, 16) > 0 && std::wcscmp(path, L"reference") == 0)
-        gFrameRenderer.path = FramePath::Reference;
+    gFrameRenderer.path = kWindowFramePath;
 
     // Declared before anything is measured, so every size below is in physical pixels.
     declareDpiAwareness();

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The real window's costs under Wine: start-up, CPU share open and in the background, memory.
 
-usage: measure_window.py OrvaneGaming.exe window_bench.exe [--startup-runs N]
+usage: measure_window.py OrvaneGaming.exe window_bench.exe [--startup-runs N] [--path fast|reference]
 
 Runs inside the Wine prefix and on the display that the environment names (ORVANE_WINEPREFIX, see
 tools/wine-env.sh); tools/benchmark.sh sets both up. window_bench.exe starts the launcher and does
@@ -199,16 +199,17 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("tool")
     parser.add_argument("--startup-runs", type=int, default=5)
+    parser.add_argument("--path", choices=("fast", "reference"), default="fast",
+                        help="the frame path the exe was built to draw with (the report's label)")
     parser.add_argument("--large-picture", help="a picture at the loader's limit, for the memory bound")
     args = parser.parse_args()
     prefix = os.environ.get("ORVANE_WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
     failures = 0
 
-    path = os.environ.get("ORVANE_FRAME_PATH", "fast")
-    print("Real window: build/OrvaneGaming/OrvaneGaming.exe (no arguments) under Wine on a virtual display,")
+    print(f"Real window: {os.path.relpath(args.exe, ROOT)} (no arguments) under Wine on a virtual display,")
     print("connected to the project's own link service (tools/with-link-service.sh) and resting on its")
     print("linking screen,")
-    print(f"drawn by the {path} frame path (ORVANE_FRAME_PATH={path}).")
+    print(f"drawn by the {args.path} frame path.")
 
     # Start-up to the first painted frame.
     out = subprocess.run([WINE_RUN, args.tool, "startup", windows_path(args.exe), str(args.startup_runs)],

@@ -11,18 +11,24 @@ using namespace Gdiplus::DllExports;
 
 namespace {
 
-constexpr ARGB kBackdropBase = 0xFF070D16;
-
-void fillLinearGradient(DrawContext& ctx, DesignPoint from, DesignPoint to, const ARGB* colours,
-                        const REAL* positions, int count, DesignRect area) {
+// A gradient of the backdrop colour through `stops` from `from` to `to`, filling `area`.
+template <size_t Count>
+void fillScrim(DrawContext& ctx, DesignPoint from, DesignPoint to, const ScrimStop (&stops)[Count],
+               DesignRect area) {
+    ARGB colours[Count];
+    REAL positions[Count];
+    for (size_t i = 0; i < Count; ++i) {
+        colours[i] = backdropAt(stops[i].alpha);
+        positions[i] = stops[i].at;
+    }
     GpPointF p1(from.x, from.y), p2(to.x, to.y);
     GpLineGradient* brush = nullptr;
-    GpStatus status = GdipCreateLineBrush(&p1, &p2, colours[0], colours[count - 1], WrapModeTile, &brush);
+    GpStatus status = GdipCreateLineBrush(&p1, &p2, colours[0], colours[Count - 1], WrapModeTile, &brush);
     keepStatus(ctx, status);
     if (status != Ok)
         return;
-    if (count > 2)
-        keepStatus(ctx, GdipSetLinePresetBlend(brush, colours, positions, count));
+    if (Count > 2)
+        keepStatus(ctx, GdipSetLinePresetBlend(brush, colours, positions, static_cast<INT>(Count)));
     keepStatus(ctx, GdipFillRectangle(ctx.graphics, brush, area.x, area.y, area.w, area.h));
     GdipDeleteBrush(brush);
 }
@@ -35,19 +41,12 @@ DesignPoint centreOf(DesignRect r) {
 
 void drawBackdrop(DrawContext& ctx, int W, int H, const SceneLibrary& library) {
     const float w = static_cast<float>(W), h = static_cast<float>(H);
-    keepStatus(ctx, GdipGraphicsClear(ctx.graphics, kBackdropBase));
+    keepStatus(ctx, GdipGraphicsClear(ctx.graphics, kBackdropColour));
     drawCarousel(ctx, {0, 0, w, h}, library);
-
-    const ARGB side[] = {0xE6070D16, 0xBE070D16, 0x2C070D16, 0x08070D16};
-    const REAL sideAt[] = {0.0f, 0.32f, 0.62f, 1.0f};
-    fillLinearGradient(ctx, {0, 0}, {w, 0}, side, sideAt, 4, {0, 0, w, h});
-
-    const float third = static_cast<float>(H / 3);
-    const ARGB bottom[] = {0x00070D16, 0xFD070D16};
-    fillLinearGradient(ctx, {0, third}, {0, h}, bottom, nullptr, 2, {0, third, w, h - third});
-
-    const ARGB top[] = {0xC0070D16, 0x00070D16};
-    fillLinearGradient(ctx, {0, 0}, {0, 180}, top, nullptr, 2, {0, 0, w, 180});
+    fillScrim(ctx, {0, 0}, {w, 0}, kSideScrim, {0, 0, w, h});
+    const float third = static_cast<float>(bottomScrimTop(H));
+    fillScrim(ctx, {0, third}, {0, h}, kBottomScrim, {0, third, w, h - third});
+    fillScrim(ctx, {0, 0}, {0, kTopScrimHeight}, kTopScrim, {0, 0, w, kTopScrimHeight});
 }
 
 void drawCarousel(DrawContext& ctx, DesignRect rect, const SceneLibrary& library) {
@@ -114,21 +113,19 @@ void drawScenePicture(DrawContext& ctx, const Scene& scene, DesignRect rect, uin
 void drawCarouselControls(DrawContext& ctx, int W, int H, const SceneLibrary& library, const UiState& ui,
                           unsigned parts) {
     const size_t n = library.scenes.size();
-    for (size_t i = 0; i < std::min<size_t>(n, 4); ++i) {
-        const DesignRect dot = hitRect(static_cast<HitTarget>(SceneDot0 + i), W, H);
+    for (size_t i = 0; i < std::min(n, kMaxSceneBars); ++i) {
         const bool isCurrent = i == library.current;
         if (parts & ControlBars)
-            fillRoundRect(ctx, {dot.x + 4, dot.y + 12, 20, 3}, 1.4f, isCurrent ? ThemeText : 0x5097AEC5, 0);
+            fillRoundRect(ctx, sceneBarRect(i, W, H), 1.4f, isCurrent ? ThemeText : 0x5097AEC5, 0);
         const float share = holdProgress(library);
         if ((parts & ControlProgress) && isCurrent && !library.paused && share > 0.0f)
-            fillRoundRect(ctx, {dot.x + 4, dot.y + 12, 20 * share, 3}, 1.4f, ThemeAccent, 0);
+            fillRoundRect(ctx, progressRect(i, share, W, H), 1.4f, ThemeAccent, 0);
     }
-    const float w = static_cast<float>(W), h = static_cast<float>(H);
     if (parts & ControlCounter) {
         wchar_t counter[32];
         std::swprintf(counter, 32, L"%02d / %02d", n == 0 ? 0 : static_cast<int>(library.current) + 1,
                       static_cast<int>(n));
-        drawText(ctx, counter, {w - 252, h - 57, 55, 22}, 9, ThemeTextMuted, 0, AlignNear);
+        drawText(ctx, counter, sceneCounterRect(W, H), 9, ThemeTextMuted, 0, AlignNear);
     }
     if (!(parts & ControlButtons))
         return;

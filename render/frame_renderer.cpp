@@ -22,7 +22,6 @@ namespace {
 constexpr float kVisibleShift = 0.5f;  // destination pixels of picture drift
 constexpr float kVisibleTurn = 0.5f;   // degrees of emblem rotation
 constexpr float kProgressSteps = 4.0f; // progress bar positions per pixel
-constexpr uint32_t kBackdropColour = 0x070D16;
 
 // What the interface layer was drawn from: every input of the interface except the scene on show
 // (its bars and labels are redrawn in place when it changes) and the moving parts drawn over it each
@@ -134,13 +133,9 @@ PixelRect pixelsOf(DesignRect r, float s, int width, int height) {
     return {left, top, right, bottom};
 }
 
-DesignRect emblemArea() {
-    return {59, 41, 44, 44};
-}
-
+// The whole bar the progress fills, whatever its share.
 DesignRect progressArea(const SceneLibrary& scenes, UiScale ui) {
-    const DesignRect dot = hitRect(static_cast<HitTarget>(SceneDot0 + scenes.current), ui.width, ui.height);
-    return {dot.x + 4, dot.y + 12, 20, 3};
+    return sceneBarRect(scenes.current, ui.width, ui.height);
 }
 
 bool overlaps(PixelRect a, PixelRect b) {
@@ -149,15 +144,13 @@ bool overlaps(PixelRect a, PixelRect b) {
 
 // Where the scene on show appears in the interface: its position bars, caption and counter.
 std::vector<PixelBox> sceneStatusBoxes(const FrameInputs& in, UiScale ui, int width, int height) {
-    const float W = static_cast<float>(ui.width), H = static_cast<float>(ui.height);
-    const int bars = static_cast<int>(std::min<size_t>(in.scenes.scenes.size(), 4));
-    // The counter's ink ends well before its 55-unit box, which the previous button's focus ring
-    // touches: only the ink's part is taken.
-    std::vector<DesignRect> areas = {{W - 252, H - 57, 44, 22}};
+    const int W = ui.width, H = ui.height;
+    const size_t bars = std::min(in.scenes.scenes.size(), kMaxSceneBars);
+    std::vector<DesignRect> areas = {sceneCounterInkRect(W, H)};
     if (bars > 0)
-        areas.push_back({W - 368, H - 50, 30.0f * (bars - 1) + 20, 3});
+        areas.push_back(sceneBarsRect(bars, W, H));
     if (in.ui.screen != Linking)
-        areas.push_back({W - 378, H - 341, 314, 24});
+        areas.push_back(sceneCaptionRect(W, H));
     std::vector<PixelBox> boxes;
     for (const DesignRect& area : areas) {
         const PixelRect r = pixelsOf(area, ui.scale, width, height);
@@ -171,7 +164,7 @@ unsigned partsWithin(PixelRect box, const FrameInputs& in, UiScale ui, int width
     unsigned parts = 0;
     if (overlaps(box, pixelsOf(progressArea(in.scenes, ui), ui.scale, width, height)))
         parts |= PaintProgress;
-    if (overlaps(box, pixelsOf(emblemArea(), ui.scale, width, height)))
+    if (overlaps(box, pixelsOf(emblemRect(), ui.scale, width, height)))
         parts |= PaintEmblem;
     return parts;
 }
@@ -235,7 +228,7 @@ PixelRect planFrame(const FrameCaches* c, int width, int height, const FrameInpu
     const AnimatedState now = animatedNow(in, c->scale);
     PixelRect dirty;
     if (std::fabs(now.angle - c->drawnAnimated.angle) >= kVisibleTurn)
-        dirty = unite(dirty, pixelsOf(emblemArea(), c->scale.scale, width, height));
+        dirty = unite(dirty, pixelsOf(emblemRect(), c->scale.scale, width, height));
     if (now.progress != c->drawnAnimated.progress)
         dirty = unite(dirty, pixelsOf(progressArea(in.scenes, c->scale), c->scale.scale, width, height));
     return dirty;
@@ -258,7 +251,7 @@ void drawInto(uint32_t* pixels, int width, int height, PixelFormat format, Draw 
 void scaleScene(SceneLayer& layer, const Scene& scene, SourceCrop crop, int width, int height, UiScale ui) {
     layer.scene = &scene;
     layer.crop = crop;
-    layer.pixels.assign(static_cast<size_t>(width) * height, 0xFF000000u | kBackdropColour);
+    layer.pixels.assign(static_cast<size_t>(width) * height, kBackdropColour);
     PixelFormat format = 0;
     GdipGetImagePixelFormat(scene.image.get(), &format);
     // Opaque pictures are read in place; others through a premultiplied copy, laid over the backdrop.

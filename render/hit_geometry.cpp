@@ -93,3 +93,41 @@ HitTarget hitTest(float x, float y, int clientWidth, int clientHeight, const Hit
             return target;
     return None;
 }
+
+DesignRect emblemRect() {
+    return {59, 41, 44, 44};
+}
+
+DesignRect sceneBarRect(size_t index, int W, int H) {
+    if (index >= kMaxSceneBars)
+        return {0, 0, 0, 0};
+    const DesignRect dot = hitRect(static_cast<HitTarget>(SceneDot0 + static_cast<int>(index)), W, H);
+    return {dot.x + 4, dot.y + 12, 20, 3};
+}
+
+DesignRect progressRect(size_t index, float share, int W, int H) {
+    DesignRect bar = sceneBarRect(index, W, H);
+    bar.w *= share;
+    return bar;
+}
+
+DesignRect sceneBarsRect(size_t count, int W, int H) {
+    if (count == 0)
+        return {0, 0, 0, 0};
+    const DesignRect first = sceneBarRect(0, W, H), last = sceneBarRect(count - 1, W, H);
+    return {first.x, first.y, last.x + last.w - first.x, first.h};
+}
+
+DesignRect sceneCaptionRect(int W, int H) {
+    return {W - 378.0f, H - 341.0f, 314, 24};
+}
+
+DesignRect sceneCounterRect(int W, int H) {
+    return {W - 252.0f, H - 57.0f, 55, 22};
+}
+
+DesignRect sceneCounterInkRect(int W, int H) {
+    DesignRect r = sceneCounterRect(W, H);
+    r.w = 44; // "00 / 00" at the counter's size
+    return r;
+}

@@ -25,5 +25,20 @@ inline HitConditions hitConditionsFor(const UiState& ui, size_t sceneCount) {
 HitTarget hitTest(float x, float y, int clientWidth, int clientHeight, const HitConditions& when,
                   float dpiFactor = 1.0f);
 
+// The parts drawn over the interface that change with the carousel or every frame. Drawing and the
+// fast path's partial redraws both read these, so a redraw always covers what was drawn.
+DesignRect emblemRect();
+// Position bar `index` (below kMaxSceneBars), inside the rectangle of SceneDot0 + index; the progress fill is
+// the same bar cut to `share` (0..1) of its width.
+inline constexpr size_t kMaxSceneBars = 4;
+DesignRect sceneBarRect(size_t index, int W, int H);
+DesignRect progressRect(size_t index, float share, int W, int H);
+// The span of the first `count` position bars (empty for none).
+DesignRect sceneBarsRect(size_t count, int W, int H);
+DesignRect sceneCaptionRect(int W, int H);
+DesignRect sceneCounterRect(int W, int H);
+// The counter's ink ends well before its box, which the previous button's focus ring touches.
+DesignRect sceneCounterInkRect(int W, int H);
+
 // Origin of the linking card on a W x H canvas.
 DesignPoint linkingCardOrigin(int W, int H);

@@ -155,11 +155,13 @@ void paintScreen(DrawContext& ctx, int pixelWidth, int pixelHeight, const FrameI
     if (parts & PaintInterface)
         paintInterface(ctx, W, H, in);
     if ((parts & PaintSceneLabels) && in.ui.screen != Linking)
-        drawText(ctx, sceneCaption(in.scenes), {W - 378.0f, H - 341.0f, 314, 24}, 9, 0xFFB9CFE5, 1, AlignFar);
+        drawText(ctx, sceneCaption(in.scenes), sceneCaptionRect(W, H), 9, 0xFFB9CFE5, 1, AlignFar);
     const unsigned controls = ((parts & PaintSceneBars) ? ControlBars : 0u) |
                               ((parts & PaintSceneLabels) ? ControlCounter : 0u) |
                               ((parts & PaintProgress) ? ControlProgress : 0u);
     drawCarouselControls(ctx, W, H, in.scenes, in.ui, controls);
-    if (parts & PaintEmblem)
-        drawEmblem(ctx, 59, 41, 44, ThemeText, in.ui.emblemAngle);
+    if (parts & PaintEmblem) {
+        const DesignRect emblem = emblemRect();
+        drawEmblem(ctx, emblem.x, emblem.y, emblem.w, ThemeText, in.ui.emblemAngle);
+    }
 }

@@ -1,10 +1,13 @@
 #include "render/pixel_layers.h"
 
+#include "render/theme.h"
+
 #include <emmintrin.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -148,29 +151,34 @@ float cropShift(SourceCrop a, SourceCrop b, float extentW, float extentH) {
 }
 
 void fillScrimLayer(uint32_t* layer, int width, float s, int W, int H, PixelBox box) {
-    // Left to right over the whole canvas; bottom from a third of the height; top over 180 units.
-    static const float sideAt[] = {0.0f, 0.32f, 0.62f, 1.0f};
-    static const float sideAlpha[] = {0xE6 / 255.0f, 0xBE / 255.0f, 0x2C / 255.0f, 0x08 / 255.0f};
+    constexpr int kSideStops = static_cast<int>(std::size(kSideScrim));
+    float sideAt[kSideStops], sideAlpha[kSideStops];
+    for (int i = 0; i < kSideStops; ++i) {
+        sideAt[i] = kSideScrim[i].at;
+        sideAlpha[i] = kSideScrim[i].alpha / 255.0f;
+    }
     std::vector<float> sideClear(static_cast<size_t>(width));
     for (int x = box.left; x < box.right; ++x) {
         const float t = (static_cast<float>(x) + 0.5f) / s / static_cast<float>(W);
-        sideClear[static_cast<size_t>(x)] = 1.0f - rampAt(sideAt, sideAlpha, 4, t);
+        sideClear[static_cast<size_t>(x)] = 1.0f - rampAt(sideAt, sideAlpha, kSideStops, t);
     }
-    const float third = static_cast<float>(H / 3);
+    const float third = static_cast<float>(bottomScrimTop(H));
     const float bottomAt[] = {third, static_cast<float>(H)};
-    const float bottomAlpha[] = {0.0f, 0xFD / 255.0f};
-    const float topAt[] = {0.0f, 180.0f};
-    const float topAlpha[] = {0xC0 / 255.0f, 0.0f};
+    const float bottomAlpha[] = {kBottomScrim[0].alpha / 255.0f, kBottomScrim[1].alpha / 255.0f};
+    const float topAt[] = {0.0f, kTopScrimHeight};
+    const float topAlpha[] = {kTopScrim[0].alpha / 255.0f, kTopScrim[1].alpha / 255.0f};
+    const uint32_t red = (kBackdropColour >> 16) & 0xFF, green = (kBackdropColour >> 8) & 0xFF,
+                   blue = kBackdropColour & 0xFF;
     for (int y = box.top; y < box.bottom; ++y) {
         const float v = (static_cast<float>(y) + 0.5f) / s;
         const float bottom = v >= third ? rampAt(bottomAt, bottomAlpha, 2, v) : 0.0f;
-        const float top = v < 180.0f ? rampAt(topAt, topAlpha, 2, v) : 0.0f;
+        const float top = v < kTopScrimHeight ? rampAt(topAt, topAlpha, 2, v) : 0.0f;
         const float rowClear = (1.0f - bottom) * (1.0f - top);
         uint32_t* out = layer + static_cast<size_t>(y) * width;
         for (int x = box.left; x < box.right; ++x) {
             const uint32_t a =
                 static_cast<uint32_t>((1.0f - sideClear[static_cast<size_t>(x)] * rowClear) * 255.0f + 0.5f);
-            out[x] = (a << 24) | (mul255(0x07, a) << 16) | (mul255(0x0D, a) << 8) | mul255(0x16, a);
+            out[x] = (a << 24) | (mul255(red, a) << 16) | (mul255(green, a) << 8) | mul255(blue, a);
         }
     }
 }

@@ -12,8 +12,9 @@ using namespace Gdiplus::DllExports;
 
 namespace {
 
-constexpr ARGB kProbeColour = 0xFF070D16;
-constexpr COLORREF kProbePixel = RGB(0x07, 0x0D, 0x16);
+constexpr ARGB kProbeColour = kBackdropColour;
+constexpr COLORREF kProbePixel =
+    RGB((kProbeColour >> 16) & 0xFF, (kProbeColour >> 8) & 0xFF, kProbeColour & 0xFF);
 
 // Clears the buffer through GDI+ and reads one pixel back through GDI.
 bool clearsThroughGdiplus(const BackBuffer& buffer) {

@@ -377,3 +377,37 @@ TEST(FramePath, PicturesKeptAtTheScreensBoundLookTheSameAsWhole) {
         expectKeptLooksWhole(whole, kept, std::to_string(pictureWidth) + "x" + std::to_string(pictureHeight));
     }
 }
+
+// Each moving part changed over a warm frame: what the fast path redraws in place must end up as the
+// reference frame drawn for the new state, so its idea of where the part is matches the drawing's.
+TEST(FramePath, EachMovingPartRedrawnInPlaceLooksLikeTheReference) {
+    struct Case {
+        const char* name;
+        void (*change)(Scenery&);
+    };
+    const Case cases[] = {
+        {"emblem step", [](Scenery& s) { s.ui.emblemAngle += 7.0f; }},
+        {"progress step", [](Scenery& s) { tickCarousel(s.scenes, s.start + 1100); }},
+        {"scene change", [](Scenery& s) { stepScene(s.scenes, 1, s.start + 1000); }},
+        {"hover", [](Scenery& s) { s.ui.hover = NextSceneButton; }},
+        {"focus",
+         [](Scenery& s) {
+             s.ui.focus = PauseButton;
+             s.ui.focusVisible = true;
+         }},
+    };
+    for (const Case& c : cases) {
+        Scenery s;
+        s.ui.screen = Home;
+        tickCarousel(s.scenes, s.start + 1000);
+        Canvas canvas(1420, 890), reference(1420, 890);
+        FrameRenderer renderer, slow;
+        slow.path = FramePath::Reference;
+        renderFrame(renderer, canvas.dc, canvas.pixels, 1420, 890, s.inputs());
+        c.change(s);
+        EXPECT_FALSE(renderFrame(renderer, canvas.dc, canvas.pixels, 1420, 890, s.inputs()).empty())
+            << c.name;
+        renderFrame(slow, reference.dc, reference.pixels, 1420, 890, s.inputs());
+        expectSameLook(compare(reference, canvas), std::string(c.name) + " over a warm frame");
+    }
+}

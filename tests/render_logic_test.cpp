@@ -190,6 +190,28 @@ TEST(HitGeometry, RectanglesOfTheLinkingCardFollowItsOrigin) {
     EXPECT_EQ(none.w + none.h + none.x + none.y, 0.0f);
 }
 
+// The bars sit inside their clickable dots, the progress within its bar, and the span a scene change
+// redraws covers every bar, on any canvas.
+TEST(HitGeometry, SceneBarsLieInsideTheirDotsOnEverySize) {
+    const auto inside = [](DesignRect in, DesignRect r) {
+        return r.x >= in.x && r.y >= in.y && r.x + r.w <= in.x + in.w && r.y + r.h <= in.y + in.h;
+    };
+    for (auto [W, H] : {std::pair{960, 640}, std::pair{1420, 890}, std::pair{1920, 1080}}) {
+        for (size_t i = 0; i < kMaxSceneBars; ++i) {
+            const DesignRect bar = sceneBarRect(i, W, H);
+            EXPECT_TRUE(inside(hitRect(static_cast<HitTarget>(SceneDot0 + i), W, H), bar))
+                << W << " bar " << i;
+            EXPECT_TRUE(inside(sceneBarsRect(kMaxSceneBars, W, H), bar)) << W << " bar " << i;
+            EXPECT_TRUE(inside(bar, progressRect(i, 0.5f, W, H))) << W << " bar " << i;
+            EXPECT_FLOAT_EQ(progressRect(i, 0.5f, W, H).w, bar.w / 2);
+        }
+        const DesignRect beyond = sceneBarRect(kMaxSceneBars, W, H);
+        EXPECT_EQ(beyond.w * beyond.h, 0.0f) << "there are only four bars";
+        EXPECT_EQ(sceneBarsRect(0, W, H).w, 0.0f);
+        EXPECT_TRUE(inside(sceneCounterRect(W, H), sceneCounterInkRect(W, H))) << W;
+    }
+}
+
 TEST(Carousel, TimingSequence) {
     enum Op { Tick, Step, Jump, Pause };
     struct Row {

@@ -3,7 +3,8 @@
 #   - the renderer off-screen (build/bench/frame_bench.exe): frames from scratch and 10 s of ticks at
 #     1420 x 890, 960 x 640 and 1920 x 1080, for the fast and the reference drawing path;
 #   - the real window, drawn each way (bench/measure_window.py with build/bench/window_bench.exe): start-up to the first
-#     frame, CPU share open and in the background, private memory.
+#     frame, CPU share open and in the background, private memory; the player's program for the fast
+#     path, its bench-only build build/bench/reference/OrvaneGaming.exe for the reference path.
 # It runs in a Wine prefix and on a virtual display of its own (build/bench-wineprefix, or
 # ORVANE_BENCH_WINEPREFIX), so a test run beside it is never disturbed, and stops both when it ends.
 #
@@ -71,11 +72,13 @@ if [ -n "$window" ]; then
     # Pictures at the loader's limit, for the memory bound.
     python3 "$root/tests/make_fixtures.py" "$root/build/test-fixtures" "$root/build/OrvaneGaming/assets"
     # The window talks to its link service: the project's own, on loopback, never the real host.
-    # The launcher draws with the fast path unless ORVANE_FRAME_PATH=reference asks for the other.
+    # The player's program draws with the fast path; the bench-only build beside it, with the reference.
     for path in $window_paths; do
+        exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
+        [ "$path" = reference ] && exe="$root/build/bench/reference/OrvaneGaming.exe"
         echo
-        ORVANE_FRAME_PATH=$path "$root/tools/with-link-service.sh" python3 "$root/bench/measure_window.py" \
-            "$root/build/OrvaneGaming/OrvaneGaming.exe" "$root/build/bench/window_bench.exe" \
+        "$root/tools/with-link-service.sh" python3 "$root/bench/measure_window.py" \
+            "$exe" "$root/build/bench/window_bench.exe" --path "$path" \
             --large-picture "$root/build/test-fixtures/tall-16384x3906.png" || status=1
     done
 fi
