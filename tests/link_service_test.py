@@ -107,6 +107,12 @@ class LinkService(unittest.TestCase):
         self.assertTrue(link["url"].startswith("https://steamcommunity.com/openid/login?openid.ns="))
         self.assertIn("openid.mode=checkid_setup", link["url"])
         self.assertNotIn(token, link["url"])
+        # The log keeps each answer beside its request, so a test can see what a client was given.
+        log = json.loads(control("log")[1])["events"]
+        response = [e for e in log if e["event"] == "response"][-1]
+        request = [e for e in log if e["seq"] == response["request"]][0]
+        self.assertEqual((request["method"], request["path"]), ("POST", "/link/steam"))
+        self.assertEqual((response["status"], json.loads(response["body"])), (200, link))
         code, out = control("link", "steam", "--name", "Gordon")
         self.assertEqual(code, 0)
         self.assertEqual(json.loads(out)["session"], token)
@@ -126,6 +132,15 @@ class LinkService(unittest.TestCase):
 
         self.assertEqual(control("expire", "--session=" + token)[0], 0)
         self.assertEqual(call("GET", "/session", token=token)[0], 401)
+
+    def test_untrusted_certificate_until_reset(self):
+        self.assertEqual(control("tls", "untrusted")[0], 0)
+        with self.assertRaises(ssl.SSLCertVerificationError):
+            call("GET", "/config")
+        control("reset")
+        self.assertEqual(call("GET", "/config")[0], 200)
+        log = json.loads(control("log")[1])["events"]
+        self.assertEqual([e["certificate"] for e in log if e["event"] == "connection"][-2:], ["untrusted", "trusted"])
 
     def test_chosen_answers_and_configuration(self):
         self.assertEqual(control("answer", "GET", "/config", "--status", "429", "--body", '{"error":"slow"}',

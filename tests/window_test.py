@@ -6,7 +6,6 @@ usage: window_test.py OrvaneGaming.exe window_probe.exe
 The probe (a Windows console tool) reports what Win32 says of the window: rectangles, minimised,
 and the back buffer's recreation count. Screens are checked by pixels at the layout's own points.
 """
-import math
 import os
 import shutil
 import subprocess
@@ -15,165 +14,19 @@ import tempfile
 import time
 import unittest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-TOOLS = os.path.join(ROOT, "tools")
+from window_support import ROOT, TOOLS, Launcher, close_to, prefix_env
+
 EXE, PROBE = sys.argv[1], sys.argv[2]
 SHOTS = os.path.join(os.path.dirname(os.path.abspath(PROBE)), "window-shots")
-ACCENT = (0xE8, 0x4B, 0x3D)
 
 
-def prefix_env(prefix=None):
-    env = dict(os.environ)
-    if prefix:
-        env["ORVANE_WINEPREFIX"] = prefix
-    return env
-
-
-def display_of(env):
-    out = subprocess.run(["bash", "-c", f'source "{TOOLS}/wine-env.sh"; echo "${{DISPLAY:-}}"'],
-                         env=env, capture_output=True, text=True, check=True)
-    return out.stdout.strip()
-
-
-def close_to(pixel, colour, tolerance=40):
-    return all(abs(a - b) <= tolerance for a, b in zip(pixel, colour))
-
-
-class Layout:
-    """Design-unit geometry of the client area, scaled as the program scales it."""
-
-    def __init__(self, width, height):
-        self.s = min(width / 960, height / 640, 1.0)
-        self.W = math.ceil(width / self.s)
-        self.H = math.ceil(height / self.s)
-
-    def px(self, x, y):
-        return int(x * self.s), int(y * self.s)
-
-    def tab_centre(self, k):
-        return self.px(self.W / 2 - 156 + 104 * k + 50, 70)
-
-    def tab_underline(self, k):
-        return self.px(self.W / 2 - 156 + 104 * k + 50, 92)
-
-    def dot_bar(self, i):
-        # Right end of a scene dot's bar, which the progress fill reaches last.
-        return self.px(self.W - 372 + 30 * i + 22, self.H - 62 + 13)
-
-    def continue_button(self):
-        return self.px((self.W - 700) / 2 + 40 + 310, (self.H - 464) / 2 + 20 + 355 + 25)
-
-    def close_button(self):
-        return self.px(self.W - 21, 16)
-
-
-class Launcher:
-    """One running launcher; always ended, whatever the test did."""
-
-    def __init__(self, test, env):
-        self.test, self.env = test, env
-        self.display = display_of(env)
-        self.process = subprocess.Popen([os.path.join(TOOLS, "wine-run"), EXE], env=env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        test.addCleanup(self.end)
-        self.wait_for(lambda st: st["recreations"] >= 1, "the first painted frame")
-        self.layout = Layout(self.state()["client_w"], self.state()["client_h"])
-
-    def end(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait(10)
-
-    def probe(self, *args):
-        return subprocess.run([os.path.join(TOOLS, "wine-run"), PROBE, *map(str, args)], env=self.env,
-                              capture_output=True, text=True, timeout=30)
-
-    def state(self):
-        out = self.probe("state")
-        if out.returncode != 0:
-            return None
-        keys = ("left", "top", "width", "height", "client_x", "client_y", "client_w", "client_h",
-                "iconic", "zoomed", "foreground", "recreations")
-        return dict(zip(keys, map(int, out.stdout.split())))
-
-    def wait_for(self, ready, what, timeout=20):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            st = self.state()
-            if st and ready(st):
-                return st
-            if self.process.poll() is not None:
-                self.test.fail(f"launcher exited with {self.process.returncode} waiting for {what}")
-            time.sleep(0.2)
-        self.test.fail(f"timed out waiting for {what}")
-
-    def xdotool(self, *args):
-        subprocess.run(["xdotool", *map(str, args)], env=dict(self.env, DISPLAY=self.display), check=True)
-
-    def to_screen(self, point):
-        st = self.state()
-        return st["client_x"] + point[0], st["client_y"] + point[1]
-
-    def move(self, point):
-        self.xdotool("mousemove", *self.to_screen(point))
-        time.sleep(0.15)
-
-    def click(self, point):
-        self.move(point)
-        self.xdotool("click", 1)
-        time.sleep(0.3)
-
-    def key(self, *names):
-        self.xdotool("key", "--delay", 60, *names)
-        time.sleep(0.3)
-
-    def shot(self, name):
-        """The client area as rows of RGB tuples; the PNG is kept for people to look at."""
-        st = self.state()
-        os.makedirs(SHOTS, exist_ok=True)
-        path = os.path.join(SHOTS, name + ".png")
-        subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
-                        f"{st['client_w']}x{st['client_h']}+{st['client_x']}+{st['client_y']}", "+repage",
-                        path], check=True)
-        raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], capture_output=True, check=True).stdout
-        return Shot(raw, st["client_w"], st["client_h"])
-
-    def shot_when(self, name, ready, timeout=5):
-        """The first shot for which ready holds: frames arrive a tick or more after the input."""
-        end = time.monotonic() + timeout
-        shot = self.shot(name)
-        while not ready(shot) and time.monotonic() < end:
-            time.sleep(0.2)
-            shot = self.shot(name)
-        return shot
-
-    def exit_code(self, timeout=15):
-        return self.process.wait(timeout)
-
-
-class Shot:
-    def __init__(self, raw, width, height):
-        self.raw, self.width, self.height = raw, width, height
-
-    def at(self, point):
-        x, y = point
-        i = (y * self.width + x) * 3
-        return tuple(self.raw[i:i + 3])
-
-    def accent_near(self, point, rows=3):
-        """An accent-coloured stroke within a few rows of point (lines are 2 units thick)."""
-        x, y = point
-        return any(close_to(self.at((x, y + d)), ACCENT) for d in range(-rows, rows + 1))
-
-    def current_dot(self, layout, count=3):
-        """Index of the bright (current) scene dot; the others are faint grey."""
-        bright = [i for i in range(count) if max(self.at(layout.dot_bar(i))) > 150]
-        return bright[0] if len(bright) == 1 else None
+def start_launcher(test, env):
+    return Launcher(test, env, EXE, PROBE, SHOTS)
 
 
 class Window(unittest.TestCase):
     def start(self, env=None):
-        return Launcher(self, env or prefix_env())
+        return start_launcher(self, env or prefix_env())
 
     def test_opens_centred_on_the_linking_screen(self):
         app = self.start()
@@ -266,7 +119,7 @@ class SmallScreen(unittest.TestCase):
         subprocess.run([server, "start"], env=env, check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(subprocess.run, [server, "stop"], env=env)
-        app = Launcher(self, env)
+        app = start_launcher(self, env)
         st = app.state()
         self.assertEqual((st["left"], st["top"], st["width"], st["height"]), (20, 40, 1326, 688))
         app.shot("small-screen")

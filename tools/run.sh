@@ -1,59 +1,78 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the launcher from its staged folder under Wine.
-# With a display (DISPLAY set and reachable) the window opens there. Without one it runs on a virtual
-# display and keeps a screenshot of it in the reports folder until stopped with Ctrl+C.
-# Arguments go to the launcher (e.g. --render-preview, --self-test).
+# Installs what is missing, builds, and starts the launcher from its staged folder under Wine:
+#
+#   bash tools/run.sh [--offline] [LAUNCHER ARGUMENT]
+#
+# The window (no argument, --diagnose-linking or --test-steam-click) runs against the project's own
+# link service in its demo mode (tools/launch-window.sh --demo); with --offline it runs with no service
+# at all, the service host leading to a loopback address where nothing listens, to show the offline
+# state. Any other argument (--render-preview, --self-test ...) runs the launcher's batch mode as it is.
+# With a display (DISPLAY set and reachable) the window opens there; without one it runs on a virtual
+# display and a screenshot of it is kept in the reports folder until Ctrl+C. Prints the exit code and
+# what it means. The window needs root, as the tests do (port 443, private mount namespace).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+offline=
+if [ "${1:-}" = "--offline" ]; then
+    offline=1
+    shift
+fi
 "$root/tools/build.sh"
 exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
-shot="$root/build/OrvaneGaming/reports/window.png"
 
 explain() {
     local meaning
     case $1 in
-    0) meaning="closed normally" ;;
+    0) meaning="finished normally" ;;
     1) meaning="no program folder, or the self-test found a fault" ;;
     2) meaning="GDI+ did not start" ;;
     3) meaning="the preview renderer could not write every file" ;;
     4) meaning="the main window could not be created" ;;
     64) meaning="command line not recognised" ;;
+    125) meaning="the link service or the host mapping could not be set up (see above)" ;;
     130 | 137 | 143) meaning="stopped" ;;
     *) meaning="unexpected" ;;
     esac
     echo "OrvaneGaming exited with code $1: $meaning"
 }
 
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-    export ORVANE_KEEP_DISPLAY=1
-    source "$root/tools/wine-env.sh"
-    "$root/tools/wine-server.sh" stop
-    trap '"$root/tools/wine-server.sh" stop' EXIT
+case "${1:-}" in
+"" | --diagnose-linking | --test-steam-click) ;;
+*)
+    # A batch mode draws off-screen and talks to no service: no display, no link service.
     "$root/tools/wine-prefix.sh"
-    echo "Starting $exe $* on display $DISPLAY"
+    trap '"$root/tools/wine-server.sh" stop' EXIT
+    source "$root/tools/wine-env.sh"
     set +e
-    "$ORVANE_WINE" "$exe" "$@"
+    "$ORVANE_WINE" "$exe" "$@" </dev/null
     explain $?
     exit 0
+    ;;
+esac
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "The window runs against a local link service on port 443 in a private mount namespace: run" \
+        "this as root (sudo bash tools/run.sh $*)." >&2
+    exit 1
 fi
 
-# No display: a virtual one, and a screenshot every two seconds for as long as the launcher runs.
-"$root/tools/wine-server.sh" start
+# Wine fixes its display with the first process of a session, so the session starts on the display
+# the window will use, before the link service's CA goes into the prefix.
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    export ORVANE_KEEP_DISPLAY=1
+    "$root/tools/wine-server.sh" stop
+    "$root/tools/wine-prefix.sh"
+else
+    "$root/tools/wine-server.sh" start
+fi
 trap '"$root/tools/wine-server.sh" stop' EXIT
-source "$root/tools/wine-env.sh"
-echo "No display found: running $exe $* on a virtual display."
-"$ORVANE_WINE" "$exe" "$@" </dev/null &
-launcher=$!
-trap 'kill $launcher 2>/dev/null' INT TERM
-announced=
-while kill -0 "$launcher" 2>/dev/null; do
-    sleep 2
-    if import -display "$DISPLAY" -window root "$shot.tmp.png" 2>/dev/null; then
-        mv -f "$shot.tmp.png" "$shot"
-        [ -n "$announced" ] || echo "Screenshot of the window: $shot (renewed every 2 s; Ctrl+C stops the launcher)"
-        announced=1
-    fi
-done
+host=$(sed -n 's/^ORVANE_SERVICE_HOST:STRING=//p' "$root/build/CMakeCache.txt")
+
 set +e
-wait "$launcher"
+if [ -n "$offline" ]; then
+    echo "Offline: no link service; $host leads to a loopback address where nothing listens."
+    "$root/tools/with-offline-service.sh" --host "$host" "$root/tools/launch-window.sh" "$@"
+else
+    "$root/tools/with-link-service.sh" --host "$host" "$root/tools/launch-window.sh" --demo "$@"
+fi
 explain $?

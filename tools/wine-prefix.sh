@@ -3,15 +3,18 @@
 set -eu
 source "$(dirname "$0")/wine-env.sh"
 
-# Bump when the prefix recipe changes, so old prefixes are rebuilt.
-recipe=2
+# Bump when the prefix recipe changes, so old prefixes are rebuilt. The shell handlers' folder is
+# part of the recipe: a checkout that moved gets a prefix pointing at its own handlers.
+recipe=3
+handlers=$(cd "$(dirname "$0")/shell-handler" && pwd)
 marker="$WINEPREFIX/.orvane-prefix-$recipe"
-[ -f "$marker" ] && exit 0
+current() { [ -f "$marker" ] && [ "$(cat "$marker")" = "$handlers" ]; }
+current && exit 0
 
 mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
 flock 9
-[ -f "$marker" ] && exit 0
+current && exit 0
 
 rm -rf "$WINEPREFIX"
 "$ORVANE_WINE" wineboot -i >/dev/null 2>&1
@@ -33,6 +36,23 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
 REG
+# Whatever the launcher hands the shell stays on this machine: https URLs go to winebrowser, which
+# runs our browser; steam: URLs go to our handler (Wine reads only the HKLM class). Both record or
+# print the URL (tools/shell-handler/handler.py) and never fetch it.
+reg_string() { printf '"%s"' "$(printf '%s' "$1" | sed 's/\\/\\\\/g; s/"/\\"/g')"; }
+steam_command="\"C:\\windows\\system32\\start.exe\" /unix \"$handlers/steam\" \"%1\""
+cat >>"$reg" <<REG
+
+[HKEY_CURRENT_USER\Software\Wine\WineBrowser]
+"Browsers"=$(reg_string "$handlers/browser")
+
+[HKEY_LOCAL_MACHINE\Software\Classes\steam]
+@="URL:Steam Protocol"
+"URL Protocol"=""
+
+[HKEY_LOCAL_MACHINE\Software\Classes\steam\shell\open\command]
+@=$(reg_string "$steam_command")
+REG
 "$ORVANE_WINE" regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
 "$ORVANE_WINESERVER" -w
-touch "$marker"
+echo "$handlers" >"$marker"

@@ -18,15 +18,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
 
-host=link.orvanegaming.com
-if [ "${1:-}" = "--host" ]; then
-    host=$2
-    shift 2
-fi
-if [ $# -eq 0 ]; then
-    echo "usage: $0 [--host HOST] COMMAND [ARGS...]" >&2
-    exit 2
-fi
+source "$here/host-option.sh"
 decoy=decoy.orvane.test
 root_store='HKLM\Software\Microsoft\SystemCertificates\Root\Certificates'
 
@@ -104,11 +96,7 @@ done
 read -r address control < <(python3 -c 'import json,sys; r=json.load(open(sys.argv[1]));
 print(r["listen"].rsplit(":",1)[0], r["control"])' "$work/ready.json")
 
-cp /etc/hosts "$work/hosts"
-printf '%s %s\n%s %s\n' "$address" "$host" "$address" "$decoy" >>"$work/hosts"
-
 export ORVANE_LINK_CONTROL="$control" ORVANE_LINK_SERVICE_HOST="$host" ORVANE_LINK_DECOY_HOST="$decoy" \
     ORVANE_LINK_CA="$work/trusted-ca.pem"
-unshare --mount -- /bin/sh -c 'mount --bind "$1" /etc/hosts || exit 125; shift; exec "$@"' \
-    with-link-service "$work/hosts" "$@"
+"$here/with-hosts.sh" "$address" "$host" "$decoy" -- "$@"
 exit $?

@@ -123,8 +123,9 @@ class ServiceState:
 
     # --- TLS -------------------------------------------------------------------------------------
     def tls_context(self):
+        """The certificate served from now on, by name, and its context."""
         with self.lock:
-            return self.contexts[self.certificate]
+            return self.certificate, self.contexts[self.certificate]
 
     # --- chosen answers --------------------------------------------------------------------------
     def take_answer(self, method, path):
@@ -260,6 +261,8 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
         if self.command != "HEAD":
             self.wfile.write(body)
         self.close_connection = True
+        self.server.state.record({"event": "response", "request": self.request_seq, "status": status,
+                                  "body": body.decode("utf-8", "backslashreplace")})
 
     def error(self, status, code, headers=()):
         self.send_document(status, {"error": code}, headers=headers)
@@ -283,6 +286,7 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
             "headers": [[k, v] for k, v in self.headers.items()],
             "body": body.decode("utf-8", "backslashreplace"),
         })
+        self.request_seq = event["seq"]
 
         answer = state.take_answer(self.command, relative if relative is not None else path)
         if answer is not None:
@@ -397,10 +401,12 @@ class ServiceServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
     def finish_request(self, request, client_address):
         # TLS is set up per connection, so the control port can switch certificates between requests.
-        self.state.record({"event": "connection", "client": f"{client_address[0]}:{client_address[1]}"})
+        certificate, context = self.state.tls_context()
+        self.state.record({"event": "connection", "client": f"{client_address[0]}:{client_address[1]}",
+                           "certificate": certificate})
         request.settimeout(30)
         try:
-            tls = self.state.tls_context().wrap_socket(request, server_side=True)
+            tls = context.wrap_socket(request, server_side=True)
         except (ssl.SSLError, OSError) as failure:
             self.state.record({"event": "tls-failed", "reason": str(failure)})
             return

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Opens the launcher window from the staged folder under Wine, for tools/run.sh:
+#
+#   tools/launch-window.sh [--demo] [LAUNCHER ARGUMENT]
+#
+# On the user's display when ORVANE_KEEP_DISPLAY is set; otherwise on the Wine session's virtual display,
+# with a screenshot of it in the reports folder every 2 s until the launcher ends (Ctrl+C ends it).
+# --demo (inside tools/with-link-service.sh): the prefix's browser accepts each authorisation a few
+# seconds after it gets it and the steam: handler says what Steam would do (tools/shell-handler);
+# the service's news say that this is the demo. Exits with the launcher's exit code.
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/tools/wine-env.sh"
+exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
+shot="$root/build/OrvaneGaming/reports/window.png"
+
+if [ "${1:-}" = "--demo" ]; then
+    shift
+    export ORVANE_DEMO_CONTROL="$ORVANE_LINK_CONTROL"
+    python3 "$root/tools/link-service/link_service.py" config 'news=[{"id": 1,
+        "title": "Servicio de demostración",
+        "body": "Estás en el servicio local de la demo: el navegador de la demo acepta cada vinculación en unos segundos y Jugar solo cuenta en la terminal lo que se pediría a Steam.",
+        "published_at": "2026-12-01T12:00:00Z"}]' >/dev/null || exit 125
+    echo "Demo: the local link service answers as $ORVANE_LINK_SERVICE_HOST (control port $ORVANE_LINK_CONTROL)." \
+        "Press VINCULAR and the demo browser accepts for you after a few seconds; what the browser and Steam" \
+        "are asked to do is printed here."
+fi
+
+if [ -n "${ORVANE_KEEP_DISPLAY:-}" ]; then
+    echo "Starting $exe${*:+ $*} on display $DISPLAY"
+    exec "$ORVANE_WINE" "$exe" "$@"
+fi
+
+echo "No display found: running $exe${*:+ $*} on a virtual display."
+"$ORVANE_WINE" "$exe" "$@" </dev/null &
+launcher=$!
+trap 'kill $launcher 2>/dev/null' INT TERM
+announced=
+while kill -0 "$launcher" 2>/dev/null; do
+    sleep 2
+    if import -display "$DISPLAY" -window root "$shot.tmp.png" 2>/dev/null; then
+        mv -f "$shot.tmp.png" "$shot"
+        [ -n "$announced" ] || echo "Screenshot of the window: $shot (renewed every 2 s; Ctrl+C stops the launcher)"
+        announced=1
+    fi
+done
+wait "$launcher"
