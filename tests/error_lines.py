@@ -54,8 +54,11 @@ class ErrorLines:
             return None, 0.0
         return max(((key, overlap(seen, mask)) for key, mask in self.masks.items()), key=lambda km: km[1])
 
-    def showing(self, key, least=0.8):
+    def showing(self, keys, least=0.8):
+        """A screen check: the error line shows the text of keys (one key, or a tuple of keys)."""
+        keys = (keys,) if isinstance(keys, str) else keys
+
         def ready(shot):
             found, score = self.shown(shot)
-            return found == key and score >= least
+            return found in keys and score >= least
         return ready

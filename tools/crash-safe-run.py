@@ -94,6 +94,18 @@ def new_seed(rng):
     return rng.randrange(1, 1 << 40)
 
 
+def kill_and_count(run, rng, figures):
+    """Kills the run at a random moment and counts it; returns (the value being saved, the value saved
+    before it), the two a whole file may hold."""
+    run.kill_after(rng.uniform(0, KILL_WINDOW_S))
+    announced, saved = run.saves()
+    figures["trials"] += 1
+    figures["saves"] += saved
+    figures["killed_while_saving" if saved < len(announced) else "killed_between_saves"] += 1
+    # Killed after its save reported success, only the new value will do.
+    return announced[-1], announced[-1] if saved == len(announced) else announced[-2]
+
+
 def session_trials(exe, folder, trials, rng):
     figures = dict(trials=0, killed_while_saving=0, killed_between_saves=0, loaded_new=0, loaded_previous=0,
                    loaded_other=0, first_save_failed=0, saves=0)
@@ -117,19 +129,13 @@ def session_trials(exe, folder, trials, rng):
         if trial == trials:
             run.kill_after(0)
             break
-        run.kill_after(rng.uniform(0, KILL_WINDOW_S))
-        announced, saved = run.saves()
-        figures["trials"] += 1
-        figures["saves"] += saved
-        figures["killed_while_saving" if saved < len(announced) else "killed_between_saves"] += 1
-        # Killed after its save reported success, only the new token will do.
-        expected = (announced[-1], announced[-1] if saved == len(announced) else announced[-2])
+        expected = kill_and_count(run, rng, figures)
     figures["leftover_temporary_files"] = sum(1 for n in os.listdir(folder) if ".tmp." in n)
     return figures
 
 
 def config_trials(exe, folder, trials, rng):
-    figures = dict(trials=0, killed_while_writing=0, killed_between_writes=0, file_new=0, file_previous=0,
+    figures = dict(trials=0, killed_while_saving=0, killed_between_saves=0, file_new=0, file_previous=0,
                    file_other=0, pending_left=0, pending_refused_next_write=0, pending_changed=0, saves=0)
     target = os.path.join(folder, "OrvaneGaming.ini")
     pending = target + ".pending"
@@ -140,12 +146,7 @@ def config_trials(exe, folder, trials, rng):
             print(f"  trial {trial}: the first write failed: {run.seen}", file=sys.stderr)
             figures["file_other"] += 1
             break
-        run.kill_after(rng.uniform(0, KILL_WINDOW_S))
-        announced, saved = run.saves()
-        figures["trials"] += 1
-        figures["saves"] += saved
-        figures["killed_while_writing" if saved < len(announced) else "killed_between_writes"] += 1
-        new, previous = int(announced[-1]), int(announced[saved - 1])
+        new, previous = map(int, kill_and_count(run, rng, figures))
         with open(target, "rb") as f:
             content = f.read()
         outcome = ("new" if content == expected_config(new) else
