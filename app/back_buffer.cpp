@@ -1,5 +1,7 @@
 #include "app/back_buffer.h"
 
+#include "app/owned.h"
+
 BackBuffer::~BackBuffer() {
     releaseBackBuffer(*this);
 }
@@ -22,23 +24,17 @@ bool ensureBackBuffer(BackBuffer& buffer, HDC windowDc, int width, int height) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* pixels = nullptr;
-    HBITMAP bitmap = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
-    if (bitmap == nullptr)
+    OwnedBitmapHandle bitmap(CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
+    if (!bitmap || pixels == nullptr)
         return false;
-    if (pixels == nullptr) {
-        DeleteObject(bitmap);
+    HGDIOBJ previous = SelectObject(buffer.dc, bitmap.get());
+    if (previous == nullptr || previous == HGDI_ERROR)
         return false;
-    }
-    HGDIOBJ previous = SelectObject(buffer.dc, bitmap);
-    if (previous == nullptr || previous == HGDI_ERROR) {
-        DeleteObject(bitmap);
-        return false;
-    }
     if (buffer.firstBitmap == nullptr)
         buffer.firstBitmap = previous;
     if (buffer.bitmap != nullptr)
         DeleteObject(buffer.bitmap);
-    buffer.bitmap = bitmap;
+    buffer.bitmap = bitmap.release();
     buffer.pixels = pixels;
     buffer.width = width;
     buffer.height = height;

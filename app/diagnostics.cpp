@@ -67,8 +67,8 @@ bool syntheticClickDue(const UiState& ui, const LinkState& link) {
     return ui.testSteamClick && !ui.autoClickDone && link.configLoaded && !link.busy && !link.steamLinked;
 }
 
-ClientPoint syntheticClickPoint(int clientWidth, int clientHeight) {
-    const UiScale ui = computeUiScale(clientWidth, clientHeight);
+ClientPoint syntheticClickPoint(int clientWidth, int clientHeight, float dpiFactor) {
+    const UiScale ui = computeUiScale(clientWidth, clientHeight, dpiFactor);
     const DesignRect button = hitRect(LinkSteamButton, ui.width, ui.height);
     const double s = ui.scale;
     return {static_cast<int>((button.x + button.w * 0.5) * s),

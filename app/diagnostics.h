@@ -31,8 +31,9 @@ bool writeDiagnosticReport(const std::wstring& path, const std::string& record);
 // Whether --test-steam-click posts its one click on this tick.
 bool syntheticClickDue(const UiState& ui, const LinkState& link);
 
-// The Steam "VINCULAR" button's centre, in client pixels, for a client of width x height.
+// The Steam "VINCULAR" button's centre, in client pixels, for a client of width x height on a screen
+// of that DPI factor.
 struct ClientPoint {
     int x, y;
 };
-ClientPoint syntheticClickPoint(int clientWidth, int clientHeight);
+ClientPoint syntheticClickPoint(int clientWidth, int clientHeight, float dpiFactor = 1.0f);

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/program_paths.h"
 #include "app/run_mode.h"
+#include "app/screen_dpi.h"
 #include "app/window.h"
 #include "render/carousel.h"
 #include "render/preview.h"
@@ -35,8 +36,8 @@ SceneBound sceneBoundForMode(RunMode mode) {
         return sceneBoundFor(kLargestPreviewWidth, kLargestPreviewHeight);
     if (!isWindowMode(mode))
         return {};
-    // Physical pixels: the window declares itself DPI-aware before it measures anything as well.
-    SetProcessDPIAware();
+    // Physical pixels: the window's own declaration, made before anything is measured.
+    declareDpiAwareness();
     return sceneBoundFor(std::max(GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CXMAXTRACK)),
                          std::max(GetSystemMetrics(SM_CYVIRTUALSCREEN), GetSystemMetrics(SM_CYMAXTRACK)));
 }

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/monotonic.h"
 #include "app/program_paths.h"
+#include "app/screen_dpi.h"
 #include "app/window_actions.h"
 #include "app/window_logic.h"
 #include "link/service_hosts.h"
@@ -13,7 +14,7 @@
 
 #include <windowsx.h>
 
-#include <algorithm>
+#include <climits>
 #include <cwchar>
 
 using namespace Gdiplus;
@@ -30,6 +31,9 @@ MinimisePause gMinimisePause;
 // Since when another window has had the focus (0 while the launcher has it), and a tick counter.
 double gBackgroundSince = 0.0;
 uint64_t gTickCount = 0;
+// The DPI of the window's screen as a factor of 96: it scales the window's sizes, its canvas and its
+// frame.
+float gDpiFactor = 1.0f;
 
 void repaint(HWND window) {
     InvalidateRect(window, nullptr, FALSE);
@@ -46,7 +50,7 @@ SIZE clientSize(HWND window) {
 }
 
 FrameInputs frameInputs() {
-    return FrameInputs{gUiState, gLinkService.state, gConfig, gSceneLibrary};
+    return FrameInputs{gUiState, gLinkService.state, gConfig, gSceneLibrary, gDpiFactor};
 }
 
 void onPaint(HWND window) {
@@ -81,7 +85,7 @@ void onPaint(HWND window) {
 
 void onTick(HWND window) {
     runLinkPump();
-    postSyntheticClickIfDue();
+    postSyntheticClickIfDue(gDpiFactor);
     if (IsIconic(window)) {
         gUiState.lastFrameTime = 0;
         return;
@@ -103,17 +107,36 @@ void onTick(HWND window) {
 }
 
 void onMinMaxInfo(HWND window, MINMAXINFO* info) {
-    info->ptMinTrackSize = {960, 640};
+    WindowSize largest = {INT_MAX, INT_MAX};
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
-        return;
-    const RECT& work = monitor.rcWork;
-    info->ptMaxPosition = {work.left - monitor.rcMonitor.left, work.top - monitor.rcMonitor.top};
-    info->ptMaxSize = {work.right - work.left, work.bottom - work.top};
-    // On a work area smaller than the minimum the window must still fit.
-    info->ptMinTrackSize.x = std::min(info->ptMinTrackSize.x, info->ptMaxSize.x);
-    info->ptMinTrackSize.y = std::min(info->ptMinTrackSize.y, info->ptMaxSize.y);
+    if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        info->ptMaxPosition = {work.left - monitor.rcMonitor.left, work.top - monitor.rcMonitor.top};
+        info->ptMaxSize = {work.right - work.left, work.bottom - work.top};
+        largest = {info->ptMaxSize.x, info->ptMaxSize.y};
+    }
+    const WindowSize least = minimumTrackSize(gDpiFactor, largest);
+    info->ptMinTrackSize = {least.width, least.height};
+}
+
+// No system frame: the client is the whole window (restored) or the work area (maximised).
+void onNcCalcSize(HWND window, RECT* proposed) {
+    const bool maximised = IsZoomed(window) != FALSE;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    const bool known =
+        maximised && GetMonitorInfoW(MonitorFromRect(proposed, MONITOR_DEFAULTTONEAREST), &monitor);
+    *proposed = clientAreaFor(*proposed, maximised, known ? &monitor.rcWork : nullptr);
+}
+
+// Moved to a screen with another DPI: Windows suggests the rectangle that keeps the window's look.
+void onDpiChanged(HWND window, WPARAM wParam, const RECT* suggested) {
+    gDpiFactor = dpiFactorFor(LOWORD(wParam));
+    if (suggested != nullptr)
+        SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    repaint(window);
 }
 
 LRESULT onNcHitTest(HWND window, LPARAM lParam) {
@@ -121,14 +144,17 @@ LRESULT onNcHitTest(HWND window, LPARAM lParam) {
     ScreenToClient(window, &p);
     RECT client{};
     GetClientRect(window, &client);
-    return frameHitCode(p.x, p.y, client.right, client.bottom, IsZoomed(window) != FALSE);
+    return frameHitCode(p.x, p.y, client.right, client.bottom, IsZoomed(window) != FALSE, gDpiFactor);
+}
+
+HitTarget controlAt(HWND window, int x, int y) {
+    const SIZE size = clientSize(window);
+    return hitTest(static_cast<float>(x), static_cast<float>(y), size.cx, size.cy, hitConditions(),
+                   gDpiFactor);
 }
 
 void onMouseMove(HWND window, LPARAM lParam) {
-    const SIZE size = clientSize(window);
-    const HitTarget target =
-        hitTest(static_cast<float>(GET_X_LPARAM(lParam)), static_cast<float>(GET_Y_LPARAM(lParam)), size.cx,
-                size.cy, hitConditions());
+    const HitTarget target = controlAt(window, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
     if (target != gUiState.hover) {
         gUiState.hover = target;
         gUiState.focusVisible = false;
@@ -141,9 +167,7 @@ void onMouseMove(HWND window, LPARAM lParam) {
 
 void onLeftButtonUp(HWND window, LPARAM lParam) {
     const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
-    const SIZE size = clientSize(window);
-    const HitTarget target =
-        hitTest(static_cast<float>(x), static_cast<float>(y), size.cx, size.cy, hitConditions());
+    const HitTarget target = controlAt(window, x, y);
     gUiState.focusVisible = false;
     gUiState.lastMouseX = x;
     gUiState.lastMouseY = y;
@@ -172,6 +196,15 @@ void onKeyDown(HWND window, WPARAM key, LPARAM lParam) {
 
 LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case WM_NCCREATE:
+        gDpiFactor = dpiFactorFor(windowDpi(window));
+        break;
+    case WM_NCCALCSIZE:
+        onNcCalcSize(window, reinterpret_cast<RECT*>(lParam));
+        return 0;
+    case kDpiChangedMessage:
+        onDpiChanged(window, wParam, reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_CREATE:
         SetTimer(window, kFrameTimer, kFrameMs, nullptr);
         return 0;
@@ -248,7 +281,7 @@ int runWindowMode(HINSTANCE instance, int showCommand, RunMode mode) {
         gFrameRenderer.path = FramePath::Reference;
 
     // Declared before anything is measured, so every size below is in physical pixels.
-    SetProcessDPIAware();
+    declareDpiAwareness();
     HICON drawnIcon = makeWindowIcon();
     HICON icon = drawnIcon != nullptr ? drawnIcon : LoadIconW(nullptr, IDI_APPLICATION);
 
@@ -262,13 +295,21 @@ int runWindowMode(HINSTANCE instance, int showCommand, RunMode mode) {
     windowClass.lpszClassName = kWindowClass;
     RegisterClassExW(&windowClass);
 
-    const WindowPlacement place =
-        windowPlacement(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    gDpiFactor = dpiFactorFor(windowDpi(nullptr));
+    const float placedFor = gDpiFactor;
+    const WindowPlacement place = windowPlacement(screenWidth, screenHeight, placedFor);
     gMainWindow = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kWindowTitle,
                                   WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, place.left,
                                   place.top, place.width, place.height, nullptr, nullptr, instance, nullptr);
     int exitCode = ExitWindowFailed;
     if (gMainWindow != nullptr) {
+        // The primary screen's own DPI can differ from the system's (changed since sign-in).
+        if (gDpiFactor != placedFor) {
+            const WindowPlacement again = windowPlacement(screenWidth, screenHeight, gDpiFactor);
+            SetWindowPos(gMainWindow, nullptr, again.left, again.top, again.width, again.height,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
         ShowWindow(gMainWindow, showCommand);
         UpdateWindow(gMainWindow);
         SetForegroundWindow(gMainWindow);

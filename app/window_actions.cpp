@@ -68,14 +68,15 @@ void runLinkPump() {
     carryOut(pumpLinkService(pull, r));
 }
 
-void postSyntheticClickIfDue() {
+void postSyntheticClickIfDue(float dpiFactor) {
     if (gMainWindow == nullptr || !syntheticClickDue(gUiState, gLinkService.state))
         return;
     // At most one click per run, even when this one is refused.
     gUiState.autoClickDone = true;
     RECT client{};
     GetClientRect(gMainWindow, &client);
-    const ClientPoint p = syntheticClickPoint(client.right - client.left, client.bottom - client.top);
+    const ClientPoint p =
+        syntheticClickPoint(client.right - client.left, client.bottom - client.top, dpiFactor);
     PostMessageW(gMainWindow, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
 }
 

@@ -13,8 +13,9 @@ void runActivate(HitTarget control);
 // snapshot changed or an authorisation page was opened.
 void runLinkPump();
 
-// --test-steam-click: once the service is ready for it, posts one release over the Steam button.
-void postSyntheticClickIfDue();
+// --test-steam-click: once the service is ready for it, posts one release over the Steam button, where
+// the window draws it at its DPI factor.
+void postSyntheticClickIfDue(float dpiFactor);
 
 // Rewrites reports\link-click.json in the diagnostic modes; nothing otherwise.
 void writeDiagnosticEvent(DiagnosticStage stage);

@@ -1,29 +1,40 @@
 #include "app/window_logic.h"
 
-#include <windows.h>
+#include "render/geometry.h"
 
 #include <algorithm>
 #include <cmath>
 
-WindowPlacement windowPlacement(int screenWidth, int screenHeight) {
-    const int width = screenWidth < 1460 ? screenWidth - 40 : 1420;
-    const int height = screenHeight < 970 ? screenHeight - 80 : 890;
+WindowPlacement windowPlacement(int screenWidth, int screenHeight, float dpiFactor) {
+    const int width = std::min(dpiPixels(1420, dpiFactor), screenWidth - dpiPixels(40, dpiFactor));
+    const int height = std::min(dpiPixels(890, dpiFactor), screenHeight - dpiPixels(80, dpiFactor));
     return {(screenWidth - width) / 2, (screenHeight - height) / 2, width, height};
 }
 
-int frameHitCode(int x, int y, int right, int bottom, bool maximised) {
+WindowSize minimumTrackSize(float dpiFactor, WindowSize maximised) {
+    return {std::min(dpiPixels(960, dpiFactor), maximised.width),
+            std::min(dpiPixels(640, dpiFactor), maximised.height)};
+}
+
+RECT clientAreaFor(const RECT& window, bool maximised, const RECT* workArea) {
+    return maximised && workArea != nullptr ? *workArea : window;
+}
+
+int frameHitCode(int x, int y, int right, int bottom, bool maximised, float dpiFactor) {
+    const int edge = dpiPixels(6, dpiFactor), corner = dpiPixels(8, dpiFactor);
     if (!maximised) {
-        if (y < 6)
-            return x < 8 ? HTTOPLEFT : x > right - 8 ? HTTOPRIGHT : HTTOP;
-        if (y > bottom - 6)
-            return x < 8 ? HTBOTTOMLEFT : x > right - 8 ? HTBOTTOMRIGHT : HTBOTTOM;
-        if (x < 6)
+        if (y < edge)
+            return x < corner ? HTTOPLEFT : x > right - corner ? HTTOPRIGHT : HTTOP;
+        if (y > bottom - edge)
+            return x < corner ? HTBOTTOMLEFT : x > right - corner ? HTBOTTOMRIGHT : HTBOTTOM;
+        if (x < edge)
             return HTLEFT;
-        if (x > right - 6)
+        if (x > right - edge)
             return HTRIGHT;
     }
-    // The rightmost 126 pixels of the title strip belong to the window buttons.
-    if (y <= 41 && x >= 9 && x < right - 126)
+    // The rightmost 126 pixels (at 96 DPI) of the title strip belong to the window buttons.
+    if (y <= dpiPixels(41, dpiFactor) && x >= dpiPixels(9, dpiFactor) &&
+        x < right - dpiPixels(126, dpiFactor))
         return HTCAPTION;
     return HTCLIENT;
 }

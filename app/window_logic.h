@@ -1,19 +1,35 @@
 #pragma once
 #include "app/ui_state.h"
 
+#include <windows.h>
+
 #include <cstddef>
 
-// Window rules that need no window: placement, the custom frame, the Tab ring, the emblem clock.
+// Window rules that need no window: placement, sizing, the custom frame, the Tab ring, the emblem
+// clock. Pixel sizes are physical; those stated for 96 DPI grow with the screen's DPI factor
+// (dpiPixels), so the window looks the same on a high-DPI screen.
 
 struct WindowPlacement {
     int left, top, width, height;
 };
 // Centred on a W x H screen: 1420 x 890 where it fits, else 40 narrower / 80 shorter than the screen.
-WindowPlacement windowPlacement(int screenWidth, int screenHeight);
+WindowPlacement windowPlacement(int screenWidth, int screenHeight, float dpiFactor = 1.0f);
+
+// The smallest the window can be dragged to: the 960 x 640 canvas, but no larger than the maximised
+// size, so the window still fits a smaller work area.
+struct WindowSize {
+    int width, height;
+};
+WindowSize minimumTrackSize(float dpiFactor, WindowSize maximised);
+
+// Where the client area lies for a proposed window rectangle: all of it while restored, as the
+// program draws its own frame; exactly the monitor's work area while maximised, so nothing hangs past
+// the screen (the window rectangle when the work area is unknown).
+RECT clientAreaFor(const RECT& window, bool maximised, const RECT* workArea);
 
 // Non-client hit code for a client point (HTCAPTION, HTLEFT, ... HTCLIENT), R and B the client's right
 // and bottom.
-int frameHitCode(int x, int y, int right, int bottom, bool maximised);
+int frameHitCode(int x, int y, int right, int bottom, bool maximised, float dpiFactor = 1.0f);
 
 // The control Tab (or Shift+Tab) moves the focus to.
 HitTarget nextFocus(Screen screen, size_t sceneCount, HitTarget focus, bool backwards);

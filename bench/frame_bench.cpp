@@ -305,7 +305,7 @@ int wmain(int argc, wchar_t** argv) {
         loadScenes(b.scenes, options.stage.c_str(), L"");
         b.clock = b.scenes.clock;
         std::printf("Frame renderer, off-screen (%zu scenes:", b.scenes.scenes.size());
-        for (const Scene* s : b.scenes.scenes)
+        for (const auto& s : b.scenes.scenes)
             std::printf(" %ls %ux%u", s->name.c_str(), s->width, s->height);
         std::printf(")\n");
         if (b.scenes.scenes.size() < 2) {

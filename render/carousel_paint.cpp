@@ -60,8 +60,8 @@ void drawCarousel(DrawContext& ctx, DesignRect rect, const SceneLibrary& library
     keepStatus(ctx, GdipSetInterpolationMode(ctx.graphics, InterpolationModeHighQualityBicubic));
     keepStatus(ctx, GdipSetPixelOffsetMode(ctx.graphics, PixelOffsetModeHighQuality));
     keepStatus(ctx, GdipSetCompositingQuality(ctx.graphics, CompositingQualityHighQuality));
-    const Scene* current = library.current < n ? library.scenes[library.current] : nullptr;
-    const Scene* previous = library.previous < n ? library.scenes[library.previous] : nullptr;
+    const Scene* current = library.current < n ? library.scenes[library.current].get() : nullptr;
+    const Scene* previous = library.previous < n ? library.scenes[library.previous].get() : nullptr;
     if (library.fading) {
         if (previous != nullptr)
             drawScenePicture(ctx, *previous, rect, library.previousShownAt, 1.0f, library);
@@ -94,20 +94,21 @@ SourceCrop sceneCrop(const Scene& scene, DesignRect rect, uint64_t shownAt, cons
 
 void drawScenePicture(DrawContext& ctx, const Scene& scene, DesignRect rect, uint64_t shownAt, float opacity,
                       const SceneLibrary& library) {
-    if (opacity <= 0.0f || scene.image == nullptr || scene.width == 0 || scene.height == 0)
+    if (opacity <= 0.0f || !scene.image || scene.width == 0 || scene.height == 0)
         return;
     const SourceCrop crop = sceneCrop(scene, rect, shownAt, library);
-    GpImageAttributes* attributes = scene.opaqueAttributes.handle;
+    GpImageAttributes* attributes = scene.opaqueAttributes.handle.get();
     if (opacity < 1.0f) {
         ColorMatrix matrix = {
             {{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, opacity, 0}, {0, 0, 0, 0, 1}}};
-        attributes = scene.fadeAttributes.handle;
+        attributes = scene.fadeAttributes.handle.get();
         if (attributes != nullptr)
             keepStatus(ctx, GdipSetImageAttributesColorMatrix(attributes, ColorAdjustTypeBitmap, TRUE,
                                                               &matrix, nullptr, ColorMatrixFlagsDefault));
     }
-    keepStatus(ctx, GdipDrawImageRectRect(ctx.graphics, scene.image, rect.x, rect.y, rect.w, rect.h, crop.x,
-                                          crop.y, crop.w, crop.h, UnitPixel, attributes, nullptr, nullptr));
+    keepStatus(ctx,
+               GdipDrawImageRectRect(ctx.graphics, scene.image.get(), rect.x, rect.y, rect.w, rect.h, crop.x,
+                                     crop.y, crop.w, crop.h, UnitPixel, attributes, nullptr, nullptr));
 }
 
 void drawCarouselControls(DrawContext& ctx, int W, int H, const SceneLibrary& library, const UiState& ui,

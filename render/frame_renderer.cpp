@@ -1,5 +1,7 @@
 #include "render/frame_renderer.h"
 
+#include "app/owned.h"
+
 #include "render/carousel.h"
 #include "render/carousel_paint.h"
 #include "render/hit_geometry.h"
@@ -88,6 +90,7 @@ struct AnimatedState {
 
 struct FrameCaches {
     int width = 0, height = 0;
+    float dpiFactor = 0; // the scale's input beside the size; 0 until the first frame
     UiScale scale{};
     std::vector<uint32_t> overlay; // scrims and interface, premultiplied
     bool overlayValid = false;
@@ -106,6 +109,11 @@ namespace {
 
 PixelRect wholeFrame(int width, int height) {
     return {0, 0, width, height};
+}
+
+// Caches drawn for another size or another screen's scale are of no use.
+bool sameGeometry(const FrameCaches& c, int width, int height, const FrameInputs& in) {
+    return c.width == width && c.height == height && c.dpiFactor == in.dpiFactor;
 }
 
 PixelRect unite(PixelRect a, PixelRect b) {
@@ -174,12 +182,12 @@ BackdropState backdropNow(const SceneLibrary& scenes, UiScale ui) {
     const DesignRect all = {0, 0, static_cast<float>(ui.width), static_cast<float>(ui.height)};
     if (n == 0 || scenes.current >= n)
         return state;
-    state.to = scenes.scenes[scenes.current];
+    state.to = scenes.scenes[scenes.current].get();
     state.toCrop = sceneCrop(*state.to, all, scenes.currentShownAt, scenes);
     if (scenes.fading && scenes.previous < n) {
         const float f = fadeOpacity(scenes);
         if (f < 1.0f) {
-            state.from = scenes.scenes[scenes.previous];
+            state.from = scenes.scenes[scenes.previous].get();
             state.fromCrop = sceneCrop(*state.from, all, scenes.previousShownAt, scenes);
             state.alpha = static_cast<uint32_t>(std::clamp(f, 0.0f, 1.0f) * 255.0f + 0.5f);
         }
@@ -220,7 +228,7 @@ bool backdropChanged(const FrameCaches& c, const BackdropState& now) {
 // What has to be redrawn: the whole frame, the moving parts' areas, or nothing.
 PixelRect planFrame(const FrameCaches* c, int width, int height, const FrameInputs& in,
                     const InterfaceKey& key) {
-    if (c == nullptr || !c->frameValid || c->width != width || c->height != height || !c->overlayValid ||
+    if (c == nullptr || !c->frameValid || !sameGeometry(*c, width, height, in) || !c->overlayValid ||
         !(c->drawnInterface == key) || c->overlayScene != in.scenes.current ||
         backdropChanged(*c, backdropNow(in.scenes, c->scale)))
         return wholeFrame(width, height);
@@ -236,16 +244,15 @@ PixelRect planFrame(const FrameCaches* c, int width, int height, const FrameInpu
 // GDI+ drawing straight into a pixel buffer of ours.
 template <typename Draw>
 void drawInto(uint32_t* pixels, int width, int height, PixelFormat format, Draw draw) {
-    GpBitmap* bitmap = nullptr;
+    OwnedBitmap bitmap;
+    OwnedGraphics graphics;
     if (GdipCreateBitmapFromScan0(width, height, width * 4, format, reinterpret_cast<BYTE*>(pixels),
-                                  &bitmap) != Ok)
+                                  bitmap.out()) != Ok ||
+        GdipGetImageGraphicsContext(bitmap.get(), graphics.out()) != Ok)
         return;
     DrawContext ctx;
-    if (GdipGetImageGraphicsContext(bitmap, &ctx.graphics) == Ok) {
-        draw(ctx);
-        GdipDeleteGraphics(ctx.graphics);
-    }
-    GdipDisposeImage(bitmap);
+    ctx.graphics = graphics.get();
+    draw(ctx);
 }
 
 void scaleScene(SceneLayer& layer, const Scene& scene, SourceCrop crop, int width, int height, UiScale ui) {
@@ -253,19 +260,19 @@ void scaleScene(SceneLayer& layer, const Scene& scene, SourceCrop crop, int widt
     layer.crop = crop;
     layer.pixels.assign(static_cast<size_t>(width) * height, 0xFF000000u | kBackdropColour);
     PixelFormat format = 0;
-    GdipGetImagePixelFormat(scene.image, &format);
+    GdipGetImagePixelFormat(scene.image.get(), &format);
     // Opaque pictures are read in place; others through a premultiplied copy, laid over the backdrop.
     const bool direct = format == PixelFormat24bppRGB || format == PixelFormat32bppRGB;
     const PixelFormat lockAs = direct ? format : PixelFormat32bppPARGB;
     GpRect all(0, 0, static_cast<INT>(scene.width), static_cast<INT>(scene.height));
     BitmapData data{};
-    if (GdipBitmapLockBits(scene.image, &all, ImageLockModeRead, lockAs, &data) != Ok)
+    if (GdipBitmapLockBits(scene.image.get(), &all, ImageLockModeRead, lockAs, &data) != Ok)
         return;
     const PixelSource source = {static_cast<const uint8_t*>(data.Scan0), static_cast<int>(data.Width),
                                 static_cast<int>(data.Height),           data.Stride,
                                 lockAs == PixelFormat24bppRGB ? 3 : 4,   !direct};
     scaleCrop(source, crop, ui.width * ui.scale, ui.height * ui.scale, layer.pixels.data(), width, height);
-    GdipBitmapUnlockBits(scene.image, &data);
+    GdipBitmapUnlockBits(scene.image.get(), &data);
     if (!direct)
         composeSolidOver(layer.pixels.data(), kBackdropColour, layer.pixels.data(), width,
                          {0, 0, width, height});
@@ -298,11 +305,12 @@ void dropUnusedLayers(FrameCaches& c, const BackdropState& backdrop) {
     }
 }
 
-void resize(FrameCaches& c, int width, int height) {
+void resize(FrameCaches& c, int width, int height, float dpiFactor) {
     c = FrameCaches{};
     c.width = width;
     c.height = height;
-    c.scale = computeUiScale(width, height);
+    c.dpiFactor = dpiFactor;
+    c.scale = computeUiScale(width, height, dpiFactor);
 }
 
 void drawOverlay(FrameCaches& c, const FrameInputs& in, InterfaceKey key) {
@@ -337,8 +345,8 @@ PixelRect renderFast(FrameRenderer& renderer, uint32_t* pixels, int width, int h
     if (!renderer.caches)
         renderer.caches = std::make_unique<FrameCaches>();
     FrameCaches& c = *renderer.caches;
-    if (c.width != width || c.height != height)
-        resize(c, width, height);
+    if (!sameGeometry(c, width, height, in))
+        resize(c, width, height, in.dpiFactor);
     InterfaceKey key = interfaceKey(in);
     const PixelRect dirty = planFrame(&c, width, height, in, key);
     if (dirty.empty())
@@ -374,11 +382,12 @@ PixelRect renderFast(FrameRenderer& renderer, uint32_t* pixels, int width, int h
 }
 
 PixelRect renderReference(HDC dc, int width, int height, const FrameInputs& in) {
-    DrawContext ctx;
-    if (GdipCreateFromHDC(dc, &ctx.graphics) != Ok)
+    OwnedGraphics graphics;
+    if (GdipCreateFromHDC(dc, graphics.out()) != Ok)
         return {};
+    DrawContext ctx;
+    ctx.graphics = graphics.get();
     paintScreen(ctx, width, height, in);
-    GdipDeleteGraphics(ctx.graphics);
     return wholeFrame(width, height);
 }
 

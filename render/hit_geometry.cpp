@@ -84,8 +84,9 @@ bool isHitTestable(HitTarget target, const HitConditions& when) {
     }
 }
 
-HitTarget hitTest(float x, float y, int clientWidth, int clientHeight, const HitConditions& when) {
-    const UiScale ui = computeUiScale(clientWidth, clientHeight);
+HitTarget hitTest(float x, float y, int clientWidth, int clientHeight, const HitConditions& when,
+                  float dpiFactor) {
+    const UiScale ui = computeUiScale(clientWidth, clientHeight, dpiFactor);
     const float dx = x / ui.scale, dy = y / ui.scale;
     for (HitTarget target : kHitOrder)
         if (isHitTestable(target, when) && containsPoint(hitRect(target, ui.width, ui.height), dx, dy))

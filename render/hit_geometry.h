@@ -20,8 +20,10 @@ inline HitConditions hitConditionsFor(const UiState& ui, size_t sceneCount) {
     return {ui.screen, sceneCount, ui.linkingEnabled};
 }
 
-// Mouse position in client pixels to the control under it, or None.
-HitTarget hitTest(float x, float y, int clientWidth, int clientHeight, const HitConditions& when);
+// Mouse position in client pixels to the control under it, or None; the window passes its screen's
+// DPI factor (computeUiScale).
+HitTarget hitTest(float x, float y, int clientWidth, int clientHeight, const HitConditions& when,
+                  float dpiFactor = 1.0f);
 
 // Origin of the linking card on a W x H canvas.
 DesignPoint linkingCardOrigin(int W, int H);

@@ -144,7 +144,7 @@ void paintInterface(DrawContext& ctx, int W, int H, const FrameInputs& in) {
 void paintScreen(DrawContext& ctx, int pixelWidth, int pixelHeight, const FrameInputs& in, unsigned parts) {
     if (pixelWidth < 1 || pixelHeight < 1)
         return;
-    const UiScale ui = computeUiScale(pixelWidth, pixelHeight);
+    const UiScale ui = computeUiScale(pixelWidth, pixelHeight, in.dpiFactor);
     keepStatus(ctx, GdipScaleWorldTransform(ctx.graphics, ui.scale, ui.scale, MatrixOrderPrepend));
     keepStatus(ctx, GdipSetSmoothingMode(ctx.graphics, SmoothingModeAntiAlias));
     keepStatus(ctx, GdipSetTextRenderingHint(ctx.graphics, TextRenderingHintClearTypeGridFit));

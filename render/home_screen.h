@@ -11,6 +11,7 @@ struct FrameInputs {
     const LinkState& link; // the window's copy; the linking card prefers ui.previewLinkState
     const LauncherConfig& config;
     const SceneLibrary& scenes;
+    float dpiFactor = 1.0f; // the window's screen; off-screen images keep 1 (computeUiScale)
 };
 
 // Layers of a frame, bottom to top: the picture and scrims, the interface, then what changes with

@@ -1,5 +1,7 @@
 #include "render/preview.h"
 
+#include "app/owned.h"
+
 #include "app/run_mode.h"
 #include "render/carousel.h"
 #include "render/carousel_paint.h"
@@ -17,27 +19,28 @@ namespace {
 struct PreviewSink {
     std::wstring reportsFolder;
     CLSID png;
+    float dpiFactor = 1.0f; // every image's size is multiplied by it
     bool allSaved = true;
 };
 
 bool renderFile(PreviewSink& sink, const wchar_t* name, int width, int height, const FrameInputs& in) {
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
+    OwnedBitmap bitmap;
+    if (GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, bitmap.out()) != Ok)
         return false;
-    DrawContext ctx;
-    if (GdipGetImageGraphicsContext(bitmap, &ctx.graphics) == Ok) {
-        paintScreen(ctx, width, height, in);
-        GdipDeleteGraphics(ctx.graphics);
+    {
+        OwnedGraphics graphics;
+        if (GdipGetImageGraphicsContext(bitmap.get(), graphics.out()) == Ok) {
+            DrawContext ctx;
+            ctx.graphics = graphics.get();
+            paintScreen(ctx, width, height, in);
+        }
     }
     const std::wstring path = sink.reportsFolder + name;
-    const bool saved =
-        path.size() < 32768 && GdipSaveImageToFile(bitmap, path.c_str(), &sink.png, nullptr) == Ok;
-    GdipDisposeImage(bitmap);
-    return saved;
+    return path.size() < 32768 && GdipSaveImageToFile(bitmap.get(), path.c_str(), &sink.png, nullptr) == Ok;
 }
 
 void render(PreviewSink& sink, const wchar_t* name, int width, int height, const FrameInputs& in) {
-    if (!renderFile(sink, name, width, height, in))
+    if (!renderFile(sink, name, dpiPixels(width, sink.dpiFactor), dpiPixels(height, sink.dpiFactor), in))
         sink.allSaved = false;
 }
 
@@ -76,12 +79,13 @@ int findEncoder(const wchar_t* mime, CLSID& encoder) {
 }
 
 int renderPreviewSeries(const std::wstring& programFolder, SceneLibrary& scenes, UiState& ui,
-                        const LauncherConfig& config, const LinkState& link) {
+                        const LauncherConfig& config, const LinkState& link, float dpiFactor) {
     PreviewSink sink;
     sink.reportsFolder = programFolder + L"\\reports\\";
+    sink.dpiFactor = boundedDpiFactor(dpiFactor);
     if (findEncoder(L"image/png", sink.png) < 0)
         return ExitPreviewFailed;
-    const FrameInputs in{ui, link, config, scenes};
+    const FrameInputs in{ui, link, config, scenes, sink.dpiFactor};
     const uint32_t n = static_cast<uint32_t>(scenes.scenes.size());
 
     if (scenes.paused)
@@ -131,24 +135,24 @@ int renderPreviewSeries(const std::wstring& programFolder, SceneLibrary& scenes,
 uint64_t carouselFingerprint(const SceneLibrary& scenes) {
     constexpr uint64_t kFnvPrime = 0x100000001B3ull;
     uint64_t h = 0x14650FB0739D0383ull;
-    GpBitmap* bitmap = nullptr;
-    const bool made = GdipCreateBitmapFromScan0(160, 100, 0, PixelFormat32bppARGB, nullptr, &bitmap) == Ok;
+    OwnedBitmap bitmap;
+    const bool made =
+        GdipCreateBitmapFromScan0(160, 100, 0, PixelFormat32bppARGB, nullptr, bitmap.out()) == Ok;
     if (made) {
-        DrawContext ctx;
-        if (GdipGetImageGraphicsContext(bitmap, &ctx.graphics) == Ok) {
+        OwnedGraphics graphics;
+        if (GdipGetImageGraphicsContext(bitmap.get(), graphics.out()) == Ok) {
+            DrawContext ctx;
+            ctx.graphics = graphics.get();
             GdipGraphicsClear(ctx.graphics, 0xFF000000);
             drawCarousel(ctx, {0, 0, 160, 100}, scenes);
-            GdipDeleteGraphics(ctx.graphics);
         }
     }
     for (int y = 4; y <= 92; y += 8)
         for (int x = 4; x <= 156; x += 8) {
             ARGB pixel = 0xFF000000;
-            if (!made || GdipBitmapGetPixel(bitmap, x, y, &pixel) != Ok)
+            if (!made || GdipBitmapGetPixel(bitmap.get(), x, y, &pixel) != Ok)
                 pixel = 0xFF000000;
             h = (h ^ static_cast<uint64_t>(pixel)) * kFnvPrime;
         }
-    if (made)
-        GdipDisposeImage(bitmap);
     return h;
 }

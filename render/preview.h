@@ -15,9 +15,10 @@ inline constexpr int kLargestPreviewHeight = 890;
 
 // The --render-preview mode: draws the fixed series of screens off-screen into PNG files in
 // "<program folder>\reports" and returns the exit code (0 when every file was written, else 3).
-// Start-up passes the process-wide records.
+// Start-up passes the process-wide records and keeps factor 1, so the images never depend on the
+// screen; a DPI factor draws them as a window on such a screen would show them (sizes times it).
 int renderPreviewSeries(const std::wstring& programFolder, SceneLibrary& scenes, UiState& ui,
-                        const LauncherConfig& config, const LinkState& link);
+                        const LauncherConfig& config, const LinkState& link, float dpiFactor = 1.0f);
 
 // Index of the installed image encoder for a MIME type (exact match), or -1.
 int findEncoder(const wchar_t* mime, CLSID& encoder);

@@ -2,6 +2,8 @@
 
 #include "render/toolkit_internal.h"
 
+#include "app/owned.h"
+
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -28,32 +30,35 @@ constexpr float kSteamX = 133.424f, kSteamY = 451.673f, kSteamW = 77.29f, kSteam
 constexpr float kDiscordW = 65.0f, kDiscordH = 48.0f;
 
 // Pen widths are in world units so they follow the caller's transform like everything else.
-GpPen* makePen(DrawContext& ctx, ARGB colour, float width) {
-    GpPen* pen = nullptr;
-    const GpStatus status = GdipCreatePen1(colour, width, UnitWorld, &pen);
+// Keeps the status of a creating call; an object whose creation failed is never used.
+template <typename OwnedT> OwnedT created(DrawContext& ctx, GpStatus status, OwnedT object) {
     keepStatus(ctx, status);
-    return status == Ok ? pen : nullptr;
+    if (status != Ok)
+        object.release();
+    return object;
 }
 
-GpSolidFill* makeBrush(DrawContext& ctx, ARGB colour) {
-    GpSolidFill* brush = nullptr;
-    const GpStatus status = GdipCreateSolidFill(colour, &brush);
-    keepStatus(ctx, status);
-    return status == Ok ? brush : nullptr;
+OwnedPen makePen(DrawContext& ctx, ARGB colour, float width) {
+    OwnedPen pen;
+    const GpStatus status = GdipCreatePen1(colour, width, UnitWorld, pen.out());
+    return created(ctx, status, std::move(pen));
 }
 
-GpPath* makePath(DrawContext& ctx, FillMode mode) {
-    GpPath* path = nullptr;
-    const GpStatus status = GdipCreatePath(mode, &path);
-    keepStatus(ctx, status);
-    return status == Ok ? path : nullptr;
+OwnedBrush makeBrush(DrawContext& ctx, ARGB colour) {
+    OwnedBrush brush;
+    const GpStatus status = GdipCreateSolidFill(colour, brush.out());
+    return created(ctx, status, std::move(brush));
+}
+
+OwnedPath makePath(DrawContext& ctx, FillMode mode) {
+    OwnedPath path;
+    const GpStatus status = GdipCreatePath(mode, path.out());
+    return created(ctx, status, std::move(path));
 }
 
 void fillPathWith(DrawContext& ctx, GpPath* path, ARGB colour) {
-    if (GpSolidFill* brush = makeBrush(ctx, colour)) {
-        keepStatus(ctx, GdipFillPath(ctx.graphics, brush, path));
-        GdipDeleteBrush(brush);
-    }
+    if (const OwnedBrush brush = makeBrush(ctx, colour))
+        keepStatus(ctx, GdipFillPath(ctx.graphics, brush.get(), path));
 }
 
 std::vector<GpPointF> toPoints(const DesignPoint* points, int count) {
@@ -68,7 +73,7 @@ std::vector<GpPointF> toPoints(const DesignPoint* points, int count) {
 // frame draws dozens of strings in two families: each looked-up family is kept until released.
 struct KnownFamily {
     std::wstring name;
-    GpFontFamily* family;
+    OwnedFontFamily family;
 };
 std::vector<KnownFamily>& knownFamilies() {
     static std::vector<KnownFamily> families;
@@ -79,10 +84,10 @@ GpFontFamily* familyNamed(const wchar_t* name) {
     const std::wstring key = name != nullptr ? name : L"";
     for (const KnownFamily& known : knownFamilies())
         if (known.name == key)
-            return known.family;
+            return known.family.get();
     GpFontFamily* family = createFontFamily(name);
     if (family != nullptr)
-        knownFamilies().push_back({key, family});
+        knownFamilies().push_back({key, OwnedFontFamily(family)});
     return family;
 }
 
@@ -145,17 +150,8 @@ bool cutToBox(DrawContext& ctx, const wchar_t* text, GpFont* font, GpStringForma
 
 // The font and format one string is measured and drawn with.
 struct TextTools {
-    GpFont* font = nullptr;
-    GpStringFormat* format = nullptr;
-    TextTools() = default;
-    TextTools(const TextTools&) = delete;
-    TextTools& operator=(const TextTools&) = delete;
-    ~TextTools() {
-        if (format != nullptr)
-            GdipDeleteStringFormat(format);
-        if (font != nullptr)
-            GdipDeleteFont(font);
-    }
+    OwnedFont font;
+    OwnedStringFormat format;
 };
 
 bool makeTextTools(DrawContext& ctx, const wchar_t* familyName, float size, INT style, INT formatFlags,
@@ -163,17 +159,17 @@ bool makeTextTools(DrawContext& ctx, const wchar_t* familyName, float size, INT 
     GpFontFamily* family = familyNamed(familyName);
     if (family == nullptr)
         return false;
-    GpStatus status = GdipCreateFont(family, size, style, UnitPixel, &tools.font);
+    GpStatus status = GdipCreateFont(family, size, style, UnitPixel, tools.font.out());
     keepStatus(ctx, status);
     if (status != Ok)
         return false;
-    status = GdipCreateStringFormat(formatFlags, LANG_NEUTRAL, &tools.format);
+    status = GdipCreateStringFormat(formatFlags, LANG_NEUTRAL, tools.format.out());
     keepStatus(ctx, status);
     if (status != Ok)
         return false;
-    keepStatus(ctx, GdipSetStringFormatAlign(tools.format, static_cast<StringAlignment>(alignment)));
-    keepStatus(ctx, GdipSetStringFormatLineAlign(tools.format, StringAlignmentCenter));
-    keepStatus(ctx, GdipSetStringFormatTrimming(tools.format, StringTrimmingEllipsisCharacter));
+    keepStatus(ctx, GdipSetStringFormatAlign(tools.format.get(), static_cast<StringAlignment>(alignment)));
+    keepStatus(ctx, GdipSetStringFormatLineAlign(tools.format.get(), StringAlignmentCenter));
+    keepStatus(ctx, GdipSetStringFormatTrimming(tools.format.get(), StringTrimmingEllipsisCharacter));
     return true;
 }
 
@@ -189,24 +185,25 @@ void drawString(DrawContext& ctx, const wchar_t* familyName, const wchar_t* text
     std::wstring cut;
     const bool oneLine = (formatFlags & StringFormatFlagsNoWrap) != 0;
     const wchar_t* shown =
-        cutToBox(ctx, text, tools.font, tools.format, rect, oneLine, cut) ? cut.c_str() : text;
-    GpSolidFill* brush = makeBrush(ctx, colour);
-    if (brush == nullptr)
+        cutToBox(ctx, text, tools.font.get(), tools.format.get(), rect, oneLine, cut) ? cut.c_str() : text;
+    const OwnedBrush brush = makeBrush(ctx, colour);
+    if (!brush)
         return;
     const RectF layout(rect.x, rect.y, rect.w, rect.h);
     GraphicsState saved = 0;
     keepStatus(ctx, GdipSaveGraphics(ctx.graphics, &saved));
     keepStatus(ctx, GdipSetClipRect(ctx.graphics, rect.x, rect.y, rect.w, rect.h, CombineModeIntersect));
-    keepStatus(ctx, GdipDrawString(ctx.graphics, shown, -1, tools.font, &layout, tools.format, brush));
+    keepStatus(ctx, GdipDrawString(ctx.graphics, shown, -1, tools.font.get(), &layout, tools.format.get(),
+                                   brush.get()));
     keepStatus(ctx, GdipRestoreGraphics(ctx.graphics, saved));
-    GdipDeleteBrush(brush);
 }
 
 // Builds a logo outline from its table, in model units.
-GpPath* buildOutline(DrawContext& ctx, const PathCommand* table, int count) {
-    GpPath* path = makePath(ctx, FillModeWinding);
+OwnedPath buildOutline(DrawContext& ctx, const PathCommand* table, int count) {
+    OwnedPath outline = makePath(ctx, FillModeWinding);
+    GpPath* path = outline.get();
     if (path == nullptr)
-        return nullptr;
+        return outline;
     float cx = 0, cy = 0, startX = 0, startY = 0;
     for (int i = 0; i < count; ++i) {
         const PathCommand& c = table[i];
@@ -235,37 +232,33 @@ GpPath* buildOutline(DrawContext& ctx, const PathCommand* table, int count) {
             break;
         }
     }
-    return path;
+    return outline;
 }
 
 // Maps the outline by (s, 0, 0, s, dx, dy) and fills it in a saved state of its own.
 void fillLogo(DrawContext& ctx, const PathCommand* table, int count, float s, float dx, float dy, ARGB colour,
               bool highQualityOffset) {
-    GpPath* path = buildOutline(ctx, table, count);
-    if (path == nullptr)
+    const OwnedPath path = buildOutline(ctx, table, count);
+    if (!path)
         return;
-    GpMatrix* matrix = nullptr;
-    GpStatus status = GdipCreateMatrix2(s, 0, 0, s, dx, dy, &matrix);
+    OwnedMatrix matrix;
+    const GpStatus status = GdipCreateMatrix2(s, 0, 0, s, dx, dy, matrix.out());
     keepStatus(ctx, status);
     if (status == Ok) {
-        keepStatus(ctx, GdipTransformPath(path, matrix));
-        GdipDeleteMatrix(matrix);
+        keepStatus(ctx, GdipTransformPath(path.get(), matrix.get()));
         GraphicsState state = 0;
         keepStatus(ctx, GdipSaveGraphics(ctx.graphics, &state));
         keepStatus(ctx, GdipSetSmoothingMode(ctx.graphics, SmoothingModeAntiAlias));
         if (highQualityOffset)
             keepStatus(ctx, GdipSetPixelOffsetMode(ctx.graphics, PixelOffsetModeHighQuality));
-        fillPathWith(ctx, path, colour);
+        fillPathWith(ctx, path.get(), colour);
         keepStatus(ctx, GdipRestoreGraphics(ctx.graphics, state));
     }
-    GdipDeletePath(path);
 }
 
 } // namespace
 
 void releaseDrawingCaches() {
-    for (const KnownFamily& known : knownFamilies())
-        GdipDeleteFontFamily(known.family);
     knownFamilies().clear();
 }
 
@@ -288,7 +281,8 @@ void fillRoundRect(DrawContext& ctx, DesignRect rect, float radius, ARGB fill, A
         return;
     const float r = std::min(radius, std::min(rect.w, rect.h) * 0.5f);
     const float d = 2 * r;
-    GpPath* path = makePath(ctx, FillModeAlternate);
+    const OwnedPath outline = makePath(ctx, FillModeAlternate);
+    GpPath* path = outline.get();
     if (path == nullptr)
         return;
     if (d > 0) {
@@ -303,12 +297,9 @@ void fillRoundRect(DrawContext& ctx, DesignRect rect, float radius, ARGB fill, A
     }
     fillPathWith(ctx, path, fill);
     if ((border >> 24) != 0) {
-        if (GpPen* pen = makePen(ctx, border, 1.0f)) {
-            keepStatus(ctx, GdipDrawPath(ctx.graphics, pen, path));
-            GdipDeletePen(pen);
-        }
+        if (const OwnedPen pen = makePen(ctx, border, 1.0f))
+            keepStatus(ctx, GdipDrawPath(ctx.graphics, pen.get(), path));
     }
-    GdipDeletePath(path);
 }
 
 void drawTextInFamily(DrawContext& ctx, const wchar_t* family, const wchar_t* text, DesignRect rect,
@@ -329,7 +320,8 @@ std::wstring textAsDrawn(DrawContext& ctx, const wchar_t* text, DesignRect rect,
     if (text == nullptr || !makeTextTools(ctx, title ? kTitleFamily : kBodyFamily, size,
                                           title ? FontStyleBold : styleFor(bold), flags, AlignNear, tools))
         return {};
-    return cutToBox(ctx, text, tools.font, tools.format, rect, title, cut) ? cut : std::wstring(text);
+    return cutToBox(ctx, text, tools.font.get(), tools.format.get(), rect, title, cut) ? cut
+                                                                                       : std::wstring(text);
 }
 
 void drawText(DrawContext& ctx, const wchar_t* text, DesignRect rect, float size, ARGB colour, int bold,
@@ -344,7 +336,8 @@ void drawTitle(DrawContext& ctx, const wchar_t* text, DesignRect rect, float siz
 void drawGlyph(DrawContext& ctx, int kind, DesignRect rect, ARGB colour) {
     if (kind != GlyphArrow && kind != GlyphClose)
         return;
-    GpPen* pen = makePen(ctx, colour, 1.8f);
+    const OwnedPen owned = makePen(ctx, colour, 1.8f);
+    GpPen* pen = owned.get();
     if (pen == nullptr)
         return;
     keepStatus(ctx, GdipSetPenLineJoin(pen, LineJoinRound));
@@ -358,7 +351,6 @@ void drawGlyph(DrawContext& ctx, int kind, DesignRect rect, ARGB colour) {
         keepStatus(ctx, GdipDrawLine(g, pen, cx - 5, cy - 5, cx + 5, cy + 5));
         keepStatus(ctx, GdipDrawLine(g, pen, cx + 5, cy - 5, cx - 5, cy + 5));
     }
-    GdipDeletePen(pen);
 }
 
 void drawEmblem(DrawContext& ctx, float x, float y, float size, ARGB colour, float angle) {
@@ -371,14 +363,14 @@ void drawEmblem(DrawContext& ctx, float x, float y, float size, ARGB colour, flo
     keepStatus(ctx, GdipScaleWorldTransform(g, size / 600, size / 600, MatrixOrderPrepend));
     keepStatus(ctx, GdipTranslateWorldTransform(g, -300, -300, MatrixOrderPrepend));
 
-    if (GpPen* ring = makePen(ctx, colour, 31.8518f)) {
-        keepStatus(ctx, GdipDrawEllipse(g, ring, 15.9259f, 15.9259f, 568.1482f, 568.1482f));
-        GdipDeletePen(ring);
-    }
-    GpSolidFill* brush = makeBrush(ctx, colour);
+    if (const OwnedPen ring = makePen(ctx, colour, 31.8518f))
+        keepStatus(ctx, GdipDrawEllipse(g, ring.get(), 15.9259f, 15.9259f, 568.1482f, 568.1482f));
+    const OwnedBrush ownedBrush = makeBrush(ctx, colour);
+    GpSolidFill* brush = ownedBrush.get();
     if (brush != nullptr)
         keepStatus(ctx, GdipFillEllipse(g, brush, 206.7878f, 206.7878f, 186.4244f, 186.4244f));
-    GpPen* spokePen = makePen(ctx, colour, 38.881f);
+    const OwnedPen ownedSpokePen = makePen(ctx, colour, 38.881f);
+    GpPen* spokePen = ownedSpokePen.get();
 
     for (int k = 0; k < 8; ++k) {
         GraphicsState inner = 0;
@@ -386,7 +378,8 @@ void drawEmblem(DrawContext& ctx, float x, float y, float size, ARGB colour, flo
         keepStatus(ctx, GdipTranslateWorldTransform(g, 300, 300, MatrixOrderPrepend));
         keepStatus(ctx, GdipRotateWorldTransform(g, 45.0f * k, MatrixOrderPrepend));
         keepStatus(ctx, GdipTranslateWorldTransform(g, -300, -300, MatrixOrderPrepend));
-        if (GpPath* tooth = makePath(ctx, FillModeAlternate)) {
+        if (const OwnedPath ownedTooth = makePath(ctx, FillModeAlternate)) {
+            GpPath* tooth = ownedTooth.get();
             keepStatus(ctx,
                        GdipAddPathArc(tooth, 76.203f, 76.203f, 447.594f, 447.594f, -127.31629f, 29.632492f));
             keepStatus(ctx, GdipAddPathLine(tooth, 270.077f, 78.2125f, 270.077f, 48.1605f));
@@ -395,17 +388,12 @@ void drawEmblem(DrawContext& ctx, float x, float y, float size, ARGB colour, flo
             keepStatus(ctx, GdipClosePathFigure(tooth));
             if (brush != nullptr)
                 keepStatus(ctx, GdipFillPath(g, brush, tooth));
-            GdipDeletePath(tooth);
         }
         if (spokePen != nullptr)
             keepStatus(ctx, GdipDrawLine(g, spokePen, 300, 300, 300, 487.968f));
         keepStatus(ctx, GdipRestoreGraphics(g, inner));
     }
 
-    if (spokePen != nullptr)
-        GdipDeletePen(spokePen);
-    if (brush != nullptr)
-        GdipDeleteBrush(brush);
     keepStatus(ctx, GdipRestoreGraphics(g, outer));
 }
 
@@ -429,78 +417,61 @@ void drawDiscordLogo(DrawContext& ctx, DesignRect rect) {
 
 HICON makeWindowIcon() {
     constexpr int kSize = 64;
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromScan0(kSize, kSize, 0, PixelFormat32bppARGB, nullptr, &bitmap) != Ok)
+    OwnedBitmap bitmap;
+    if (GdipCreateBitmapFromScan0(kSize, kSize, 0, PixelFormat32bppARGB, nullptr, bitmap.out()) != Ok)
         return nullptr;
-    GpGraphics* graphics = nullptr;
-    if (GdipGetImageGraphicsContext(bitmap, &graphics) != Ok) {
-        GdipDisposeImage(bitmap);
-        return nullptr;
+    {
+        OwnedGraphics graphics;
+        if (GdipGetImageGraphicsContext(bitmap.get(), graphics.out()) != Ok)
+            return nullptr;
+        DrawContext ctx;
+        ctx.graphics = graphics.get();
+        keepStatus(ctx, GdipGraphicsClear(ctx.graphics, 0x00000000));
+        keepStatus(ctx, GdipSetSmoothingMode(ctx.graphics, SmoothingModeAntiAlias));
+        fillRoundRect(ctx, {0, 0, kSize, kSize}, 14, kIconTile, 0);
+        drawEmblem(ctx, 10, 10, 44, ThemeText, 0);
     }
-    DrawContext ctx;
-    ctx.graphics = graphics;
-    keepStatus(ctx, GdipGraphicsClear(graphics, 0x00000000));
-    keepStatus(ctx, GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias));
-    fillRoundRect(ctx, {0, 0, kSize, kSize}, 14, kIconTile, 0);
-    drawEmblem(ctx, 10, 10, 44, ThemeText, 0);
-    GdipDeleteGraphics(graphics);
-
-    HBITMAP colour = nullptr;
-    if (GdipCreateHBITMAPFromBitmap(bitmap, &colour, 0) != Ok || colour == nullptr) {
-        GdipDisposeImage(bitmap);
+    HBITMAP colourBits = nullptr;
+    if (GdipCreateHBITMAPFromBitmap(bitmap.get(), &colourBits, 0) != Ok || colourBits == nullptr)
         return nullptr;
-    }
+    const OwnedBitmapHandle colour(colourBits);
     // The colour bitmap carries alpha, so the AND mask stays all zero.
     static const BYTE kMaskBits[kSize * kSize / 8] = {};
-    HBITMAP mask = CreateBitmap(kSize, kSize, 1, 1, kMaskBits);
-    if (mask == nullptr) {
-        DeleteObject(colour);
-        GdipDisposeImage(bitmap);
+    const OwnedBitmapHandle mask(CreateBitmap(kSize, kSize, 1, 1, kMaskBits));
+    if (!mask)
         return nullptr;
-    }
     ICONINFO info{};
     info.fIcon = TRUE;
-    info.hbmMask = mask;
-    info.hbmColor = colour;
-    HICON icon = CreateIconIndirect(&info);
-    DeleteObject(mask);
-    DeleteObject(colour);
-    GdipDisposeImage(bitmap);
-    return icon;
+    info.hbmMask = mask.get();
+    info.hbmColor = colour.get();
+    return CreateIconIndirect(&info);
 }
 
 void strokeLine(DrawContext& ctx, DesignPoint from, DesignPoint to, ARGB colour, float width) {
-    if (GpPen* pen = makePen(ctx, colour, width)) {
-        keepStatus(ctx, GdipDrawLine(ctx.graphics, pen, from.x, from.y, to.x, to.y));
-        GdipDeletePen(pen);
-    }
+    if (const OwnedPen pen = makePen(ctx, colour, width))
+        keepStatus(ctx, GdipDrawLine(ctx.graphics, pen.get(), from.x, from.y, to.x, to.y));
 }
 
 void strokePolyline(DrawContext& ctx, const DesignPoint* points, int count, ARGB colour, float width) {
     if (points == nullptr || count < 2)
         return;
     const std::vector<GpPointF> line = toPoints(points, count);
-    if (GpPen* pen = makePen(ctx, colour, width)) {
-        keepStatus(ctx, GdipDrawLines(ctx.graphics, pen, line.data(), count));
-        GdipDeletePen(pen);
-    }
+    if (const OwnedPen pen = makePen(ctx, colour, width))
+        keepStatus(ctx, GdipDrawLines(ctx.graphics, pen.get(), line.data(), count));
 }
 
 void fillPolygon(DrawContext& ctx, const DesignPoint* points, int count, ARGB colour) {
     if (points == nullptr || count < 3)
         return;
     const std::vector<GpPointF> polygon = toPoints(points, count);
-    if (GpSolidFill* brush = makeBrush(ctx, colour)) {
-        keepStatus(ctx, GdipFillPolygon(ctx.graphics, brush, polygon.data(), count, FillModeAlternate));
-        GdipDeleteBrush(brush);
-    }
+    if (const OwnedBrush brush = makeBrush(ctx, colour))
+        keepStatus(ctx, GdipFillPolygon(ctx.graphics, brush.get(), polygon.data(), count, FillModeAlternate));
 }
 
 void strokeRect(DrawContext& ctx, DesignRect rect, ARGB colour, float width, bool dashed) {
-    if (GpPen* pen = makePen(ctx, colour, width)) {
+    if (const OwnedPen pen = makePen(ctx, colour, width)) {
         if (dashed)
-            keepStatus(ctx, GdipSetPenDashStyle(pen, DashStyleDash));
-        keepStatus(ctx, GdipDrawRectangle(ctx.graphics, pen, rect.x, rect.y, rect.w, rect.h));
-        GdipDeletePen(pen);
+            keepStatus(ctx, GdipSetPenDashStyle(pen.get(), DashStyleDash));
+        keepStatus(ctx, GdipDrawRectangle(ctx.graphics, pen.get(), rect.x, rect.y, rect.w, rect.h));
     }
 }

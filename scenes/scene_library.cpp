@@ -65,24 +65,6 @@ bool isContainedFolder(HANDLE folder, const std::wstring& assetsFolder) {
     return equalsIgnoringCase(finalPath, canonicalPath(assetsFolder));
 }
 
-void disposeAttributes(SceneAttributes& attributes) {
-    if (attributes.handle != nullptr)
-        GdipDisposeImageAttributes(attributes.handle);
-    attributes.handle = nullptr;
-}
-
-void destroyScene(Scene* scene) {
-    if (scene == nullptr)
-        return;
-    if (scene->image != nullptr)
-        GdipDisposeImage(scene->image);
-    if (scene->stream != nullptr)
-        scene->stream->Release();
-    disposeAttributes(scene->opaqueAttributes);
-    disposeAttributes(scene->fadeAttributes);
-    delete scene;
-}
-
 // Decoding every pixel now means a truncated or corrupt file fails here, not while drawing.
 bool decodesFully(GpBitmap* image, uint32_t width, uint32_t height) {
     GpRect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
@@ -92,29 +74,27 @@ bool decodesFully(GpBitmap* image, uint32_t width, uint32_t height) {
     return GdipBitmapUnlockBits(image, &data) == Ok;
 }
 
-// The kept part of the decoded picture at its kept size, or null when it cannot be decoded or made.
-GpBitmap* keptCopy(GpBitmap* image, const SceneKeep& keep) {
+// The kept part of the decoded picture at its kept size; empty when it cannot be decoded or made.
+OwnedBitmap keptCopy(GpBitmap* image, const SceneKeep& keep) {
     GpRect all(static_cast<INT>(keep.x), static_cast<INT>(keep.y), static_cast<INT>(keep.width),
                static_cast<INT>(keep.height));
     BitmapData from{};
+    OwnedBitmap copy;
     if (GdipBitmapLockBits(image, &all, ImageLockModeRead, PixelFormat32bppPARGB, &from) != Ok)
-        return nullptr;
-    GpBitmap* copy = nullptr;
+        return copy;
     GpRect kept(0, 0, static_cast<INT>(keep.keptWidth), static_cast<INT>(keep.keptHeight));
     BitmapData to{};
-    bool ok =
-        GdipCreateBitmapFromScan0(kept.Width, kept.Height, 0, PixelFormat32bppPARGB, nullptr, &copy) == Ok &&
-        GdipBitmapLockBits(copy, &kept, ImageLockModeWrite, PixelFormat32bppPARGB, &to) == Ok;
+    bool ok = GdipCreateBitmapFromScan0(kept.Width, kept.Height, 0, PixelFormat32bppPARGB, nullptr,
+                                        copy.out()) == Ok &&
+              GdipBitmapLockBits(copy.get(), &kept, ImageLockModeWrite, PixelFormat32bppPARGB, &to) == Ok;
     if (ok) {
         downscaleArea(static_cast<const uint8_t*>(from.Scan0), all.Width, all.Height, from.Stride,
                       static_cast<uint8_t*>(to.Scan0), kept.Width, kept.Height, to.Stride);
-        ok = GdipBitmapUnlockBits(copy, &to) == Ok;
+        ok = GdipBitmapUnlockBits(copy.get(), &to) == Ok;
     }
     ok = GdipBitmapUnlockBits(image, &from) == Ok && ok;
-    if (!ok && copy != nullptr) {
-        GdipDisposeImage(copy);
-        copy = nullptr;
-    }
+    if (!ok)
+        copy.reset();
     return copy;
 }
 
@@ -170,10 +150,8 @@ std::wstring canonicalPath(const std::wstring& path) {
 }
 
 void emptySceneLibrary(SceneLibrary& library) {
-    while (!library.scenes.empty()) {
-        destroyScene(library.scenes.back());
+    while (!library.scenes.empty())
         library.scenes.pop_back();
-    }
     library.current = library.previous = 0;
     library.fading = library.paused = false;
     library.clock = library.currentShownAt = library.previousShownAt = 0;
@@ -182,48 +160,44 @@ void emptySceneLibrary(SceneLibrary& library) {
 
 void destroySceneLibrary(SceneLibrary& library) {
     emptySceneLibrary(library);
-    std::vector<Scene*>().swap(library.scenes);
+    std::vector<std::unique_ptr<Scene>>().swap(library.scenes);
 }
 
 bool createScene(SceneLibrary& library, IStream* stream, const wchar_t* name, const wchar_t* path) {
     if (stream == nullptr)
         return false;
-    Scene* scene = new Scene;
-    scene->stream = stream;
+    auto scene = std::make_unique<Scene>();
+    scene->stream.reset(stream);
     scene->name = name;
     scene->path = path;
-    scene->opaqueAttributes.status = GdipCreateImageAttributes(&scene->opaqueAttributes.handle);
-    scene->fadeAttributes.status = GdipCreateImageAttributes(&scene->fadeAttributes.handle);
+    scene->opaqueAttributes.status = GdipCreateImageAttributes(scene->opaqueAttributes.handle.out());
+    scene->fadeAttributes.status = GdipCreateImageAttributes(scene->fadeAttributes.handle.out());
 
     UINT width = 0, height = 0;
-    bool ok = GdipCreateBitmapFromStream(stream, &scene->image) == Ok && scene->image != nullptr &&
-              GdipGetImageWidth(scene->image, &width) == Ok &&
-              GdipGetImageHeight(scene->image, &height) == Ok && hasAcceptableSize(width, height);
+    bool ok = GdipCreateBitmapFromStream(stream, scene->image.out()) == Ok && scene->image &&
+              GdipGetImageWidth(scene->image.get(), &width) == Ok &&
+              GdipGetImageHeight(scene->image.get(), &height) == Ok && hasAcceptableSize(width, height);
     const SceneKeep keep = sceneKeep(width, height, library.bound);
     if (ok && (keep.keptWidth != width || keep.keptHeight != height)) {
-        GpBitmap* copy = keptCopy(scene->image, keep);
-        ok = copy != nullptr;
+        OwnedBitmap copy = keptCopy(scene->image.get(), keep);
+        ok = static_cast<bool>(copy);
         if (ok) {
             // The copy owns its pixels: the decoded picture and the file's bytes can go now.
-            GdipDisposeImage(scene->image);
-            scene->image = copy;
-            scene->stream->Release();
-            scene->stream = nullptr;
+            scene->image = std::move(copy);
+            scene->stream.reset();
         }
     } else if (ok) {
-        ok = decodesFully(scene->image, width, height);
+        ok = decodesFully(scene->image.get(), width, height);
     }
-    if (!ok) {
-        destroyScene(scene);
+    if (!ok)
         return false;
-    }
     scene->width = keep.keptWidth;
     scene->height = keep.keptHeight;
     for (SceneAttributes* attributes : {&scene->opaqueAttributes, &scene->fadeAttributes})
-        if (attributes->handle != nullptr)
-            attributes->status =
-                GdipSetImageAttributesWrapMode(attributes->handle, WrapModeTileFlipXY, 0xFF000000, FALSE);
-    library.scenes.push_back(scene);
+        if (attributes->handle)
+            attributes->status = GdipSetImageAttributesWrapMode(attributes->handle.get(), WrapModeTileFlipXY,
+                                                                0xFF000000, FALSE);
+    library.scenes.push_back(std::move(scene));
     return true;
 }
 
@@ -231,7 +205,7 @@ bool loadSceneFile(SceneLibrary& library, const std::wstring& assetsFolder, cons
     if (!isValidSceneName(name))
         return false;
     const std::wstring expected = canonicalPath(assetsFolder + L"\\" + name);
-    for (const Scene* scene : library.scenes)
+    for (const auto& scene : library.scenes)
         if (equalsIgnoringCase(scene->path, expected))
             return false;
 

@@ -3,22 +3,25 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include "app/owned.h"
 #include "scenes/downscale.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 struct SceneAttributes {
-    Gdiplus::GpImageAttributes* handle = nullptr;
+    OwnedImageAttributes handle;
     Gdiplus::GpStatus status = Gdiplus::GenericError;
 };
 
-// One decoded picture. The bitmap reads from the stream, so both live and die together; a picture
-// larger than the library's bound is kept as a downscaled copy instead, without a stream.
+// One decoded picture, released with it. The bitmap reads from the stream, so the stream is declared
+// first and goes last; a picture larger than the library's bound is kept as a downscaled copy
+// instead, without a stream.
 struct Scene {
-    Gdiplus::GpBitmap* image = nullptr;
-    IStream* stream = nullptr;
+    OwnedStream stream;
+    OwnedBitmap image;
     std::wstring name;
     std::wstring path;
     uint32_t width = 0;
@@ -29,7 +32,7 @@ struct Scene {
 
 // The carousel's pictures (at most four) and its playback clock; UI thread only.
 struct SceneLibrary {
-    std::vector<Scene*> scenes;
+    std::vector<std::unique_ptr<Scene>> scenes;
     uint32_t current = 0;
     uint32_t previous = 0;
     bool fading = false;

@@ -2,6 +2,7 @@
 #include "selftest/checks.h"
 
 #include "app/back_buffer.h"
+#include "app/owned.h"
 #include "render/frame_renderer.h"
 
 #include <windows.h>
@@ -16,12 +17,13 @@ constexpr COLORREF kProbePixel = RGB(0x07, 0x0D, 0x16);
 
 // Clears the buffer through GDI+ and reads one pixel back through GDI.
 bool clearsThroughGdiplus(const BackBuffer& buffer) {
-    GpGraphics* graphics = nullptr;
-    if (GdipCreateFromHDC(buffer.dc, &graphics) != Ok)
-        return false;
-    GdipGraphicsClear(graphics, kProbeColour);
-    GdipFlush(graphics, FlushIntentionSync);
-    GdipDeleteGraphics(graphics);
+    {
+        OwnedGraphics graphics;
+        if (GdipCreateFromHDC(buffer.dc, graphics.out()) != Ok)
+            return false;
+        GdipGraphicsClear(graphics.get(), kProbeColour);
+        GdipFlush(graphics.get(), FlushIntentionSync);
+    }
     return GetPixel(buffer.dc, 20, 20) == kProbePixel;
 }
 

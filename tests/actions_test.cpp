@@ -173,7 +173,7 @@ TEST(Activate, RetryClearsTheLocalErrorEvenWhenTheServiceIsNotRunning) {
 
 TEST(Activate, CarouselControlsAndDotsBeyondTheLoadedScenes) {
     Bench b;
-    b.scenes.scenes.assign(3, nullptr);
+    b.scenes.scenes.resize(3); // timing needs only the count
     b.scenes.clock = b.scenes.currentShownAt = b.scenes.lastAdvanceAt = 1000;
     b.press(SceneDot3); // only three scenes
     EXPECT_EQ(b.scenes.current, 0u);

@@ -126,3 +126,26 @@ TEST(SyntheticClick, LandsOnTheSteamButtonAtAnyClientSize) {
             << c.w << "x" << c.h;
     }
 }
+
+TEST(SyntheticClick, LandsOnTheSteamButtonWhereTheWindowDrawsItAtItsDpi) {
+    struct Case {
+        int w, h;
+        float factor;
+        int x, y;
+    };
+    // The 96 DPI point times the factor while the canvas is as large as at 96 DPI; a smaller client
+    // scales it less.
+    const Case cases[] = {
+        {2840, 1780, 2.0f, 1856, 828}, {2130, 1335, 1.5f, 1392, 621}, {1920, 1280, 2.0f, 1396, 578},
+        {1420, 890, 2.0f, 1013, 401},  {1420, 890, 1.0f, 928, 414},
+    };
+    for (const Case& c : cases) {
+        const ClientPoint p = syntheticClickPoint(c.w, c.h, c.factor);
+        EXPECT_EQ(p.x, c.x) << c.w << "x" << c.h << " at " << c.factor;
+        EXPECT_EQ(p.y, c.y) << c.w << "x" << c.h << " at " << c.factor;
+        EXPECT_EQ(
+            hitTest(static_cast<float>(p.x), static_cast<float>(p.y), c.w, c.h, {Linking, 3, true}, c.factor),
+            LinkSteamButton)
+            << c.w << "x" << c.h << " at " << c.factor;
+    }
+}

@@ -70,6 +70,7 @@ struct Scenery {
     LauncherConfig config{};
     LinkState link;
     uint64_t start = 0; // when scene 0 started showing; carousel time is made up from here
+    float dpiFactor = 1.0f;
 
     Scenery() {
         loadScenes(scenes, unixPathFromEnv("ORVANE_STAGE").c_str(), nullptr);
@@ -79,7 +80,7 @@ struct Scenery {
         ui.emblemAngle = 33.0f;
         ui.linkingEnabled = true;
     }
-    FrameInputs inputs() const { return {ui, link, config, scenes}; }
+    FrameInputs inputs() const { return {ui, link, config, scenes, dpiFactor}; }
 };
 
 Difference renderBoth(const Scenery& s, int width, int height) {
@@ -250,6 +251,30 @@ TEST(FramePath, RedrawsOnlyWhatChanged) {
     slow.path = FramePath::Reference;
     renderFrame(slow, reference.dc, reference.pixels, 1420, 890, s.inputs());
     expectSameLook(compare(reference, canvas), "warm frame after drift");
+}
+
+// On a 200 % screen the window draws at twice the scale; a move to another screen's DPI at the same
+// size makes the caches useless.
+TEST(FramePath, AtTwiceTheDpiAndAfterTheDpiChangesItLooksTheSameAsTheReference) {
+    Scenery s;
+    s.ui.screen = Linking;
+    s.dpiFactor = 2.0f;
+    expectSameLook(renderBoth(s, 2840, 1780), "linking at 200 %");
+
+    s.ui.screen = Home;
+    s.dpiFactor = 1.0f;
+    Canvas canvas(1920, 1280), reference(1920, 1280);
+    FrameRenderer renderer, slow;
+    slow.path = FramePath::Reference;
+    renderFrame(renderer, canvas.dc, canvas.pixels, 1920, 1280, s.inputs());
+    EXPECT_TRUE(pendingFrameChanges(renderer, 1920, 1280, s.inputs()).empty());
+    s.dpiFactor = 2.0f;
+    const PixelRect pending = pendingFrameChanges(renderer, 1920, 1280, s.inputs());
+    EXPECT_EQ(pending.right - pending.left, 1920);
+    EXPECT_EQ(pending.bottom - pending.top, 1280);
+    renderFrame(renderer, canvas.dc, canvas.pixels, 1920, 1280, s.inputs());
+    renderFrame(slow, reference.dc, reference.pixels, 1920, 1280, s.inputs());
+    expectSameLook(compare(reference, canvas), "home after a move to 200 %");
 }
 
 TEST(FramePath, SceneChangeRedrawsOnlyTheSceneStatusAndKeepsWhatSurroundsIt) {

@@ -37,10 +37,10 @@ struct PreviewRun {
             ASSERT_TRUE(CopyFileW(from.c_str(), (root.path + L"\\assets\\" + name).c_str(), FALSE));
         loadScenes(scenes, root.path.c_str(), pictures.size() == 4 ? L"fourth.png" : nullptr);
     }
-    void render(bool withReports = true) {
+    void render(bool withReports = true, float dpiFactor = 1.0f) {
         if (withReports)
             CreateDirectoryW((root / L"reports").c_str(), nullptr);
-        exitCode = renderPreviewSeries(root.path, scenes, ui, config, link);
+        exitCode = renderPreviewSeries(root.path, scenes, ui, config, link, dpiFactor);
     }
     std::set<std::wstring> files() const {
         std::set<std::wstring> names;
@@ -103,6 +103,26 @@ std::set<std::wstring> withExtra(std::initializer_list<const wchar_t*> extra) {
     return names;
 }
 
+// Every image at its size times the factor, and the layout's own points where the factor puts them.
+void expectDrawnAtFactor(const PreviewRun& run, float factor) {
+    const auto at = [&](int units) { return static_cast<int>(units * factor); };
+    for (const std::wstring& name : run.files()) {
+        const auto [w, h] = pngSize(run.report(name.c_str()));
+        const bool compact = name.find(L"compact") != std::wstring::npos,
+                   small = name == L"preview-small.png";
+        EXPECT_EQ(w, at(small ? 800 : compact ? 960 : 1420)) << name;
+        EXPECT_EQ(h, at(small ? 540 : compact ? 640 : 890)) << name;
+    }
+
+    // Continue button (card at 360, 233 on 1420 x 890): accent once ready, muted fill before.
+    EXPECT_TRUE(closeTo(pixelAt(run.report(L"preview-linking-ready.png"), at(410), at(613)), 0xFFE84B3D));
+    EXPECT_FALSE(closeTo(pixelAt(run.report(L"preview-linking.png"), at(410), at(613)), 0xFFE84B3D, 40));
+    // Accent underline under the selected tab: "Novedades" on the news screen, not on home.
+    EXPECT_TRUE(closeTo(pixelAt(run.report(L"preview-news.png"), at(708), at(92)), 0xFFE84B3D, 24));
+    EXPECT_FALSE(closeTo(pixelAt(run.report(L"preview.png"), at(708), at(92)), 0xFFE84B3D, 40));
+    EXPECT_TRUE(closeTo(pixelAt(run.report(L"preview.png"), at(604), at(92)), 0xFFE84B3D, 24));
+}
+
 } // namespace
 
 TEST(Previews, ThreeStandardScenesGiveTwelveFilesOfTheRightSizes) {
@@ -116,25 +136,22 @@ TEST(Previews, ThreeStandardScenesGiveTwelveFilesOfTheRightSizes) {
     EXPECT_FALSE(run.scenes.paused);
     EXPECT_EQ(run.files(),
               withExtra({L"preview-scene-2.png", L"preview-scene-3.png", L"preview-transition.png"}));
-    for (const std::wstring& name : run.files()) {
-        const auto [w, h] = pngSize(run.report(name.c_str()));
-        const bool compact = name.find(L"compact") != std::wstring::npos,
-                   small = name == L"preview-small.png";
-        EXPECT_EQ(w, small ? 800 : compact ? 960 : 1420) << name;
-        EXPECT_EQ(h, small ? 540 : compact ? 640 : 890) << name;
-    }
-
-    // Continue button (card at 360, 233 on 1420 x 890): accent once ready, muted fill before.
-    EXPECT_TRUE(closeTo(pixelAt(run.report(L"preview-linking-ready.png"), 410, 613), 0xFFE84B3D));
-    EXPECT_FALSE(closeTo(pixelAt(run.report(L"preview-linking.png"), 410, 613), 0xFFE84B3D, 40));
-    // Accent underline under the selected tab: "Novedades" on the news screen, not on home.
-    EXPECT_TRUE(closeTo(pixelAt(run.report(L"preview-news.png"), 708, 92), 0xFFE84B3D, 24));
-    EXPECT_FALSE(closeTo(pixelAt(run.report(L"preview.png"), 708, 92), 0xFFE84B3D, 40));
-    EXPECT_TRUE(closeTo(pixelAt(run.report(L"preview.png"), 604, 92), 0xFFE84B3D, 24));
+    expectDrawnAtFactor(run, 1.0f);
     // The staged states leave the library on scene 0, on the home screen.
     EXPECT_EQ(run.scenes.current, 0u);
     EXPECT_EQ(run.ui.screen, Home);
     EXPECT_EQ(run.ui.previewLinkState, nullptr);
+}
+
+// As a window on a 200 % screen draws them: twice the pixels, the same layout, the same checks.
+TEST(Previews, AtDpiFactorTwoTheSameChecksHoldAtTwiceTheSize) {
+    PreviewRun run;
+    run.load({{L"vexil-squad.jpg", stagedPicture(L"vexil-squad.jpg")},
+              {L"galactic-battle.jpg", stagedPicture(L"galactic-battle.jpg")}});
+    run.render(true, 2.0f);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.files(), withExtra({L"preview-scene-2.png", L"preview-transition.png"}));
+    expectDrawnAtFactor(run, 2.0f);
 }
 
 TEST(Previews, SceneFilesFollowTheNumberOfScenes) {

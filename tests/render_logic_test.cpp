@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,7 +13,8 @@ namespace {
 
 // Timing needs only the count of scenes, so empty slots stand in for pictures.
 void fillWith(SceneLibrary& library, size_t count, uint64_t at) {
-    library.scenes.assign(count, nullptr);
+    library.scenes.clear();
+    library.scenes.resize(count);
     library.clock = library.currentShownAt = library.previousShownAt = library.lastAdvanceAt = at;
 }
 
@@ -50,6 +52,56 @@ TEST(UiScaleTable, NeverScalesUpAndGrowsTheCanvas) {
         EXPECT_EQ(ui.width, c.cw) << c.w << "x" << c.h;
         EXPECT_EQ(ui.height, c.ch) << c.w << "x" << c.h;
     }
+}
+
+TEST(UiScaleTable, TheScreensDpiFactorIsTheCap) {
+    struct Case {
+        int w, h;
+        float factor;
+        float scale;
+        int cw, ch;
+    };
+    const Case cases[] = {
+        {2840, 1780, 2.0f, 2.0f, 1420, 890},     // the window at 200 %: the 96 DPI layout, doubled
+        {2130, 1335, 1.5f, 1.5f, 1420, 890},     // ... and at 150 %
+        {1920, 1280, 2.0f, 2.0f, 960, 640},      // the minimum size at 200 %
+        {3840, 2160, 1.5f, 1.5f, 2560, 1440},    // maximised on a 4K screen at 150 %: the canvas grows
+        {1420, 890, 2.0f, 1.390625f, 1022, 640}, // smaller than the factor allows: fits the height
+        {1200, 800, 2.0f, 1.25f, 960, 640},      //
+        {2560, 1600, 1.25f, 1.25f, 2048, 1280},  //
+        {0, 640, 2.0f, 2.0f, 0, 320},            // ratio 0 is not positive: the cap
+        {1920, 1080, 1.0f, 1.0f, 1920, 1080},    // 96 DPI: as ever
+        {1920, 1080, 0.5f, 1.0f, 1920, 1080},    // below 100 % counts as 100 %
+        {1920, 1080, NAN, 1.0f, 1920, 1080},     // not a number counts as 100 %
+        {9600, 6400, 8.0f, 5.0f, 1920, 1280},    // above 500 % counts as 500 %
+    };
+    for (const Case& c : cases) {
+        const UiScale ui = computeUiScale(c.w, c.h, c.factor);
+        EXPECT_FLOAT_EQ(ui.scale, c.scale) << c.w << "x" << c.h << " at " << c.factor;
+        EXPECT_EQ(ui.width, c.cw) << c.w << "x" << c.h << " at " << c.factor;
+        EXPECT_EQ(ui.height, c.ch) << c.w << "x" << c.h << " at " << c.factor;
+    }
+}
+
+TEST(UiScaleTable, DpiFactorsAndScaledPixels) {
+    struct Case {
+        int dpi;
+        float factor;
+    };
+    const Case cases[] = {{96, 1.0f}, {120, 1.25f}, {144, 1.5f}, {192, 2.0f}, {480, 5.0f},
+                          {72, 1.0f}, {0, 1.0f},    {-96, 1.0f}, {960, 5.0f}, {168, 1.75f}};
+    for (const Case& c : cases)
+        EXPECT_FLOAT_EQ(dpiFactorFor(c.dpi), c.factor) << c.dpi;
+
+    struct Length {
+        int pixels;
+        float factor;
+        int scaled;
+    };
+    const Length lengths[] = {{1420, 1.0f, 1420}, {1420, 2.0f, 2840}, {890, 1.25f, 1113}, {41, 1.5f, 62},
+                              {6, 1.75f, 11},     {126, 0.0f, 126},   {40, 6.0f, 200}};
+    for (const Length& l : lengths)
+        EXPECT_EQ(dpiPixels(l.pixels, l.factor), l.scaled) << l.pixels << " at " << l.factor;
 }
 
 TEST(HitGeometry, PointsOnTheDesignCanvas) {
@@ -101,6 +153,28 @@ TEST(HitGeometry, EveryControlIsFoundAtItsOwnCentreOnEverySize) {
                     const DesignPoint c = centreOf(hitRect(target, ui.width, ui.height));
                     EXPECT_EQ(hitTest(c.x * ui.scale, c.y * ui.scale, w, h, when), target)
                         << "target " << target << " at " << w << "x" << h << " screen " << screen;
+                }
+            }
+}
+
+// On a high-DPI screen the window is drawn at its factor; clicks must land where the controls are drawn.
+TEST(HitGeometry, EveryControlIsFoundAtItsCentreAtEveryDpiFactor) {
+    struct Client {
+        int w, h; // at 96 DPI, times the factor
+    };
+    const Client clients[] = {{1420, 890}, {960, 640}, {1920, 1080}, {800, 540}, {1366, 728}};
+    for (float factor : {1.0f, 1.5f, 2.0f})
+        for (const Client& client : clients)
+            for (Screen screen : {Home, Linking}) {
+                const int w = dpiPixels(client.w, factor), h = dpiPixels(client.h, factor);
+                const HitConditions when{screen, 4, true};
+                const UiScale ui = computeUiScale(w, h, factor);
+                for (HitTarget target : kAllTargets) {
+                    if (!isHitTestable(target, when))
+                        continue;
+                    const DesignPoint c = centreOf(hitRect(target, ui.width, ui.height));
+                    EXPECT_EQ(hitTest(c.x * ui.scale, c.y * ui.scale, w, h, when, factor), target)
+                        << "target " << target << " at " << w << "x" << h << " factor " << factor;
                 }
             }
 }
@@ -262,12 +336,10 @@ TEST(Carousel, Captions) {
         {L"fondo.png", L"TU ESCENARIO"},
     };
     for (const Case& c : cases) {
-        Scene scene;
-        scene.name = c.name;
         SceneLibrary library;
-        library.scenes.push_back(&scene);
+        library.scenes.push_back(std::make_unique<Scene>());
+        library.scenes.back()->name = c.name;
         EXPECT_STREQ(sceneCaption(library), c.caption) << c.name;
-        library.scenes.clear(); // the scene lives on the stack
     }
     SceneLibrary empty;
     EXPECT_STREQ(sceneCaption(empty), L"FUERZA VEXIL");

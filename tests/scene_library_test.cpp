@@ -35,7 +35,7 @@ struct ProgramFolder {
 
 std::vector<std::wstring> namesOf(const SceneLibrary& library) {
     std::vector<std::wstring> names;
-    for (const Scene* scene : library.scenes)
+    for (const auto& scene : library.scenes)
         names.push_back(scene->name);
     return names;
 }
@@ -130,14 +130,14 @@ TEST(LoadScenes, ScenesCarryTheirFinalPathSizeAndAFreshClock) {
     const uint64_t before = GetTickCount64();
     ASSERT_TRUE(loadScenes(library, folder.root.path.c_str(), nullptr));
     ASSERT_EQ(library.scenes.size(), 3u);
-    for (const Scene* scene : library.scenes) {
+    for (const auto& scene : library.scenes) {
         EXPECT_EQ(CompareStringOrdinal(scene->path.c_str(), -1,
                                        canonicalPath(folder.assets + L"\\" + scene->name).c_str(), -1, TRUE),
                   CSTR_EQUAL)
             << scene->path;
         EXPECT_EQ(scene->width, 1920u);
         EXPECT_EQ(scene->height, 1080u);
-        EXPECT_NE(scene->opaqueAttributes.handle, nullptr);
+        EXPECT_NE(scene->opaqueAttributes.handle.get(), nullptr);
         EXPECT_EQ(scene->fadeAttributes.status, Gdiplus::Ok);
     }
     EXPECT_GE(library.clock, before);

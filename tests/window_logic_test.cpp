@@ -1,8 +1,10 @@
 #include "app/back_buffer.h"
 #include "app/window_logic.h"
+#include "render/hit_geometry.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 TEST(WindowPlacement, FromTheScreenSize) {
@@ -44,6 +46,124 @@ TEST(CustomFrame, HitCodes) {
     for (const Case& c : cases)
         EXPECT_EQ(frameHitCode(c.x, c.y, R, B, c.maximised), c.code)
             << "(" << c.x << ", " << c.y << ")" << (c.maximised ? " maximised" : "");
+}
+
+TEST(WindowPlacement, GrowsWithTheScreensDpi) {
+    struct Case {
+        int sw, sh;
+        float factor;
+        WindowPlacement expected;
+    };
+    const Case cases[] = {
+        {3840, 2160, 2.0f, {500, 190, 2840, 1780}}, // 200 %: the 96 DPI window, doubled
+        {2560, 1600, 1.5f, {215, 132, 2130, 1335}}, // 150 %
+        {1920, 1080, 1.25f, {72, 50, 1775, 980}},   // the height is 100 short of the screen
+        {2880, 1620, 2.0f, {40, 80, 2800, 1460}},   // both 80 / 160 short of the screen
+        {3840, 2160, 1.0f, {1210, 635, 1420, 890}}, // 96 DPI on a large screen
+        {1920, 1080, 0.75f, {250, 95, 1420, 890}},  // below 96 DPI counts as 96
+    };
+    for (const Case& c : cases) {
+        const WindowPlacement p = windowPlacement(c.sw, c.sh, c.factor);
+        const std::string what =
+            std::to_string(c.sw) + "x" + std::to_string(c.sh) + " at " + std::to_string(c.factor);
+        EXPECT_EQ(p.left, c.expected.left) << what;
+        EXPECT_EQ(p.top, c.expected.top) << what;
+        EXPECT_EQ(p.width, c.expected.width) << what;
+        EXPECT_EQ(p.height, c.expected.height) << what;
+    }
+}
+
+TEST(WindowSizing, MinimumTrackSizeGrowsWithTheDpiButFitsTheWorkArea) {
+    struct Case {
+        float factor;
+        WindowSize maximised, expected;
+    };
+    const Case cases[] = {
+        {1.0f, {1920, 1040}, {960, 640}},  {2.0f, {3840, 2120}, {1920, 1280}},
+        {1.5f, {1900, 1000}, {1440, 960}}, {2.0f, {1366, 728}, {1366, 728}},
+        {1.0f, {800, 600}, {800, 600}},    {1.0f, {INT_MAX, INT_MAX}, {960, 640}}, // no monitor information
+        {1.25f, {1500, 700}, {1200, 700}},
+    };
+    for (const Case& c : cases) {
+        const WindowSize least = minimumTrackSize(c.factor, c.maximised);
+        EXPECT_EQ(least.width, c.expected.width) << c.factor << " " << c.maximised.width;
+        EXPECT_EQ(least.height, c.expected.height) << c.factor << " " << c.maximised.height;
+    }
+}
+
+TEST(WindowSizing, ClientAreaIsTheWholeWindowOrTheWorkArea) {
+    const RECT overhanging = {-8, -8, 1928, 1048}, work = {0, 0, 1920, 1040}, placed = {250, 95, 1670, 985};
+    struct Case {
+        RECT window;
+        bool maximised;
+        const RECT* work;
+        RECT expected;
+    };
+    const Case cases[] = {
+        {placed, false, &work, placed},   // restored: no system frame at all
+        {placed, false, nullptr, placed}, //
+        {overhanging, true, &work, work}, // maximised: exactly the work area, nothing past the screen
+        {work, true, &work, work},        //
+        {overhanging, true, nullptr, overhanging}, // work area unknown: the window as it is
+    };
+    for (const Case& c : cases) {
+        const RECT r = clientAreaFor(c.window, c.maximised, c.work);
+        EXPECT_TRUE(EqualRect(&r, &c.expected)) << r.left << "," << r.top << "," << r.right << "," << r.bottom
+                                                << (c.maximised ? " maximised" : "");
+    }
+}
+
+TEST(CustomFrame, HitCodesGrowWithTheDpi) {
+    const int R = 2840, B = 1780; // 200 %: edges 12, corners 16, strip to 82, buttons 252 wide
+    struct Case {
+        int x, y;
+        bool maximised;
+        int code;
+    };
+    const Case cases[] = {
+        {15, 11, false, HTTOPLEFT},      {16, 11, false, HTTOP},
+        {R - 15, 11, false, HTTOPRIGHT}, {15, B - 11, false, HTBOTTOMLEFT},
+        {500, B - 11, false, HTBOTTOM},  {R - 15, B - 11, false, HTBOTTOMRIGHT},
+        {11, 300, false, HTLEFT},        {12, 300, false, HTCLIENT},
+        {R - 11, 300, false, HTRIGHT},   {R - 12, 300, false, HTCLIENT},
+        {40, 82, false, HTCAPTION},      {40, 83, false, HTCLIENT},
+        {17, 40, false, HTCLIENT},       {18, 40, false, HTCAPTION},
+        {R - 253, 40, false, HTCAPTION}, {R - 252, 40, false, HTCLIENT},
+        {11, 11, true, HTCLIENT},        {40, 11, true, HTCAPTION},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(frameHitCode(c.x, c.y, R, B, c.maximised, 2.0f), c.code)
+            << "(" << c.x << ", " << c.y << ")" << (c.maximised ? " maximised" : "");
+}
+
+// The title strip and the window buttons drawn in it agree at every DPI: the buttons are client area
+// found by hitTest, and the strip left of them drags the window.
+TEST(CustomFrame, WindowButtonsAndDragStripAgreeWithTheLayoutAtEveryDpi) {
+    const HitConditions when{Linking, 3, true};
+    struct Client {
+        int w, h; // at 96 DPI, times the factor
+    };
+    const Client clients[] = {{1420, 890}, {960, 640}, {1920, 1080}, {800, 540}};
+    for (float factor : {1.0f, 1.5f, 2.0f})
+        for (const Client& client : clients)
+            for (bool maximised : {false, true}) {
+                const int w = dpiPixels(client.w, factor), h = dpiPixels(client.h, factor);
+                const UiScale ui = computeUiScale(w, h, factor);
+                const std::string what = std::to_string(w) + "x" + std::to_string(h) + " at " +
+                                         std::to_string(factor) + (maximised ? " maximised" : "");
+                for (HitTarget button : {MinimizeButton, MaximizeButton, CloseButton}) {
+                    const DesignRect r = hitRect(button, ui.width, ui.height);
+                    const int x = static_cast<int>((r.x + r.w / 2) * ui.scale);
+                    const int y = static_cast<int>((r.y + r.h / 2) * ui.scale);
+                    EXPECT_EQ(frameHitCode(x, y, w, h, maximised, factor), HTCLIENT) << button << " " << what;
+                    EXPECT_EQ(hitTest(static_cast<float>(x), static_cast<float>(y), w, h, when, factor),
+                              button)
+                        << what;
+                }
+                // Between the emblem and the tabs, half-way down the title strip.
+                const int x = static_cast<int>(200 * ui.scale), y = static_cast<int>(16 * ui.scale);
+                EXPECT_EQ(frameHitCode(x, y, w, h, maximised, factor), HTCAPTION) << what;
+            }
 }
 
 TEST(FocusRing, WalksTheRingOfTheScreen) {

@@ -29,11 +29,12 @@ def close_to(pixel, colour, tolerance=40):
 
 
 class Layout:
-    """Design-unit geometry of the client area, scaled as the program scales it. Rectangles are given
-    as (x, y, w, h) in design units and returned as pixel boxes (left, top, right, bottom)."""
+    """Design-unit geometry of the client area, scaled as the program scales it on a screen of that DPI
+    factor (1 at 96 DPI). Rectangles are given as (x, y, w, h) in design units and returned as pixel
+    boxes (left, top, right, bottom)."""
 
-    def __init__(self, width, height):
-        self.s = min(width / 960, height / 640, 1.0)
+    def __init__(self, width, height, factor=1.0):
+        self.s = min(width / 960, height / 640, factor)
         self.W = math.ceil(width / self.s)
         self.H = math.ceil(height / self.s)
         # Origin of the linking card.
@@ -65,6 +66,9 @@ class Layout:
 
     def close_button(self):
         return self.px(self.W - 21, 16)
+
+    def maximise_button(self):
+        return self.px(self.W - 63, 16)
 
     def play_button(self):
         return self.box(64, self.H - 168, 222, 52)
@@ -142,6 +146,29 @@ class Shot:
         x, y = point
         return any(close_to(self.at((x, y + d)), ACCENT) for d in range(-rows, rows + 1))
 
+    def lighter_edges(self, band=4, inset=12, tolerance=24):
+        """Edge lines that are lighter than the window's own drawing a little further in: a system-drawn
+        frame shows as a light or grey line along a whole side of the dark window, where the picture's
+        details would only lighten single pixels. Gives (side, depth, edge, inside) median lightness."""
+        def median_lightness(points):
+            values = sorted(sum(self.at(p)) / 3 for p in points)
+            return values[len(values) // 2]
+
+        w, h = self.width, self.height
+        sides = {
+            "top": lambda d: [(x, d) for x in range(w)],
+            "bottom": lambda d: [(x, h - 1 - d) for x in range(w)],
+            "left": lambda d: [(d, y) for y in range(h)],
+            "right": lambda d: [(w - 1 - d, y) for y in range(h)],
+        }
+        found = []
+        for side, line in sides.items():
+            for d in range(band):
+                edge, inside = median_lightness(line(d)), median_lightness(line(d + inset))
+                if edge > inside + tolerance:
+                    found.append((side, d, edge, inside))
+        return found
+
     def current_dot(self, layout, count=3):
         """Index of the bright (current) scene dot; the others are faint grey."""
         bright = [i for i in range(count) if max(self.at(layout.dot_bar(i))) > 150]
@@ -196,15 +223,19 @@ class Launcher:
     """One running launcher; always ended, whatever the test did. wrapper is a command the Wine
     process runs under (strace, for example); the launcher is then its child."""
 
-    def __init__(self, test, env, exe, probe, shots, args=(), wrapper=()):
-        self.test, self.env, self.probe_exe, self.shots = test, env, probe, shots
+    def __init__(self, test, env, exe, probe, shots, args=(), wrapper=(), factor=1.0):
+        self.test, self.env, self.probe_exe, self.shots, self.factor = test, env, probe, shots, factor
         self.display = display_of(env)
         self.wrapped = bool(wrapper)
         self.process = subprocess.Popen([*wrapper, os.path.join(TOOLS, "wine-run"), exe, *args], env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         test.addCleanup(self.end)
         self.wait_for(lambda st: st["recreations"] >= 1, "the first painted frame")
-        self.layout = Layout(self.state()["client_w"], self.state()["client_h"])
+        self.layout = self.layout_now()
+
+    def layout_now(self):
+        st = self.state()
+        return Layout(st["client_w"], st["client_h"], self.factor)
 
     def end(self):
         if self.process.poll() is not None:
@@ -261,6 +292,17 @@ class Launcher:
     def click(self, point):
         self.move(point)
         self.xdotool("click", 1)
+        time.sleep(0.3)
+
+    def drag(self, point, dx, dy):
+        """Press at a client point, move by (dx, dy) in steps, release: the system's move and size loop."""
+        x, y = self.to_screen(point)
+        self.xdotool("mousemove", "--sync", x, y)
+        self.xdotool("mousedown", 1)
+        for step in range(1, 5):
+            self.xdotool("mousemove", x + dx * step // 4, y + dy * step // 4)
+            time.sleep(0.1)
+        self.xdotool("mouseup", 1)
         time.sleep(0.3)
 
     def key(self, *names):

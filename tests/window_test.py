@@ -20,8 +20,50 @@ EXE, PROBE = sys.argv[1], sys.argv[2]
 SHOTS = os.path.join(os.path.dirname(os.path.abspath(PROBE)), "window-shots")
 
 
-def start_launcher(test, env):
-    return Launcher(test, env, EXE, PROBE, SHOTS)
+def start_launcher(test, env, factor=1.0):
+    return Launcher(test, env, EXE, PROBE, SHOTS, factor=factor)
+
+
+def window_rect(st):
+    return st["left"], st["top"], st["width"], st["height"]
+
+
+def client_rect(st):
+    return st["client_x"], st["client_y"], st["client_w"], st["client_h"]
+
+
+def check_drawn_to_the_edges(test, app, name, expected):
+    """The whole window is client area at `expected` (left, top, width, height) and the program's own
+    drawing reaches every edge."""
+    st = app.state()
+    test.assertEqual(window_rect(st), expected, name)
+    test.assertEqual(client_rect(st), expected, name)
+    shot = app.shot(name)
+    test.assertEqual(shot.lighter_edges(), [], name)
+    return shot
+
+
+def drag_edge_and_strip(app, edge_inset):
+    """The right edge, `edge_inset` pixels in, resizes the window; the title strip left of the tabs
+    moves it."""
+    st = app.state()
+    app.drag((st["width"] - 1 - edge_inset, st["height"] // 2), -200, 0)
+    app.wait_for(lambda now: now["width"] == st["width"] - 200, "the window resized from its right edge")
+    app.drag(app.layout_now().px(200, 16), 100, 50)
+    app.wait_for(lambda now: (now["left"], now["top"]) == (st["left"] + 100, st["top"] + 50),
+                 "the window dragged by its title strip")
+
+
+def maximise_and_restore(test, app, screen, restored, name):
+    """The title bar's middle button maximises to the whole work area and restores the window."""
+    app.click(app.layout_now().maximise_button())
+    app.wait_for(lambda st: st["zoomed"] == 1, "maximised")
+    time.sleep(0.5)
+    check_drawn_to_the_edges(test, app, name + "-maximised", (0, 0, *screen))
+    app.click(app.layout_now().maximise_button())
+    app.wait_for(lambda st: st["zoomed"] == 0, "restored")
+    time.sleep(0.5)
+    check_drawn_to_the_edges(test, app, name + "-restored", restored)
 
 
 class Window(unittest.TestCase):
@@ -31,7 +73,8 @@ class Window(unittest.TestCase):
     def test_opens_centred_on_the_linking_screen(self):
         app = self.start()
         st = app.state()
-        self.assertEqual((st["left"], st["top"], st["width"], st["height"]), (250, 95, 1420, 890))
+        self.assertEqual(window_rect(st), (250, 95, 1420, 890))
+        self.assertEqual(client_rect(st), (250, 95, 1420, 890))  # no system frame inside it
         self.assertEqual(st["foreground"], 1)
         shot = app.shot("linking")
         # The grey "COMPLETA LA VINCULACIÓN" button, no tab underlined.
@@ -81,6 +124,15 @@ class Window(unittest.TestCase):
         shot = app.shot_when("resumed", lambda shot: shot.current_dot(app.layout) == 1, timeout=10)
         self.assertEqual(shot.current_dot(app.layout), 1)
 
+    def test_no_system_frame_restored_or_maximised(self):
+        app = self.start()
+        time.sleep(0.5)
+        check_drawn_to_the_edges(self, app, "frame", (250, 95, 1420, 890))
+        maximise_and_restore(self, app, (1920, 1080), (250, 95, 1420, 890), "frame")
+
+    def test_edges_resize_and_the_title_strip_drags(self):
+        drag_edge_and_strip(self.start(), edge_inset=2)
+
     def test_close_button_and_alt_f4_exit_with_zero(self):
         app = self.start()
         app.click(app.layout.close_button())
@@ -105,24 +157,55 @@ class Window(unittest.TestCase):
             self.assertEqual(st["recreations"], rebuilt, (width, height))
 
 
-class SmallScreen(unittest.TestCase):
-    """A 1366 x 768 screen needs a Wine session of its own: Wine reads the screen size once."""
+def own_session(test, screen, dpi=None):
+    """A Wine session of its own, on a copy of the prefix: Wine reads the screen size once, and the
+    DPI is a setting of the prefix that the other tests keep at 96."""
+    folder = tempfile.mkdtemp(prefix="orvane-session-")
+    test.addCleanup(shutil.rmtree, folder, True)
+    source = os.environ.get("ORVANE_WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
+    prefix = os.path.join(folder, "wineprefix")
+    subprocess.run(["cp", "-a", source, prefix], check=True)
+    env = dict(prefix_env(prefix), ORVANE_SCREEN=screen)
+    server = os.path.join(TOOLS, "wine-server.sh")
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if dpi:
+        # Written by a session without a display, which is ended (saving the registry) before the
+        # display's session starts.
+        subprocess.run([os.path.join(TOOLS, "wine-run"), "reg", "add", r"HKCU\Control Panel\Desktop", "/v",
+                        "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"], env=env, check=True, **quiet)
+        subprocess.run([server, "stop"], env=env, check=True, **quiet)
+    subprocess.run([server, "start"], env=env, check=True, **quiet)
+    test.addCleanup(subprocess.run, [server, "stop"], env=env)
+    return env
 
+
+class SmallScreen(unittest.TestCase):
     def test_window_fits_a_small_screen(self):
-        folder = tempfile.mkdtemp(prefix="orvane-small-")
-        self.addCleanup(shutil.rmtree, folder, True)
-        source = os.environ.get("ORVANE_WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
-        prefix = os.path.join(folder, "wineprefix")
-        subprocess.run(["cp", "-a", source, prefix], check=True)
-        env = dict(prefix_env(prefix), ORVANE_SCREEN="1366x768")
-        server = os.path.join(TOOLS, "wine-server.sh")
-        subprocess.run([server, "start"], env=env, check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(subprocess.run, [server, "stop"], env=env)
-        app = start_launcher(self, env)
+        app = start_launcher(self, own_session(self, "1366x768"))
         st = app.state()
         self.assertEqual((st["left"], st["top"], st["width"], st["height"]), (20, 40, 1326, 688))
         app.shot("small-screen")
+
+
+class HighDpi(unittest.TestCase):
+    """A 3840 x 2160 screen at 200 %: the window, its drawing and its hit testing at twice the size."""
+
+    def test_window_and_layout_grow_with_the_screens_dpi(self):
+        app = start_launcher(self, own_session(self, "3840x2160", dpi=192), factor=2.0)
+        self.assertEqual(app.layout.s, 2.0)
+        time.sleep(0.5)
+        shot = check_drawn_to_the_edges(self, app, "high-dpi", (500, 190, 2840, 1780))
+        self.assertTrue(close_to(shot.at(app.layout.continue_button()), (0x20, 0x2E, 0x3F), 12),
+                        shot.at(app.layout.continue_button()))
+        for k in range(3):
+            self.assertFalse(shot.accent_near(app.layout.tab_underline(k)))
+        # A click lands on the control drawn under it: "Novedades", underlined at twice the size.
+        app.click(app.layout.tab_centre(1))
+        shot = app.shot_when("high-dpi-news", lambda shot: shot.accent_near(app.layout.tab_underline(1)))
+        self.assertTrue(shot.accent_near(app.layout.tab_underline(1)))
+        maximise_and_restore(self, app, (3840, 2160), (500, 190, 2840, 1780), "high-dpi")
+        # The resize edge is twice as wide: 10 pixels in is still the edge.
+        drag_edge_and_strip(app, edge_inset=10)
 
 
 if __name__ == "__main__":

@@ -12,7 +12,9 @@ set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tools/wine-env.sh"
 exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
-shot="$root/build/OrvaneGaming/reports/window.png"
+# Outside the staged folder: that folder is what players get.
+mkdir -p "$root/build/run-shots"
+shot="$root/build/run-shots/window.png"
 
 if [ "${1:-}" = "--demo" ]; then
     shift
@@ -26,17 +28,22 @@ if [ "${1:-}" = "--demo" ]; then
         "are asked to do is printed here."
 fi
 
+# Wine's GUI programs do not end on SIGINT, so Ctrl+C ends the launcher here.
 if [ -n "${ORVANE_KEEP_DISPLAY:-}" ]; then
     echo "Starting $exe${*:+ $*} on display $DISPLAY"
-    exec "$ORVANE_WINE" "$exe" "$@"
+else
+    echo "No display found: running $exe${*:+ $*} on the virtual display $DISPLAY" \
+        "(drive it with, for example, DISPLAY=$DISPLAY xdotool mousemove 700 450 click 1)."
 fi
-
-echo "No display found: running $exe${*:+ $*} on a virtual display."
 "$ORVANE_WINE" "$exe" "$@" </dev/null &
 launcher=$!
 trap 'kill $launcher 2>/dev/null' INT TERM
 announced=
 while kill -0 "$launcher" 2>/dev/null; do
+    if [ -n "${ORVANE_KEEP_DISPLAY:-}" ]; then
+        wait "$launcher"
+        continue
+    fi
     sleep 2
     if import -display "$DISPLAY" -window root "$shot.tmp.png" 2>/dev/null; then
         mv -f "$shot.tmp.png" "$shot"

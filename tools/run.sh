@@ -8,7 +8,8 @@
 # at all, the service host leading to a loopback address where nothing listens, to show the offline
 # state. Any other argument (--render-preview, --self-test ...) runs the launcher's batch mode as it is.
 # With a display (DISPLAY set and reachable) the window opens there; without one it runs on a virtual
-# display and a screenshot of it is kept in the reports folder until Ctrl+C. Prints the exit code and
+# display, whose number is printed (DISPLAY=:N xdotool ... drives it), and a screenshot of it is kept
+# in build/run-shots (never in the staged folder, which is what players get) until Ctrl+C. Prints the exit code and
 # what it means. The window needs root, as the tests do (port 443, private mount namespace).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,7 +18,8 @@ if [ "${1:-}" = "--offline" ]; then
     offline=1
     shift
 fi
-"$root/tools/build.sh"
+# Only what the run needs: the launcher and its staged pictures, not the tests and benchmarks.
+"$root/tools/build.sh" OrvaneGaming stage_assets
 exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
 
 explain() {
