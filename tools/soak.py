@@ -148,6 +148,7 @@ def main():
     env = dict(prefix_env(), ORVANE_DEMO_CONTROL=os.environ["ORVANE_LINK_CONTROL"])
     run = Run()
     samples, errors = [], []
+    cycles, actions, crashed, answers, exit_code = 0, 0, True, False, None
     try:
         app = Launcher(run, env, os.path.join(folder, "OrvaneGaming.exe"), args.probe,
                        os.path.join(work, "shots"))
@@ -172,7 +173,6 @@ def main():
         thread = threading.Thread(target=sampler, daemon=True)
         thread.start()
         driver = Driver(app)
-        cycles = 0
         while time.monotonic() < end and app.process.poll() is None:
             try:
                 driver.cycle()
@@ -182,12 +182,12 @@ def main():
                 time.sleep(2)
         stop.set()
         thread.join(5)
+        actions = driver.actions
         crashed = app.process.poll() is not None
         if not crashed:
             samples.append(dict(sample(pid), minute=(time.monotonic() - started) / 60))
         # The window still answers: its state through Win32, then the close button ends it cleanly.
         answers = not crashed and app.state() is not None
-        exit_code = None
         if answers:
             app.click(app.layout.px(app.layout.W - 21, 16))
             exit_code = app.process.wait(30)
@@ -195,10 +195,13 @@ def main():
         run.close()
         shutil.rmtree(work, True)
 
-    print(f"\nsoak: {args.minutes:g} min, {cycles} cycles, {driver.actions} actions, {len(errors)} driver errors")
+    print(f"\nsoak: {args.minutes:g} min, {cycles} cycles, {actions} actions, {len(errors)} driver errors")
     print("service exchanges: " + ", ".join(f"{k} {v}" for k, v in sorted(exchange_counts().items())))
     for e in errors[:10]:
         print("  " + e)
+    if not samples:
+        print("result: FAIL (no sample)")
+        return 1
     warm = samples[:WARM_UP_SAMPLES]
     ok = not crashed and answers and exit_code == 0 and len(samples) > WARM_UP_SAMPLES
     print("\n| figure | first | last | max | warm-up max | allowed |\n|---|---|---|---|---|---|")
