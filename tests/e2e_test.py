@@ -19,15 +19,14 @@ import sys
 import tempfile
 import time
 import unittest
-import urllib.request
 
-from window_support import TOOLS, Layout, Launcher, Shot, bright, overlap, prefix_env
+from link_control import control
+from window_support import TOOLS, Layout, Launcher, Shot, bright, error_ink, overlap, prefix_env
 
 EXE, PROBE = sys.argv[1], sys.argv[2]
 SHOTS = os.path.join(os.path.dirname(os.path.abspath(PROBE)), "e2e-shots")
 ASSETS = os.path.join(os.path.dirname(os.path.abspath(EXE)), "assets")
 SERVICE_HOST = os.environ["ORVANE_LINK_SERVICE_HOST"]
-CONTROL = os.environ["ORVANE_LINK_CONTROL"]
 WINEPREFIX = os.environ["ORVANE_WINEPREFIX"]
 
 # The staged accounts of the preview renderer's "linked" card.
@@ -40,21 +39,7 @@ STEAM, DISCORD = 0, 1
 DEADLINE = 30
 
 
-def error_ink(r, g, b):
-    """The error line's salmon text (#FCA799) and its anti-aliased edges, never the dark card."""
-    return r > 110 and r > b + 35 and r > g + 20
-
-
 # --- the link service's control port ---------------------------------------------------------------
-
-def control(method, path, document=None):
-    data = json.dumps(document).encode() if document is not None else None
-    request = urllib.request.Request(f"http://{CONTROL}{path}", data=data, method=method,
-                                     headers={"Content-Type": "application/json"})
-    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-    with opener.open(request, timeout=10) as response:
-        return json.loads(response.read())
-
 
 def answer(method, path, **fields):
     control("POST", "/answer", dict(fields, method=method, path=path))
@@ -112,8 +97,8 @@ class ProgramFolder:
     """A copy of the program with its pictures and a reports folder, and the logs of what it hands the
     shell, all in one temporary folder."""
 
-    def __init__(self, test):
-        self.root = tempfile.mkdtemp(prefix="orvane-e2e-")
+    def __init__(self, test, parent=None):
+        self.root = tempfile.mkdtemp(prefix="orvane-e2e-", dir=parent)
         test.addCleanup(shutil.rmtree, self.root, True)
         self.path = os.path.join(self.root, "OrvaneGaming")
         os.makedirs(os.path.join(self.path, "reports"))
@@ -186,16 +171,16 @@ class Previews:
         return cls._done
 
 
-class EndToEnd(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.started = time.monotonic()
+class LauncherCase(unittest.TestCase):
+    """A fresh program folder (in folder_parent when set) and a reset service for each test, and ways to
+    look at the window."""
+    folder_parent = None
 
     def setUp(self):
         control("POST", "/reset", {"all": True})
         control("POST", "/config", {"server_address": SERVER, "news": [NEWS]})
         self.previews = Previews.get(self)
-        self.folder = ProgramFolder(self)
+        self.folder = ProgramFolder(self, self.folder_parent)
 
     def start(self, *args, traced=False):
         app = Launcher(self, self.folder.env, self.folder.exe, PROBE, SHOTS, args,
@@ -311,7 +296,12 @@ class EndToEnd(unittest.TestCase):
             self.assertIn(bearer(request), fingerprints)
         self.assertTrue(carried)
 
-    # --- the tests ------------------------------------------------------------------------------------
+
+class EndToEnd(LauncherCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.started = time.monotonic()
+
 
     def test_linking_road_from_the_first_click_to_play(self):
         folder = self.folder

@@ -209,6 +209,11 @@ def overlap(a, b):
     return len(a & b) / len(a | b) if a or b else 1.0
 
 
+def error_ink(r, g, b):
+    """The error line's salmon text (#FCA799) and its anti-aliased edges, never the dark card."""
+    return r > 110 and r > b + 35 and r > g + 20
+
+
 def bright(r, g, b):
     """Light text on the dark card and panels."""
     return r + g + b > 330

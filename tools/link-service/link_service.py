@@ -329,7 +329,10 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
     def do_HEAD(self):
         self.handle_call()
 
-    def send_document(self, status, document=None, body=None, content_type="application/json", headers=()):
+    def send_document(self, status, document=None, body=None, content_type="application/json", headers=(),
+                      truncate=False, trickle_ms=0):
+        """truncate: the whole length is announced but only half the body is sent before the connection
+        closes; trickle_ms: the body goes out one byte at a time, this long apart."""
         if body is None:
             body = json_bytes(document if document is not None else {})
         self.send_response(status)
@@ -341,10 +344,23 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         self.end_headers()
         if self.command != "HEAD":
-            self.wfile.write(body)
+            sent = body[:len(body) // 2] if truncate else body
+            if trickle_ms:
+                self.trickle(sent, trickle_ms)
+            else:
+                self.wfile.write(sent)
         self.close_connection = True
         self.server.state.record({"event": "response", "request": self.request_seq, "status": status,
                                   "body": body.decode("utf-8", "backslashreplace")})
+
+    def trickle(self, body, interval_ms):
+        for i in range(len(body)):
+            try:
+                self.wfile.write(body[i:i + 1])
+                self.wfile.flush()
+            except OSError:
+                return  # the client gave up
+            time.sleep(interval_ms / 1000.0)
 
     def error(self, status, code, headers=()):
         self.send_document(status, {"error": code}, headers=headers)
@@ -424,7 +440,8 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
             body = str(answer.get("body", "{}")).encode("utf-8")
         self.send_document(int(answer.get("status", 200)), body=body,
                            content_type=answer.get("content_type", "application/json"),
-                           headers=[tuple(h) for h in answer.get("headers", [])])
+                           headers=[tuple(h) for h in answer.get("headers", [])],
+                           truncate=bool(answer.get("truncate")), trickle_ms=int(answer.get("trickle_ms", 0)))
 
     def get_config(self):
         with self.server.state.lock:
@@ -739,6 +756,8 @@ def main(argv):
     p.add_argument("--header", action="append", default=[], help="extra header Name:Value")
     p.add_argument("--delay-ms", type=int, default=0, help="wait before answering")
     p.add_argument("--drop", action="store_true", help="close the connection without answering")
+    p.add_argument("--truncate", action="store_true", help="announce the whole body, send half of it, close")
+    p.add_argument("--trickle-ms", type=int, default=0, help="send the body a byte at a time, this far apart")
     p.add_argument("--times", type=int, help="only for the next N requests")
 
     commands.add_parser("reset", help="forget chosen answers and use the trusted certificate again")
@@ -763,7 +782,8 @@ def main(argv):
         answer = {"method": args.method, "path": args.path, "status": args.status,
                   "content_type": None if args.no_content_type else args.content_type,
                   "headers": [h.split(":", 1) for h in args.header], "delay_ms": args.delay_ms,
-                  "drop": args.drop, "times": args.times}
+                  "drop": args.drop, "truncate": args.truncate, "trickle_ms": args.trickle_ms,
+                  "times": args.times}
         if args.body is not None:
             answer["body"] = args.body
         if args.body_size is not None:
