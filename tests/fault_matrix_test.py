@@ -12,8 +12,8 @@ import sys
 import time
 import unittest
 
-from e2e_test import DISCORD, DISCORD_NAME, STEAM, STEAM_NAME, LauncherCase, answer, control, exchanges, link, \
-    log_mark
+from e2e_test import DISCORD, DISCORD_NAME, STEAM, STEAM_NAME, LauncherCase, answer, control, exchanges, \
+    fingerprint, issued_tokens, link, log_mark
 from error_lines import ErrorLines
 from window_support import Layout
 
@@ -80,7 +80,8 @@ class FaultMatrix(LauncherCase):
         unlinked = lambda shot: self.live(layout, STEAM)(shot) and lines.shown(shot)[0] is None
         self.wait_screen(app, "matrix-start", lambda shot: self.same_as_preview(shot, layout, "linking", Layout.card),
                          "the unlinked card")
-        tokens = lambda: [s["token"] for s in control("GET", "/state")["sessions"]]
+        # The service shows sessions by their tokens' fingerprints; its log shows bearers the same way.
+        tokens = lambda: [s["session"] for s in control("GET", "/state")["sessions"]]
         self.assertEqual(len(tokens()), 1)
         rows = []
 
@@ -163,7 +164,9 @@ class FaultMatrix(LauncherCase):
         untouched. Returns (text shown, match, seconds until shown, session file)."""
         folder = self.folder
         before, opened = folder.session_bytes(), folder.opened("browser")
-        token = control("GET", "/state")["sessions"][0]["token"]
+        # The token itself, for the URL that must not carry it, only from the harness's token file.
+        session = control("GET", "/state")["sessions"][0]["session"]
+        token = next(t for t in issued_tokens() if fingerprint(t) == session)
         fields = fields(token) if callable(fields) else fields
         method, path = PATHS[where]
         answer(method, path, **fields)
