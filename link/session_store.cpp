@@ -81,6 +81,65 @@ bool readProtectedFile(const wchar_t* path, std::vector<BYTE>& bytes) {
     return ok;
 }
 
+// Digits only, no leading zero (the store never writes one), at most `most` of them.
+bool readNumber(const wchar_t*& at, size_t most, unsigned long long& value) {
+    const wchar_t* start = at;
+    value = 0;
+    while (*at >= L'0' && *at <= L'9' && static_cast<size_t>(at - start) < most)
+        value = value * 10 + static_cast<unsigned>(*at++ - L'0');
+    const size_t digits = static_cast<size_t>(at - start);
+    return digits > 0 && !(digits > 1 && *start == L'0') && !(*at >= L'0' && *at <= L'9');
+}
+
+// The process id in a name this store gives its temporary files: "<file>.tmp.<pid>.<tick>".
+bool temporaryOwner(const wchar_t* name, const std::wstring& prefix, DWORD& pid) {
+    if (wcslen(name) <= prefix.size() ||
+        CompareStringOrdinal(name, static_cast<int>(prefix.size()), prefix.c_str(),
+                             static_cast<int>(prefix.size()), TRUE) != CSTR_EQUAL)
+        return false;
+    const wchar_t* at = name + prefix.size();
+    unsigned long long id = 0;
+    unsigned long long tick = 0;
+    if (!readNumber(at, 10, id) || id > MAXDWORD || *at++ != L'.' || !readNumber(at, 20, tick) ||
+        *at != L'\0')
+        return false;
+    pid = static_cast<DWORD>(id);
+    return true;
+}
+
+// Unknown counts as running: a process of another user cannot be opened but may still be saving.
+bool processRuns(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr)
+        return GetLastError() != ERROR_INVALID_PARAMETER;
+    DWORD code = 0;
+    const bool running = !GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
+}
+
+// A save killed between its create and its move leaves its temporary file behind, and nothing else
+// would ever remove it. Files of processes that ended (or of an earlier holder of our own id: our
+// own saves never overlap) go; another launcher's save in progress keeps its file.
+void removeStaleTemporaries(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+    const std::wstring prefix = path.substr(folder.size()) + L".tmp.";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW((path + L".tmp.*").c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        DWORD pid = 0;
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+            temporaryOwner(found.cFileName, prefix, pid) &&
+            (pid == GetCurrentProcessId() || !processRuns(pid)))
+            DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 } // namespace
 
 SessionToken loadSessionToken(const wchar_t* path) {
@@ -108,6 +167,8 @@ SessionToken loadSessionToken(const wchar_t* path) {
 bool saveSessionToken(const wchar_t* path, std::string_view token) {
     if (path == nullptr || path[0] == L'\0' || !isTokenWellFormed(token))
         return false;
+    // First, so that on a full disk the leftovers' space is free for this save.
+    removeStaleTemporaries(path);
 
     DATA_BLOB in{static_cast<DWORD>(token.size()), reinterpret_cast<BYTE*>(const_cast<char*>(token.data()))};
     DATA_BLOB entropy = entropyBlob();

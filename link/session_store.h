@@ -5,7 +5,8 @@
 
 // The session token kept between runs in launcher-session.dat, protected with DPAPI for the current
 // user. Load refuses links and anything but a 43-byte well-formed token; save replaces the file
-// atomically and leaves the previous one untouched when it fails.
+// atomically and leaves the previous one untouched when it fails; it also removes the temporary files
+// that saves of ended processes left behind.
 
 // The stored token, or an empty one for any problem with the file.
 SessionToken loadSessionToken(const wchar_t* path);

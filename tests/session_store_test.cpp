@@ -237,3 +237,73 @@ TEST(SessionStore, FailedSavesLeaveNoTemporaryFile) {
     EXPECT_EQ(loadSessionToken(nullptr).length, 0u);
     EXPECT_EQ(loaded(dir / L"absent.dat"), "");
 }
+
+namespace {
+
+// A process that stays alive (suspended) until the object goes, and one that has already ended.
+struct ChildProcess {
+    PROCESS_INFORMATION info{};
+    explicit ChildProcess(bool ended) {
+        wchar_t command[] = L"cmd.exe /c exit 0";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, ended ? 0 : CREATE_SUSPENDED, nullptr,
+                            nullptr, &startup, &info))
+            return;
+        if (ended)
+            WaitForSingleObject(info.hProcess, 30000);
+    }
+    ~ChildProcess() {
+        if (info.hProcess == nullptr)
+            return;
+        TerminateProcess(info.hProcess, 0);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+};
+
+} // namespace
+
+// Saves killed before their move leave temporary files; the next save removes those of processes that
+// are gone, and nothing else.
+TEST(SessionStore, SaveRemovesTemporariesOfEndedProcesses) {
+    ChildProcess running(false);
+    DWORD endedPid = 0;
+    {
+        ChildProcess ended(true);
+        endedPid = ended.info.dwProcessId;
+    }
+    ASSERT_NE(running.info.dwProcessId, 0u);
+    ASSERT_NE(endedPid, 0u);
+    const std::wstring dead = std::to_wstring(endedPid);
+    const std::wstring alive = std::to_wstring(running.info.dwProcessId);
+    const std::wstring own = std::to_wstring(GetCurrentProcessId());
+
+    struct Case {
+        std::wstring name;
+        bool removed;
+    };
+    const Case cases[] = {
+        {L"launcher-session.dat.tmp." + dead + L".123456", true},
+        {L"LAUNCHER-SESSION.DAT.tmp." + dead + L".7", true},
+        {L"launcher-session.dat.tmp." + own + L".0", true},
+        {L"launcher-session.dat.tmp." + alive + L".99", false},
+        {L"launcher-session.dat.tmp." + dead + L".1.bak", false},
+        {L"launcher-session.dat.tmp.0" + dead + L".1", false},
+        {L"launcher-session.dat.tmp.x.1", false},
+        {L"launcher-session.dat.tmp.99999999999.1", false},
+        {L"other.dat.tmp." + dead + L".1", false},
+    };
+    TempFolder dir;
+    for (const Case& c : cases)
+        ASSERT_TRUE(writeBytes(dir / c.name.c_str(), "left")) << c.name;
+    const std::wstring folderLike = dir / (L"launcher-session.dat.tmp." + dead + L".5").c_str();
+    ASSERT_TRUE(CreateDirectoryW(folderLike.c_str(), nullptr));
+
+    const std::wstring path = dir / L"launcher-session.dat";
+    ASSERT_TRUE(saveSessionToken(path.c_str(), kToken));
+    EXPECT_EQ(loaded(path), kToken);
+    for (const Case& c : cases)
+        EXPECT_EQ(GetFileAttributesW((dir / c.name.c_str()).c_str()) == INVALID_FILE_ATTRIBUTES, c.removed) << c.name;
+    EXPECT_NE(GetFileAttributesW(folderLike.c_str()), INVALID_FILE_ATTRIBUTES);
+}
