@@ -304,6 +304,7 @@ TEST(SessionStore, SaveRemovesTemporariesOfEndedProcesses) {
     ASSERT_TRUE(saveSessionToken(path.c_str(), kToken));
     EXPECT_EQ(loaded(path), kToken);
     for (const Case& c : cases)
-        EXPECT_EQ(GetFileAttributesW((dir / c.name.c_str()).c_str()) == INVALID_FILE_ATTRIBUTES, c.removed) << c.name;
+        EXPECT_EQ(GetFileAttributesW((dir / c.name.c_str()).c_str()) == INVALID_FILE_ATTRIBUTES, c.removed)
+            << c.name;
     EXPECT_NE(GetFileAttributesW(folderLike.c_str()), INVALID_FILE_ATTRIBUTES);
 }

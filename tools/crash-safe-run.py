@@ -8,7 +8,8 @@ For the session store and for the configuration writer in turn, each trial start
 saves new values in a loop with the launcher's own code), waits until it has saved once, kills the Wine
 process with SIGKILL at a random moment of the next 300 ms, and checks:
 - session: the next run's load gives the token being saved or the one saved before it, never anything
-  else, and that run's first save succeeds although temporary files of killed saves may lie beside it;
+  else, and that run's first save succeeds although temporary files of killed saves lie beside it, and
+  leaves none of them;
 - configuration: the file is byte for byte the configuration being written or the one written before;
   a pending file left by the kill refuses the next write (as designed) without changing anything, and
   is then removed, as a person would, so the next trial can write.
@@ -108,12 +109,22 @@ def kill_and_count(run, rng, figures):
 
 def session_trials(exe, folder, trials, rng):
     figures = dict(trials=0, killed_while_saving=0, killed_between_saves=0, loaded_new=0, loaded_previous=0,
-                   loaded_other=0, first_save_failed=0, saves=0)
+                   loaded_other=0, first_save_failed=0, saves=0, temporary_left_by_kill=0,
+                   temporary_kept_by_next_save=0)
+
+    def temporaries():
+        return {n for n in os.listdir(folder) if ".tmp." in n}
     expected = None  # (token being saved, token saved before it)
     for trial in range(trials + 1):
+        left = temporaries()
+        if expected is not None:
+            figures["temporary_left_by_kill"] += len(left)
         run = Run(exe, "session", folder, new_seed(rng))
         loaded = run.until("L")
         first = run.until("D")
+        if expected is not None:
+            # The running loop may be saving again; only the files the kill left are looked for.
+            figures["temporary_kept_by_next_save"] += len(left & temporaries())
         if expected is not None:
             got = loaded[1] if loaded else None
             outcome = "new" if got == expected[0] else "previous" if got == expected[1] else "other"
@@ -130,7 +141,7 @@ def session_trials(exe, folder, trials, rng):
             run.kill_after(0)
             break
         expected = kill_and_count(run, rng, figures)
-    figures["leftover_temporary_files"] = sum(1 for n in os.listdir(folder) if ".tmp." in n)
+    figures["leftover_temporary_files"] = len(temporaries())
     return figures
 
 
@@ -194,6 +205,7 @@ def main():
                 print(f"  {key.replace('_', ' ')}: {value}")
             bad = figures.get("loaded_other", 0) + figures.get("first_save_failed", 0) + \
                 figures.get("file_other", 0) + figures.get("pending_changed", 0) + \
+                figures.get("temporary_kept_by_next_save", 0) + \
                 (figures.get("pending_left", 0) - figures.get("pending_refused_next_write", 0))
             ok = ok and bad == 0 and figures["trials"] == args.trials
         print("\nresult:", "PASS" if ok else "FAIL")

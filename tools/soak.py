@@ -5,11 +5,13 @@ through everything a player and a flaky service do, sampling the launcher's reso
 usage: tools/soak.sh [--minutes N]   (default 60; runs this in a Wine session of its own against the
        local link service)
 
-Figures come from Linux's view of the Wine process (Wine 8 reports 0 for GetGuiResources and
-GetProcessHandleCount of another process): open descriptors (/proc/PID/fd), threads (/proc/PID/task)
-and private memory (Private_Clean + Private_Dirty of /proc/PID/smaps_rollup). Pass: no crash, the window
-answers at the end, and no figure of a later sample exceeds the largest of the warm-up samples (the
-first three minutes) by more than its slack.
+Wine 8 reports 0 for GetGuiResources and GetProcessHandleCount of another process, so the figures are:
+from inside Wine, the launcher's GDI objects (the live entries of its own GDI handle table, read by
+window_probe) and its windows; from Linux's view of the Wine process, open descriptors (/proc/PID/fd),
+threads (/proc/PID/task) and private memory (Private_Clean + Private_Dirty of /proc/PID/smaps_rollup); and
+its CPU (user + system time of /proc/PID/stat as a share of one core over each minute; shown, not judged).
+Pass: no crash, the window answers at the end, and no figure of a later sample exceeds the largest of the
+warm-up samples (the first three minutes) by more than its slack.
 """
 import argparse
 import os
@@ -26,7 +28,7 @@ from link_control import control  # noqa: E402
 from window_support import Launcher, prefix_env  # noqa: E402
 
 WARM_UP_SAMPLES = 3
-SLACK = {"descriptors": 4, "threads": 2, "private_kib": 8192}
+SLACK = {"gdi_objects": 16, "windows": 2, "descriptors": 4, "threads": 2, "private_kib": 8192}
 SAMPLE_EVERY_S = 60
 DEMO_NEWS = [{"id": 1, "title": "Servicio de demostración", "published_at": "2026-12-01T12:00:00Z",
               "body": "Prueba de larga duración."}]
@@ -47,6 +49,21 @@ class Run:
     def close(self):
         for function, args in reversed(self.cleanups):
             function(*args)
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def window_objects(app):
+    """GDI objects (the launcher's own GDI handle table, read by window_probe) and windows."""
+    out = app.probe("objects")
+    if out.returncode != 0:
+        raise RuntimeError(f"window_probe objects failed ({out.returncode})")
+    gdi, windows = map(int, out.stdout.split())
+    return {"gdi_objects": gdi, "windows": windows}
 
 
 def sample(pid):
@@ -165,9 +182,14 @@ def main():
                 if app.process.poll() is not None:
                     return
                 minute = (time.monotonic() - started) / 60
-                samples.append(dict(sample(pid), minute=minute))
+                cpu = cpu_seconds(pid)
+                share = None
+                if samples:
+                    share = round(100 * (cpu - samples[-1]["cpu_s"]) / (60 * (minute - samples[-1]["minute"])), 1)
+                samples.append(dict(window_objects(app), **sample(pid), cpu_percent=share, minute=minute,
+                                    cpu_s=cpu))
                 print(f"  minute {minute:5.1f}: " + ", ".join(f"{k} {v}" for k, v in samples[-1].items()
-                                                             if k != "minute"), flush=True)
+                                                             if k not in ("minute", "cpu_s")), flush=True)
                 stop.wait(SAMPLE_EVERY_S)
 
         thread = threading.Thread(target=sampler, daemon=True)
@@ -185,7 +207,7 @@ def main():
         actions = driver.actions
         crashed = app.process.poll() is not None
         if not crashed:
-            samples.append(dict(sample(pid), minute=(time.monotonic() - started) / 60))
+            samples.append(dict(window_objects(app), **sample(pid), minute=(time.monotonic() - started) / 60))
         # The window still answers: its state through Win32, then the close button ends it cleanly.
         answers = not crashed and app.state() is not None
         if answers:
@@ -212,6 +234,10 @@ def main():
         ok = ok and not grew
         print(f"| {key} | {values[0]} | {values[-1]} | {max(values)} | {allowed - slack} | {allowed} |"
               + (" GREW" if grew else ""))
+    shares = [s["cpu_percent"] for s in samples if s.get("cpu_percent") is not None]
+    if shares:
+        print(f"| cpu_percent (shown, not judged) | {shares[0]} | {shares[-1]} | {max(shares)} |"
+              f" mean {sum(shares) / len(shares):.1f} | — |")
     print(f"\ncrashed: {crashed}; answered at the end: {answers}; exit code: {exit_code}")
     print("result:", "PASS" if ok else "FAIL")
     return 0 if ok else 1
