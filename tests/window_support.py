@@ -223,12 +223,12 @@ class Launcher:
     """One running launcher; always ended, whatever the test did. wrapper is a command the Wine
     process runs under (strace, for example); the launcher is then its child."""
 
-    def __init__(self, test, env, exe, probe, shots, args=(), wrapper=(), factor=1.0):
+    def __init__(self, test, env, exe, probe, shots, args=(), wrapper=(), factor=1.0, log=subprocess.DEVNULL):
         self.test, self.env, self.probe_exe, self.shots, self.factor = test, env, probe, shots, factor
         self.display = display_of(env)
         self.wrapped = bool(wrapper)
         self.process = subprocess.Popen([*wrapper, os.path.join(TOOLS, "wine-run"), exe, *args], env=env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                        stdout=log, stderr=log)
         test.addCleanup(self.end)
         self.wait_for(lambda st: st["recreations"] >= 1, "the first painted frame")
         self.layout = self.layout_now()
@@ -261,6 +261,7 @@ class Launcher:
 
     def state(self):
         out = self.probe("state")
+        self.last_probe = out
         if out.returncode != 0:
             return None
         keys = ("left", "top", "width", "height", "client_x", "client_y", "client_w", "client_h",
@@ -283,6 +284,11 @@ class Launcher:
 
     def to_screen(self, point):
         st = self.state()
+        if st is None:
+            out = self.last_probe
+            alive = "alive" if self.process.poll() is None else f"ended with {self.process.returncode}"
+            raise RuntimeError(f"no window to click (probe exit {out.returncode}: {out.stderr.strip()[-300:]!r}; "
+                               f"launcher {alive})")
         return st["client_x"] + point[0], st["client_y"] + point[1]
 
     def move(self, point):

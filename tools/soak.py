@@ -153,6 +153,8 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("probe")
     parser.add_argument("--minutes", type=float, default=60)
+    parser.add_argument("--log", default=os.path.join(tempfile.gettempdir(), "orvane-soak-launcher.log"),
+                        help="where the launcher's Wine messages go")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="orvane-soak-")
@@ -162,13 +164,16 @@ def main():
     shutil.copytree(os.path.join(os.path.dirname(os.path.abspath(args.exe)), "assets"),
                     os.path.join(folder, "assets"))
     control("POST", "/config", {"news": DEMO_NEWS})
-    env = dict(prefix_env(), ORVANE_DEMO_CONTROL=os.environ["ORVANE_LINK_CONTROL"])
+    env = dict(prefix_env(), ORVANE_DEMO_CONTROL=os.environ["ORVANE_LINK_CONTROL"], ORVANE_WINEDEBUG="fixme-all")
     run = Run()
     samples, errors = [], []
     cycles, actions, crashed, answers, exit_code = 0, 0, True, False, None
     try:
+        # Wine's own messages of the launcher (a crash's backtrace among them) outlive the run's folder.
+        log = open(args.log, "wb")
+        run.addCleanup(log.close)
         app = Launcher(run, env, os.path.join(folder, "OrvaneGaming.exe"), args.probe,
-                       os.path.join(work, "shots"))
+                       os.path.join(work, "shots"), log=log)
         pid = app.process.pid
         with open(f"/proc/{pid}/cmdline", "rb") as f:
             if b"OrvaneGaming.exe" not in f.read():
@@ -186,8 +191,14 @@ def main():
                 share = None
                 if samples:
                     share = round(100 * (cpu - samples[-1]["cpu_s"]) / (60 * (minute - samples[-1]["minute"])), 1)
-                samples.append(dict(window_objects(app), **sample(pid), cpu_percent=share, minute=minute,
-                                    cpu_s=cpu))
+                try:
+                    objects = window_objects(app)
+                except (RuntimeError, ValueError, subprocess.TimeoutExpired) as e:
+                    errors.append(f"sample at minute {minute:.1f}: {e}")
+                    print(f"  sampler error: {errors[-1]}", flush=True)
+                    stop.wait(5)
+                    continue
+                samples.append(dict(objects, **sample(pid), cpu_percent=share, minute=minute, cpu_s=cpu))
                 print(f"  minute {minute:5.1f}: " + ", ".join(f"{k} {v}" for k, v in samples[-1].items()
                                                              if k not in ("minute", "cpu_s")), flush=True)
                 stop.wait(SAMPLE_EVERY_S)
@@ -199,8 +210,9 @@ def main():
             try:
                 driver.cycle()
                 cycles += 1
-            except (RuntimeError, subprocess.CalledProcessError, OSError) as e:
-                errors.append(f"cycle {cycles}: {e}")
+            except Exception as e:  # noqa: BLE001 -- one failed action must not end the long run
+                errors.append(f"cycle {cycles}: {type(e).__name__}: {e}")
+                print(f"  driver error: {errors[-1]}", flush=True)
                 time.sleep(2)
         stop.set()
         thread.join(5)
