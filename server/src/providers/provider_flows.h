@@ -1,0 +1,52 @@
+#pragma once
+// The provider flows: the authorisation pages the service hands out and the verification of what the
+// player's browser brings back. Endpoints are Steam's and Discord's own, fixed here; nothing configures them.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// A callback's query, percent-decoded, in the order received. Duplicates are kept so they can be refused.
+using QueryParams = std::vector<std::pair<std::string, std::string>>;
+
+struct ProviderAccount {
+    std::string id;          // SteamID64 or Discord snowflake: ASCII digits
+    std::string displayName; // 1-200 UTF-16 units of valid UTF-8
+};
+
+enum class ProviderFailure {
+    None,
+    Refused,     // forged, malformed, replayed or not confirmed by the provider
+    Cancelled,   // the player declined on the provider's page
+    Unreachable, // the provider could not be asked (network, timeout, 5xx, unreadable answer)
+};
+
+struct ProviderResult {
+    ProviderFailure failure = ProviderFailure::None;
+    ProviderAccount account;
+    std::string reason; // for the operator's log; never holds a secret or a received field's value
+};
+
+// Response nonces already accepted, kept by storage so a restart does not reopen the replay window.
+// remember() answers false when the nonce was seen before (and so must be refused).
+struct NonceLedger {
+    virtual ~NonceLedger() = default;
+    virtual bool remember(const std::string& nonce, std::int64_t expiresAtUnix) = 0;
+};
+
+// Steam OpenID 2.0: return_to is https://<publicHost>/orvane-launcher/v1/9e3f51d0/callback/steam?state=<state>
+// and the realm https://<publicHost>/.
+std::string steamReturnTo(const std::string& publicHost, const std::string& state);
+std::string steamLoginUrl(const std::string& publicHost, const std::string& state);
+ProviderResult verifySteamCallback(const QueryParams& query, const std::string& expectedReturnTo,
+                                   std::int64_t nowUnix, NonceLedger& nonces);
+
+// Discord OAuth2 (scope identify): redirect_uri is https://<publicHost>/orvane-launcher/v1/9e3f51d0/callback/discord.
+struct DiscordApp {
+    std::string clientId;
+    std::string clientSecret;
+};
+std::string discordRedirectUri(const std::string& publicHost);
+std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& publicHost, const std::string& state);
+// The caller has already matched and consumed the state; this exchanges the code once and reads the user.
+ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordApp& app, const std::string& publicHost);
