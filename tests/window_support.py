@@ -268,7 +268,8 @@ class Launcher:
                 "iconic", "zoomed", "foreground", "recreations")
         return dict(zip(keys, map(int, out.stdout.split())))
 
-    def wait_for(self, ready, what, timeout=20):
+    def poll_state(self, ready, what, timeout):
+        """The first Win32 state for which ready holds, or None after timeout seconds."""
         end = time.monotonic() + timeout
         while time.monotonic() < end:
             st = self.state()
@@ -277,7 +278,20 @@ class Launcher:
             if self.process.poll() is not None:
                 self.test.fail(f"launcher exited with {self.process.returncode} waiting for {what}")
             time.sleep(0.2)
-        self.test.fail(f"timed out waiting for {what}")
+        return None
+
+    def wait_for(self, ready, what, timeout=20):
+        return self.poll_state(ready, what, timeout) or self.test.fail(f"timed out waiting for {what}")
+
+    def click_until_state(self, point, ready, what, tries=3, timeout=8):
+        """As click_until, judged by Win32's state of the window (a toggle such as maximise: a click is
+        repeated only after the first one had time to show)."""
+        for _ in range(tries):
+            self.click(point)
+            st = self.poll_state(ready, what, timeout)
+            if st:
+                return st
+        self.test.fail(f"{what}: not seen after {tries} clicks")
 
     def xdotool(self, *args):
         subprocess.run(["xdotool", *map(str, args)], env=dict(self.env, DISPLAY=self.display), check=True)
@@ -337,6 +351,20 @@ class Launcher:
             time.sleep(0.2)
             shot = self.shot(name)
         return shot
+
+    def act_until(self, action, name, ready, tries=3, timeout=6):
+        """Repeats an input until a shot shows what it does: on a loaded machine X can deliver the move
+        (the control shows its hover) and lose the press, and pressing again is what a player would do.
+        Only for inputs that are safe to repeat. Returns the last shot; the caller asserts on it."""
+        for _ in range(tries):
+            action()
+            shot = self.shot_when(name, ready, timeout)
+            if ready(shot):
+                break
+        return shot
+
+    def click_until(self, point, name, ready, tries=3, timeout=6):
+        return self.act_until(lambda: self.click(point), name, ready, tries, timeout)
 
     def exit_code(self, timeout=15):
         return self.process.wait(timeout)

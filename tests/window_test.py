@@ -24,6 +24,13 @@ def start_launcher(test, env, factor=1.0):
     return Launcher(test, env, EXE, PROBE, SHOTS, factor=factor)
 
 
+def on_news(shot, layout):
+    """The news tab underlined and the linking card's grey button gone: the screen itself changed, not
+    only the tab's hover."""
+    return shot.accent_near(layout.tab_underline(1)) and not close_to(shot.at(layout.continue_button()),
+                                                                       (0x20, 0x2E, 0x3F), 12)
+
+
 def window_rect(st):
     return st["left"], st["top"], st["width"], st["height"]
 
@@ -56,12 +63,10 @@ def drag_edge_and_strip(app, edge_inset):
 
 def maximise_and_restore(test, app, screen, restored, name):
     """The title bar's middle button maximises to the whole work area and restores the window."""
-    app.click(app.layout_now().maximise_button())
-    app.wait_for(lambda st: st["zoomed"] == 1, "maximised")
+    app.click_until_state(app.layout_now().maximise_button(), lambda st: st["zoomed"] == 1, "maximised")
     time.sleep(0.5)
     check_drawn_to_the_edges(test, app, name + "-maximised", (0, 0, *screen))
-    app.click(app.layout_now().maximise_button())
-    app.wait_for(lambda st: st["zoomed"] == 0, "restored")
+    app.click_until_state(app.layout_now().maximise_button(), lambda st: st["zoomed"] == 0, "restored")
     time.sleep(0.5)
     check_drawn_to_the_edges(test, app, name + "-restored", restored)
 
@@ -86,17 +91,20 @@ class Window(unittest.TestCase):
 
     def test_clicking_a_tab_shows_its_screen_and_a_release_elsewhere_activates_the_other(self):
         app = self.start()
-        app.click(app.layout.tab_centre(1))
-        shot = app.shot_when("news", lambda shot: shot.accent_near(app.layout.tab_underline(1)))
+        shot = app.click_until(app.layout.tab_centre(1), "news", lambda shot: on_news(shot, app.layout))
         self.assertTrue(shot.accent_near(app.layout.tab_underline(1)))
         self.assertFalse(close_to(shot.at(app.layout.continue_button()), (0x20, 0x2E, 0x3F), 12))
         # Press on "Novedades", release over "Comunidad": only the release counts.
-        app.move(app.layout.tab_centre(1))
-        app.xdotool("mousedown", 1)
-        app.move(app.layout.tab_centre(2))
-        app.xdotool("mouseup", 1)
-        time.sleep(0.3)
-        shot = app.shot_when("community", lambda shot: shot.accent_near(app.layout.tab_underline(2)))
+        def press_news_release_community():
+            app.move(app.layout.tab_centre(1))
+            app.xdotool("mousedown", 1)
+            app.move(app.layout.tab_centre(2))
+            app.xdotool("mouseup", 1)
+            time.sleep(0.3)
+
+        shot = app.act_until(press_news_release_community, "community",
+                             lambda shot: shot.accent_near(app.layout.tab_underline(2)) and
+                             not shot.accent_near(app.layout.tab_underline(1)))
         self.assertTrue(shot.accent_near(app.layout.tab_underline(2)))
         self.assertFalse(shot.accent_near(app.layout.tab_underline(1)))
 
@@ -199,10 +207,11 @@ class HighDpi(unittest.TestCase):
                         shot.at(app.layout.continue_button()))
         for k in range(3):
             self.assertFalse(shot.accent_near(app.layout.tab_underline(k)))
-        # A click lands on the control drawn under it: "Novedades", underlined at twice the size.
-        app.click(app.layout.tab_centre(1))
-        shot = app.shot_when("high-dpi-news", lambda shot: shot.accent_near(app.layout.tab_underline(1)))
+        # A click lands on the control drawn under it: "Novedades", underlined at twice the size, and the
+        # linking card gone.
+        shot = app.click_until(app.layout.tab_centre(1), "high-dpi-news", lambda shot: on_news(shot, app.layout))
         self.assertTrue(shot.accent_near(app.layout.tab_underline(1)))
+        self.assertFalse(close_to(shot.at(app.layout.continue_button()), (0x20, 0x2E, 0x3F), 12))
         maximise_and_restore(self, app, (3840, 2160), (500, 190, 2840, 1780), "high-dpi")
         # The resize edge is twice as wide: 10 pixels in is still the edge.
         drag_edge_and_strip(app, edge_inset=10)

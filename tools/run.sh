@@ -10,7 +10,7 @@
 # With a display (DISPLAY set and reachable) the window opens there; without one it runs on a virtual
 # display, whose number is printed (DISPLAY=:N xdotool ... drives it), and a screenshot of it is kept
 # in build/run-shots (never in the staged folder, which is what players get) until Ctrl+C. Prints the exit code and
-# what it means. The window needs root, as the tests do (port 443, private mount namespace).
+# what it means, and exits with it. The window needs root, as the tests do (port 443, private mount namespace).
 # ORVANE_LAUNCH_EXE=PATH opens that exe instead of the staged one (e.g. from an extracted package).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,6 +37,7 @@ explain() {
     *) meaning="unexpected" ;;
     esac
     echo "OrvaneGaming exited with code $1: $meaning"
+    return "$1"
 }
 
 case "${1:-}" in
@@ -49,7 +50,7 @@ case "${1:-}" in
     set +e
     "$ORVANE_WINE" "$exe" "$@" </dev/null
     explain $?
-    exit 0
+    exit
     ;;
 esac
 
@@ -79,3 +80,4 @@ else
     "$root/tools/with-link-service.sh" --host "$host" "$root/tools/launch-window.sh" --demo "$@"
 fi
 explain $?
+exit
