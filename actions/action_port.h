@@ -10,8 +10,9 @@
 // What the actions ask of the outside world and need an answer to. The window implements it with the
 // shell and its link service; tests fake it.
 struct ActionPort {
-    // ShellExecuteW "open" of a URL (owner: the main window, no parameters, the program folder as
-    // working directory, SW_SHOWNORMAL); the result as a signed number, success above 32.
+    // ShellExecuteExW "open" of a URL with SEE_MASK_FLAG_NO_UI (owner: the main window, no parameters,
+    // the program folder as working directory, SW_SHOWNORMAL); the instance value as a signed number,
+    // success above 32.
     virtual int64_t openUrl(const wchar_t* url) = 0;
     // The link service's post: whether the request bits were queued.
     virtual bool post(uint32_t requestBits) = 0;

@@ -2,6 +2,7 @@
 
 #include "app/text.h"
 #include "link/link_service.h"
+#include "link/shell_url.h"
 #include "render/carousel.h"
 
 namespace {

@@ -6,13 +6,26 @@
 
 #include <shellapi.h>
 
+#include <string>
+
 namespace {
 
 struct WindowPort final : ActionPort {
     int64_t openUrl(const wchar_t* url) override {
-        const HINSTANCE result =
-            ShellExecuteW(gMainWindow, L"open", url, nullptr, programFolder().c_str(), SW_SHOWNORMAL);
-        return static_cast<int64_t>(reinterpret_cast<intptr_t>(result));
+        // No system dialog ever: with no handler registered (no Steam) the player reads our own text.
+        const std::wstring folder = programFolder();
+        SHELLEXECUTEINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = SEE_MASK_FLAG_NO_UI;
+        info.hwnd = gMainWindow;
+        info.lpVerb = L"open";
+        info.lpFile = url;
+        info.lpDirectory = folder.c_str();
+        info.nShow = SW_SHOWNORMAL;
+        const bool opened = ShellExecuteExW(&info) != FALSE;
+        const int64_t result = static_cast<int64_t>(reinterpret_cast<intptr_t>(info.hInstApp));
+        // A failed call whose instance value still reads above 32 is a failure all the same.
+        return opened || result <= 32 ? result : 0;
     }
     bool post(uint32_t requestBits) override { return gLinkService.post(requestBits); }
     void requestRefresh() override { gLinkService.requestRefresh(); }

@@ -149,20 +149,3 @@ bool isValidBackgroundName(const wchar_t* name) {
             return true;
     return false;
 }
-
-bool isValidCommunityUrl(const wchar_t* url) {
-    static const wchar_t kScheme[] = L"https://";
-    const size_t schemeLength = std::size(kScheme) - 1;
-    if (url == nullptr || std::wcsncmp(url, kScheme, schemeLength) != 0)
-        return false;
-    const wchar_t first = url[schemeLength];
-    if (first == L'\0' || first == L'.' || first == L'/')
-        return false;
-    size_t length = 0;
-    for (; url[length] != L'\0'; ++length) {
-        const wchar_t c = url[length];
-        if (c < 0x21 || c == L'"' || c == L'@' || c == L'\\')
-            return false;
-    }
-    return length < 510;
-}

@@ -28,7 +28,6 @@ bool writeLauncherConfig(const LauncherConfig& config, const wchar_t* path);
 std::wstring pendingPathFor(const wchar_t* target);
 
 bool isValidBackgroundName(const wchar_t* name);
-bool isValidCommunityUrl(const wchar_t* url);
 
 // news_body is stored on one line: CR dropped, LF as "\n", backslash doubled.
 void escapeNewsBody(const wchar_t* body, wchar_t* out, size_t capacity);

@@ -25,17 +25,6 @@ bool startedOrPending(BOOL started) {
     return started || GetLastError() == ERROR_IO_PENDING;
 }
 
-// "application/json", alone or followed by parameters; never a longer type name.
-bool isJsonContentType(const wchar_t* type) {
-    static const wchar_t kJson[] = L"application/json";
-    const int length = static_cast<int>(std::size(kJson) - 1);
-    if (static_cast<int>(wcsnlen(type, length)) < length)
-        return false;
-    if (CompareStringOrdinal(type, length, kJson, length, TRUE) != CSTR_EQUAL)
-        return false;
-    return type[length] == L';' || type[length] == L'\0';
-}
-
 struct Handles {
     HINTERNET session = nullptr;
     HINTERNET connection = nullptr;
@@ -235,7 +224,9 @@ DWORD openRequest(Handles& handles, const UrlParts& endpoint, const wchar_t* met
 }
 
 // The request's context, handed to WinHTTP's callback through a holder that the request handle's
-// closing notice frees. No redirects, cookies or automatic authentication.
+// closing notice frees. No redirects, cookies or automatic authentication; no connection kept for a
+// later request, so an abandoned answer is never drained to reuse it; and a header block, or a drained
+// body, larger than any answer the service may send is not read on.
 DWORD attachContext(Handles& handles, ContextShare& share, DWORD_PTR& holderValue) {
     share.context = createRequestContext();
     if (share.context == nullptr)
@@ -245,11 +236,16 @@ DWORD attachContext(Handles& handles, ContextShare& share, DWORD_PTR& holderValu
         return ERROR_NOT_ENOUGH_MEMORY;
     acquireRequestContext(share.context);
     DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    DWORD disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION;
+    DWORD disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION | WINHTTP_DISABLE_KEEP_ALIVE;
+    DWORD answerLimit = static_cast<DWORD>(kMaxResponseBody);
     holderValue = reinterpret_cast<DWORD_PTR>(holder);
     const bool configured =
         WinHttpSetOption(handles.request, WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects) &&
         WinHttpSetOption(handles.request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled) &&
+        WinHttpSetOption(handles.request, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &answerLimit,
+                         sizeof answerLimit) &&
+        WinHttpSetOption(handles.request, WINHTTP_OPTION_MAX_RESPONSE_DRAIN_SIZE, &answerLimit,
+                         sizeof answerLimit) &&
         WinHttpSetOption(handles.request, WINHTTP_OPTION_CONTEXT_VALUE, &holderValue, sizeof holderValue) &&
         WinHttpSetStatusCallback(handles.request, requestStatusCallback,
                                  WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
@@ -341,6 +337,19 @@ DWORD readBody(HINTERNET request, RequestContext& context, HANDLE cancel, ULONGL
 }
 
 } // namespace
+
+bool isJsonContentType(const wchar_t* type) {
+    static constexpr std::wstring_view kJson = L"application/json";
+    const int length = static_cast<int>(kJson.size());
+    if (type == nullptr || static_cast<int>(wcsnlen(type, kJson.size())) < length ||
+        CompareStringOrdinal(type, length, kJson.data(), length, TRUE) != CSTR_EQUAL)
+        return false;
+    // Whitespace may stand before the parameters' ";".
+    const wchar_t* rest = type + length;
+    while (*rest == L' ' || *rest == L'\t')
+        ++rest;
+    return *rest == L';' || *rest == L'\0';
+}
 
 void performRequest(HttpResult& result, const UrlParts& endpoint, const wchar_t* method, const wchar_t* path,
                     std::string_view token, HANDLE cancel) {

@@ -37,5 +37,9 @@ void performRequest(HttpResult& result, const UrlParts& endpoint, const wchar_t*
 using HttpTransport = void (*)(HttpResult& result, const UrlParts& endpoint, const wchar_t* method,
                                const wchar_t* path, std::string_view token, HANDLE cancel);
 
+// "application/json" in any letter case, alone or followed by parameters (whitespace allowed before the
+// ";"); never a longer type name.
+bool isJsonContentType(const wchar_t* type);
+
 // The six method/path pairs of the service, compared exactly.
 bool isAllowedEndpoint(const wchar_t* method, const wchar_t* path);

@@ -1,6 +1,7 @@
 #include "link/service_documents.h"
 
 #include "link/parser_input.h"
+#include "link/shell_url.h"
 #include "link/url_policy.h"
 #include "link/wipe.h"
 
@@ -204,15 +205,17 @@ bool parseConfig(const json& document, LinkState& state) {
         return false;
     if (!server.empty() && !isServerAddressWellFormed(server))
         return false;
-    if (!getStringField(document, "community_url", community, 2048, true, false) ||
+    if (!getStringField(document, "community_url", community, kCommunityUrlMaxLength, true, false) ||
         !getBoolField(document, "require_linking", requireLinking) ||
         !getBoolField(document, "discord_enabled", discordEnabled))
         return false;
     std::wstring communityUrl;
     if (!community.empty()) {
         communityUrl = utf8ToWide(community);
+        // Refused here, not at the button: a page the window would never open is no configuration.
         UrlParts parts;
-        if (communityUrl.empty() || !crackHttpsUrl(communityUrl.c_str(), parts, false, true))
+        if (communityUrl.empty() || !crackHttpsUrl(communityUrl.c_str(), parts, false, true) ||
+            !isValidCommunityUrl(communityUrl.c_str()))
             return false;
     }
 
@@ -307,5 +310,5 @@ bool parseSession(json& document, SessionToken& token) {
 }
 
 bool parseLinkUrl(const json& document, std::string& url) {
-    return getStringField(document, "url", url, 8192, false, false);
+    return getStringField(document, "url", url, kAuthorizationUrlMaxLength, false, false);
 }

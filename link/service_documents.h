@@ -29,7 +29,8 @@ using ServiceJson = nlohmann::basic_json<std::map, std::vector, ServiceText, boo
 // The parsed body when it is an object of at most 64 members nested at most 16 deep; null otherwise.
 ServiceJson parseServiceDocument(std::string_view body);
 
-// The configuration document: server address, community URL, linking rules and the first news item.
+// The configuration document: server address, community URL (one the window can open), linking rules
+// and the first news item.
 bool parseConfig(const ServiceJson& document, LinkState& state);
 
 // The link status document; readiness also depends on state.configLoaded and state.requireLinking.
@@ -42,7 +43,7 @@ bool parseAccount(const ServiceJson& value, bool& linked, std::wstring& name);
 // the token is zeroed, accepted or not; token receives it only on success.
 bool parseSession(ServiceJson& document, SessionToken& token);
 
-// The link document's url: 1 to 8192 bytes of text. Whether the page is allowed is the caller's rule.
+// The link document's url: 1 to 900 bytes of text. Whether the page is allowed is the caller's rule.
 bool parseLinkUrl(const ServiceJson& document, std::string& url);
 
 // A string member within maxBytes, with no NUL, DEL or control bytes (TAB, LF and CR only when

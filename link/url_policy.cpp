@@ -1,6 +1,7 @@
 #include "link/url_policy.h"
 
 #include "link/service_hosts.h"
+#include "link/shell_url.h"
 #include "link/wipe.h"
 
 #include <windows.h>
@@ -131,6 +132,12 @@ bool validateBaseUrl(const wchar_t* url, UrlParts& endpoint) {
 bool isAllowedAuthorizationUrl(const wchar_t* url, bool steam) {
     const wchar_t* host = steam ? kSteamOpenIdHost : kDiscordHost;
     const wchar_t* path = steam ? L"/openid/login" : L"/oauth2/authorize";
+    if (url == nullptr)
+        return false;
+    // The page goes to the shell next: longer or less plain texts never get that far.
+    const std::wstring_view text(url, wcsnlen(url, kAuthorizationUrlMaxLength + 1));
+    if (text.size() > kAuthorizationUrlMaxLength || !isShellSafeUrl(text))
+        return false;
     UrlParts parts;
     std::wstring_view rest;
     // A "?" alone is an empty query to a browser.

@@ -23,8 +23,9 @@ bool isServiceEndpoint(const UrlParts& endpoint);
 
 // A Steam OpenID login or Discord OAuth2 authorisation page, judged only by the provider's own rule.
 // The text must read literally "https://", the host, an optional ":443", the path, "?" and a non-empty
-// query, so the browser opens exactly the page WinHTTP's split was checked against. The caller also
-// refuses a URL whose text contains the session token.
+// query, so the browser opens exactly the page WinHTTP's split was checked against. At most 900
+// characters, all shell-safe (link/shell_url.h). The caller also refuses a URL whose text contains
+// the session token.
 bool isAllowedAuthorizationUrl(const wchar_t* url, bool steam);
 
 // 20 to 512 characters of the URL-safe Base64 alphabet; callers also require exactly 43.

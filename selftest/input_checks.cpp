@@ -4,6 +4,7 @@
 #include "actions/steam_url.h"
 #include "config/launcher_config.h"
 #include "link/link_self_test.h"
+#include "link/shell_url.h"
 
 #include <cwchar>
 

@@ -1,6 +1,7 @@
 // The authorisation-URL rule against a browser's own URL parser: every variant in the fixture carries
 // the protocol, host and path a WHATWG parser reads (tools/make-url-variants.js). The launcher may
-// accept a variant only when the browser would open the provider's real page.
+// accept a variant only when the browser would open the provider's real page, and only when the text
+// is one the generator, on its own, judges safe to hand to the shell.
 #include "link/service_documents.h"
 #include "link/service_hosts.h"
 #include "link/url_policy.h"
@@ -57,6 +58,7 @@ TEST(AuthorizationUrlVariants, AcceptedOnlyWhereABrowserOpensTheRealPage) {
             ++accepted;
             EXPECT_TRUE(browserOpensRealPage) << provider->name << " accepted, browser reads host "
                                               << row["host"] << " path " << row["path"] << ": " << url;
+            EXPECT_EQ(row["shell_safe"], true) << provider->name << " accepted, not for the shell: " << url;
         } else if (browserOpensRealPage) {
             ++refusedReal;
         }

@@ -1,10 +1,12 @@
 // The admins' documents against the launcher: every table marked "contract" in docs/ is read here and
 // each of its rows is tried on the program's own readers and rules, so a document cannot promise
 // what the program does not do.
+#include "actions/steam_url.h"
 #include "config/launcher_config.h"
 #include "link/https_transport.h"
 #include "link/link_service.h"
 #include "link/service_documents.h"
+#include "link/shell_url.h"
 #include "link/url_policy.h"
 #include "test_support.h"
 
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -340,6 +343,38 @@ TEST(AdminDocuments, AuthorisationPagesByTheirLiteralShape) {
             EXPECT_EQ(isAllowedAuthorizationUrl(wide(c.url).c_str(), steam), c.allowed) << c.url;
             EXPECT_FALSE(isAllowedAuthorizationUrl(wide(c.url).c_str(), !steam)) << c.url;
         }
+    }
+}
+
+TEST(AdminDocuments, ShellLimitsAreTheWindowsLimits) {
+    const auto rows = contractTable("link-service.md", "shell-limits");
+    ASSERT_EQ(rows.size(), 3u);
+    for (const Row& row : rows) {
+        const size_t n = std::stoul(row[1]);
+        SCOPED_TRACE(row[0]);
+        // Whether a value of exactly `length` characters gets through to the shell.
+        std::function<bool(size_t)> passes;
+        if (row[0].find("authorisation page") != std::string::npos) {
+            passes = [](size_t length) {
+                const std::wstring start = L"https://steamcommunity.com/openid/login?openid.mode=";
+                return isAllowedAuthorizationUrl((start + std::wstring(length - start.size(), L'c')).c_str(),
+                                                 true);
+            };
+        } else if (row[0].find("community_url") != std::string::npos) {
+            passes = [](size_t length) {
+                return accepted("configuration", "community_url", valueOfLength("community_url", length));
+            };
+        } else if (row[0].find("server_address") != std::string::npos) {
+            passes = [](size_t length) {
+                const std::wstring address = std::wstring(length - 6, L'a') + L":27015";
+                return validateServerAddress(address.c_str());
+            };
+        } else {
+            ADD_FAILURE() << "unknown row";
+            continue;
+        }
+        EXPECT_TRUE(passes(n));
+        EXPECT_FALSE(passes(n + 1));
     }
 }
 

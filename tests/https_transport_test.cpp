@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <thread>
 
@@ -85,6 +86,11 @@ TEST_F(Transport, ContentTypeMustBeJson) {
         {"application/json", true},
         {"application/json; charset=utf-8", true},
         {"application/json;charset=UTF-8", true},
+        // Whitespace before the ";" is legal in a media type.
+        {"application/json ; charset=utf-8", true},
+        {"application/json\t;charset=utf-8", true},
+        {"application/json x", false},
+        {"application/json ,text/html", false},
         {"APPLICATION/JSON", true},
         {nullptr, false},
         {"application/jsonx", false},
@@ -239,6 +245,26 @@ TEST_F(Transport, DroppedConnectionFails) {
     EXPECT_FALSE(result.complete);
     EXPECT_EQ(result.status, 0u);
     EXPECT_NE(result.error, 0u);
+}
+
+// Even when the service would keep a connection open, no request rides on an earlier one: an abandoned
+// request is never drained to reuse its connection, and the admins' document promises a fresh one.
+TEST_F(Transport, EveryRequestOnAFreshConnection) {
+    ASSERT_EQ(linkservice::call(L"POST", L"/connections", {{"keep_alive", true}}).status, 200u);
+    const long long since = linkservice::nextEvent();
+    for (int i = 0; i < 3; ++i) {
+        const HttpResult result = request(L"GET", L"/config");
+        ASSERT_TRUE(result.complete) << result.error;
+    }
+    std::set<std::string> clients;
+    int connections = 0;
+    for (const json& event : linkservice::eventsSince(since)) {
+        connections += event.value("event", "") == "connection";
+        if (event.value("event", "") == "request")
+            clients.insert(event.value("client", ""));
+    }
+    EXPECT_EQ(clients.size(), 3u);
+    EXPECT_EQ(connections, 3);
 }
 
 TEST_F(Transport, BearerHeaderCarriesTheTokenAndNothingElseDoes) {

@@ -1,5 +1,6 @@
 #include "app/text.h"
 #include "config/launcher_config.h"
+#include "link/shell_url.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

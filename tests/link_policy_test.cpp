@@ -1,5 +1,6 @@
 #include "link/https_transport.h"
 #include "link/service_hosts.h"
+#include "link/shell_url.h"
 #include "link/url_policy.h"
 
 #include <gtest/gtest.h>
@@ -168,6 +169,93 @@ TEST(AuthorizationUrl, EachProviderByItsOwnRule) {
         EXPECT_EQ(isAllowedAuthorizationUrl(c.url.c_str(), false), c.discordVerdict) << c.url;
     }
     EXPECT_FALSE(isAllowedAuthorizationUrl(nullptr, true));
+}
+
+// Both URLs the launcher hands to the shell, with the same text in their query. A browser registered as
+// "app.exe" "%1" has its quoting broken by a double quote; Wine's shell mangles a stray "%".
+TEST(ShellUrls, OnlyPlainPrintableAsciiWithWholeEscapes) {
+    struct Case {
+        const char* what;
+        std::wstring text;
+        bool authorisation;
+        bool community;
+    };
+    const Case cases[] = {
+        {"letters, digits, unreserved", L"Az09-._~", true, true},
+        {"sub-delimiters", L"!$&'()*+,;=", true, true},
+        {"colon, slash, question mark", L":/?", true, true},
+        {"brackets", L"[]", true, true},
+        {"an at sign (user information to the community rule)", L"@", true, false},
+        {"a fragment (refused on an authorisation page)", L"#top", false, true},
+        {"escapes in either case", L"%41%2f%7E%c3%a9", true, true},
+        {"a lone percent", L"%", false, false},
+        {"a percent and one hex digit", L"%4", false, false},
+        {"a percent and a non-hex digit", L"%4g", false, false},
+        {"a percent and letters", L"%zz", false, false},
+        {"a double quote", L"\"%20--new-window%20\"", false, false},
+        {"a backslash", L"\\", false, false},
+        {"less than", L"<", false, false},
+        {"greater than", L">", false, false},
+        {"a caret", L"^", false, false},
+        {"a vertical bar", L"|", false, false},
+        {"an opening brace", L"{", false, false},
+        {"a closing brace", L"}", false, false},
+        {"a backtick", L"`", false, false},
+        {"a space", L"a b", false, false},
+        {"a tab", L"a\tb", false, false},
+        {"a line feed", L"a\nb", false, false},
+        {"DEL",
+         L"a\x7F"
+         L"b",
+         false, false},
+        {"a C1 control",
+         L"a\x85"
+         L"b",
+         false, false},
+        {"a Latin letter", L"caf\xE9", false, false},
+        {"right-to-left override",
+         L"a\x202E"
+         L"b",
+         false, false},
+        {"ideographic space",
+         L"a\x3000"
+         L"b",
+         false, false},
+        {"zero-width space",
+         L"a\x200B"
+         L"b",
+         false, false},
+        {"an emoji",
+         L"a\xD83C\xDFAE"
+         L"b",
+         false, false},
+    };
+    for (const Case& c : cases) {
+        const std::wstring page =
+            L"https://steamcommunity.com/openid/login?openid.mode=checkid_setup&x=" + c.text;
+        const std::wstring community = L"https://orvanegaming.com/foro?x=" + c.text;
+        EXPECT_EQ(isAllowedAuthorizationUrl(page.c_str(), true), c.authorisation) << c.what;
+        EXPECT_EQ(isValidCommunityUrl(community.c_str()), c.community) << c.what;
+    }
+}
+
+TEST(ShellUrls, LengthLimits) {
+    const std::wstring start = L"https://discord.com/oauth2/authorize?state=";
+    struct Case {
+        size_t length;
+        bool allowed;
+    };
+    const Case cases[] = {{900, true},   {901, false},  {1000, false},
+                          {2083, false}, {4096, false}, {8192, false}};
+    for (const Case& c : cases) {
+        const std::wstring page = start + std::wstring(c.length - start.size(), L's');
+        EXPECT_EQ(isAllowedAuthorizationUrl(page.c_str(), false), c.allowed) << c.length;
+    }
+
+    const std::wstring site = L"https://orvanegaming.com/";
+    EXPECT_TRUE(isValidCommunityUrl((site + std::wstring(509 - site.size(), L'a')).c_str()));
+    EXPECT_FALSE(isValidCommunityUrl((site + std::wstring(510 - site.size(), L'a')).c_str()));
+    EXPECT_FALSE(isValidCommunityUrl((site + std::wstring(8192, L'a')).c_str()));
 }
 
 TEST(TokenShape, UrlSafeAlphabetOfTwentyTo512) {

@@ -43,6 +43,12 @@ std::string tokenNumber(int n) {
     return "SessionToken" + std::string(31 - digits.size(), '0') + digits;
 }
 
+// The Steam page padded with a query parameter to exactly n characters.
+std::string steamPageOfLength(size_t n) {
+    const std::string start = kSteamPage + "&openid.pad=";
+    return start + std::string(n - start.size(), 'p');
+}
+
 std::string narrow(const wchar_t* text) {
     std::string out;
     for (; *text != L'\0'; ++text)
@@ -587,6 +593,19 @@ TEST(LinkServiceLink, OutcomesOfALinkAttempt) {
          document({{"url", kSteamPage + "&openid.return_to={token}"}}), kBadLinkUrl, ""},
         {"plain http page", false, LinkSteam, "POST /link/steam", document({{"url", http}}), kBadLinkUrl, ""},
         {"no url", false, LinkSteam, "POST /link/steam", document({{"link", kSteamPage}}), kBadLinkUrl, ""},
+        // Wine's shell overflows its own stack on about 1,000 characters: such a page never gets there.
+        {"page of 900 characters", false, LinkSteam, "POST /link/steam",
+         document({{"url", steamPageOfLength(900)}}), L"", steamPageOfLength(900)},
+        {"page of 901 characters", false, LinkSteam, "POST /link/steam",
+         document({{"url", steamPageOfLength(901)}}), kBadLinkUrl, ""},
+        {"page of 1,000 characters", false, LinkSteam, "POST /link/steam",
+         document({{"url", steamPageOfLength(1000)}}), kBadLinkUrl, ""},
+        {"page of 4,096 characters", false, LinkSteam, "POST /link/steam",
+         document({{"url", steamPageOfLength(4096)}}), kBadLinkUrl, ""},
+        {"page of 8,192 characters", false, LinkSteam, "POST /link/steam",
+         document({{"url", steamPageOfLength(8192)}}), kBadLinkUrl, ""},
+        {"page breaking the browser's quoting", false, LinkSteam, "POST /link/steam",
+         document({{"url", kSteamPage + "&a=\"%20--new-window%20\"https://x/"}}), kBadLinkUrl, ""},
         {"configuration unavailable", false, Retry, "GET /config", {503}, kUnavailable, ""},
         {"configuration redirected", false, Retry, "GET /config", {302}, kRedirect, ""},
         {"configuration unreadable", false, Retry, "GET /config", document({{"news", 1}}),

@@ -6,8 +6,9 @@
 //   node tools/make-url-variants.js                 the fixture the test suite reads (stdout)
 //   node tools/make-url-variants.js --count 50000   a larger random sample for a run by hand
 //
-// Output: a JSON array of {"provider", "url", "protocol", "host", "path"}; host is null when the
-// browser cannot parse the URL at all. Deterministic for a given --count and --seed.
+// Output: a JSON array of {"provider", "url", "protocol", "host", "path", "shell_safe"}; host is null
+// when the browser cannot parse the URL at all; shell_safe tells whether the text may be handed to the
+// Windows shell (see shellSafe). Deterministic for a given --count and --seed.
 'use strict';
 
 const providers = {
@@ -45,7 +46,13 @@ function pieces(p) {
             `${p.path}\t`, `/${firstSegment}/${lastSegment.slice(0, 2)}\n${lastSegment.slice(2)}`, `${p.path}.`,
             `${p.path}%20`, `/${firstSegment}/.%2e/${firstSegment}/${lastSegment}`, `${p.path}\u200b`, ''],
         query: [`?${p.query}`, '?', '', `??${p.query}`, `?${p.query}#frag`, `#?${p.query}`, `?${p.query}\\evil`,
-            `?${p.query}@evil.com`, `?${p.query}\u200b`, `?${p.query}/../evil`, `?${p.query} x`, `%3F${p.query}`],
+            `?${p.query}@evil.com`, `?${p.query}\u200b`, `?${p.query}/../evil`, `?${p.query} x`, `%3F${p.query}`,
+            // Texts that break a browser's "%1" quoting or that Wine's shell mangles or overflows on.
+            `?${p.query}&a="%20--new-window%20"https://x/`, `?${p.query}&a=\\b`, `?${p.query}&a=^b`,
+            `?${p.query}&a=|b`, `?${p.query}&a=<b>`, `?${p.query}&a={b}`, `?${p.query}&a=\`b\``,
+            `?${p.query}&a=100%`, `?${p.query}&a=%zz`, `?${p.query}&a=%4`, `?${p.query}&a=%41%2f`,
+            `?${p.query}&a=\u202eb`, `?${p.query}&a=\u3000b`, `?${p.query}&a=caf\u00e9`,
+            `?${p.query}&pad=${'p'.repeat(840)}`, `?${p.query}&pad=${'p'.repeat(1000)}`],
     };
 }
 
@@ -93,6 +100,13 @@ function* variants(p, count, seed) {
         yield Object.fromEntries(dimensions.map((d) => [d, next(2) === 0 ? 0 : next(parts[d].length)]));
 }
 
+// What the Windows shell may be given: at most 900 characters of printable ASCII, none of
+// " \ < > ^ | { } ` and every "%" starting an escape of two hex digits.
+function shellSafe(url) {
+    return url.length <= 900 && /^[\x21-\x7e]*$/.test(url) && !/["\\<>^|{}`]/.test(url) &&
+        !/%(?![0-9A-Fa-f]{2})/.test(url);
+}
+
 function browserView(url) {
     try {
         const parsed = new URL(url);
@@ -118,7 +132,7 @@ function main() {
             if (seen.has(url))
                 continue;
             seen.add(url);
-            rows.push({ provider, url, ...browserView(url) });
+            rows.push({ provider, url, ...browserView(url), shell_safe: shellSafe(url) });
         }
     }
     process.stdout.write('[\n' + rows.map((r) => JSON.stringify(r)).join(',\n') + '\n]\n');

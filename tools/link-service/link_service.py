@@ -117,6 +117,7 @@ class ServiceState:
         self.public_host = public_host
         self.contexts = contexts
         self.certificate = "trusted"
+        self.keep_alive = False  # answers say "Connection: close" unless the control port says otherwise
         self.config = json.loads(json.dumps(DEFAULT_CONFIG))
         self.config["discord_enabled"] = discord_enabled
         self.sessions = {}
@@ -330,18 +331,24 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
         self.handle_call()
 
     def send_document(self, status, document=None, body=None, content_type="application/json", headers=(),
-                      truncate=False, trickle_ms=0):
+                      truncate=False, trickle_ms=0, header_lines=0):
         """truncate: the whole length is announced but only half the body is sent before the connection
-        closes; trickle_ms: the body goes out one byte at a time, this long apart."""
+        closes; trickle_ms: the body goes out one byte at a time, this long apart; header_lines: that
+        many filler header lines before the end of the header block."""
         if body is None:
             body = json_bytes(document if document is not None else {})
+        with self.server.state.lock:
+            keep_alive = self.server.state.keep_alive and not truncate
         self.send_response(status)
         if content_type is not None:
             self.send_header("Content-Type", content_type)
         for name, value in headers:
             self.send_header(name, value)
+        for i in range(header_lines):
+            self.send_header(f"X-Filler-{i}", "x")
         self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
+        if not keep_alive:
+            self.send_header("Connection", "close")
         self.end_headers()
         if self.command != "HEAD":
             sent = body[:len(body) // 2] if truncate else body
@@ -349,7 +356,7 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
                 self.trickle(sent, trickle_ms)
             else:
                 self.wfile.write(sent)
-        self.close_connection = True
+        self.close_connection = not keep_alive
         self.server.state.record({"event": "response", "request": self.request_seq, "status": status,
                                   "body": body.decode("utf-8", "backslashreplace")})
 
@@ -379,7 +386,8 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
         path = self.path.split("?", 1)[0]
         relative = path[len(BASE_PATH):] if path.startswith(BASE_PATH + "/") else None
         event = state.record({
-            "event": "request", "method": self.command, "target": self.path,
+            "event": "request", "client": f"{self.client_address[0]}:{self.client_address[1]}",
+            "method": self.command, "target": self.path,
             "path": relative if relative is not None else path,
             "headers": [[k, v] for k, v in self.headers.items()],
             "body": body.decode("utf-8", "backslashreplace"),
@@ -441,7 +449,8 @@ class ServiceHandler(http.server.BaseHTTPRequestHandler):
         self.send_document(int(answer.get("status", 200)), body=body,
                            content_type=answer.get("content_type", "application/json"),
                            headers=[tuple(h) for h in answer.get("headers", [])],
-                           truncate=bool(answer.get("truncate")), trickle_ms=int(answer.get("trickle_ms", 0)))
+                           truncate=bool(answer.get("truncate")), trickle_ms=int(answer.get("trickle_ms", 0)),
+                           header_lines=int(answer.get("header_lines", 0)))
 
     def get_config(self):
         with self.server.state.lock:
@@ -583,6 +592,7 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
             with state.lock:
                 state.answers.clear()
                 state.certificate = "trusted"
+                state.keep_alive = False
                 if request.get("all"):
                     state.sessions.clear()
                     state.pending.clear()
@@ -592,6 +602,10 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
             with state.lock:
                 state.config.update(request)
                 return self.reply(200, state.config)
+        if path == "/connections":
+            with state.lock:
+                state.keep_alive = bool(request.get("keep_alive"))
+            return self.reply(200, {"keep_alive": state.keep_alive})
         if path == "/tls":
             if request.get("certificate") not in state.contexts:
                 return self.reply(400, {"error": "certificate must be one of " + ", ".join(state.contexts)})
@@ -758,12 +772,15 @@ def main(argv):
     p.add_argument("--drop", action="store_true", help="close the connection without answering")
     p.add_argument("--truncate", action="store_true", help="announce the whole body, send half of it, close")
     p.add_argument("--trickle-ms", type=int, default=0, help="send the body a byte at a time, this far apart")
+    p.add_argument("--header-lines", type=int, default=0, help="that many filler header lines")
     p.add_argument("--times", type=int, help="only for the next N requests")
 
     commands.add_parser("reset", help="forget chosen answers and use the trusted certificate again")
     p = commands.add_parser("log", help="print the request log")
     p.add_argument("--since", type=int, default=0)
     commands.add_parser("state", help="print sessions, configuration and chosen answers")
+    p = commands.add_parser("connections", help="keep connections open between answers, or close each")
+    p.add_argument("mode", choices=["keep-alive", "close"])
     p = commands.add_parser("tls", help="choose the certificate served from the next connection on")
     p.add_argument("certificate", choices=["trusted", "untrusted"])
     p = commands.add_parser("config", help="change members of the configuration document")
@@ -783,6 +800,7 @@ def main(argv):
                   "content_type": None if args.no_content_type else args.content_type,
                   "headers": [h.split(":", 1) for h in args.header], "delay_ms": args.delay_ms,
                   "drop": args.drop, "truncate": args.truncate, "trickle_ms": args.trickle_ms,
+                  "header_lines": args.header_lines,
                   "times": args.times}
         if args.body is not None:
             answer["body"] = args.body
@@ -795,6 +813,8 @@ def main(argv):
         return control_call(args, "GET", f"/log?since={args.since}")
     if args.command == "state":
         return control_call(args, "GET", "/state")
+    if args.command == "connections":
+        return control_call(args, "POST", "/connections", {"keep_alive": args.mode == "keep-alive"})
     if args.command == "tls":
         return control_call(args, "POST", "/tls", {"certificate": args.certificate})
     if args.command == "config":
