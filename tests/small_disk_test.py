@@ -159,6 +159,8 @@ class SmallDisk(LauncherCase):
                     text = f.read()
                 self.assertEqual(text.count("\n"), 1, text)
                 verdict = json.loads(text)
+                print(f"\nself-test on the full disk after a PASS report: {verdict['status']}, "
+                      f"{verdict['checks']} checks, {verdict['failures']} failed")
                 self.assertEqual(verdict["status"], "FAIL")
                 self.assertGreaterEqual(verdict["failures"], 1)
 
