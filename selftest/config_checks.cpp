@@ -69,12 +69,13 @@ void checkBusyRefusal(SelfTestTally& tally, const wchar_t* path) {
 }
 
 // A replacement puts a new file in the target's place; a write into the old file would leave a
-// reader with a part of each if it were interrupted.
+// reader with a part of each if it were interrupted. A file system that numbers no files (index 0)
+// cannot tell the two apart; there only the write's result counts.
 bool replacedBy(const wchar_t* path, const LauncherConfig& config) {
     FileIdentity before, after;
     if (!fileIdentity(path, before) || !writeLauncherConfig(config, path))
         return false;
-    return fileIdentity(path, after) && after != before;
+    return fileIdentity(path, after) && (after != before || before.index == 0);
 }
 
 } // namespace
