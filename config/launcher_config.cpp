@@ -2,6 +2,7 @@
 
 #include "app/program_paths.h"
 #include "app/text.h"
+#include "config/file_replace.h"
 
 #include <windows.h>
 
@@ -19,14 +20,6 @@ void readKey(const wchar_t* path, const wchar_t* key, wchar_t* out, DWORD capaci
 
 bool isAsciiAlnum(wchar_t c) {
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
-}
-
-bool writeWholeFile(HANDLE file, const wchar_t* text, size_t length) {
-    const DWORD bytes = static_cast<DWORD>(length * sizeof(wchar_t));
-    DWORD written = 0;
-    if (!WriteFile(file, text, bytes, &written, nullptr) || written != bytes)
-        return false;
-    return FlushFileBuffers(file) != FALSE;
 }
 
 } // namespace
@@ -110,22 +103,12 @@ bool writeLauncherConfig(const LauncherConfig& config, const wchar_t* path) {
     if (pending.size() >= 32768)
         return false;
 
-    // Exclusive creation is the only guard against a concurrent writer; a pending file that
-    // already exists belongs to someone else and is left alone.
-    HANDLE file =
-        CreateFileW(pending.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    // Exclusive creation of the pending file is the only guard against a concurrent writer.
+    if (!replaceFile(target, pending.c_str(), text, static_cast<size_t>(length) * sizeof(wchar_t)))
         return false;
-    const bool written = writeWholeFile(file, text, static_cast<size_t>(length));
-    CloseHandle(file);
-
-    if (written && MoveFileExW(pending.c_str(), target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        // The profile API caches files; make the next read see the new content.
-        WritePrivateProfileStringW(nullptr, nullptr, nullptr, target);
-        return true;
-    }
-    DeleteFileW(pending.c_str());
-    return false;
+    // The profile API caches files; make the next read see the new content.
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, target);
+    return true;
 }
 
 bool isValidBackgroundName(const wchar_t* name) {

@@ -3,6 +3,7 @@
 #include "selftest/checks.h"
 
 #include "app/text.h"
+#include "config/file_replace.h"
 #include "config/launcher_config.h"
 
 #include <windows.h>
@@ -47,7 +48,8 @@ void checkRoundTrip(SelfTestTally& tally, const wchar_t* path, const LauncherCon
 
 // A pending file that exists means another writer is busy, or was interrupted. It is closed before
 // the write so that only the writer's own rule can refuse it: an open handle would also stop, by a
-// sharing violation, a writer that overwrote or deleted a stale pending file.
+// sharing violation, a writer that overwrote or deleted a stale pending file. The refused write must
+// leave that file as it was: it is the other writer's.
 void checkBusyRefusal(SelfTestTally& tally, const wchar_t* path) {
     const std::wstring pending = pendingPathFor(path);
     HANDLE busy =
@@ -56,11 +58,24 @@ void checkBusyRefusal(SelfTestTally& tally, const wchar_t* path) {
     if (busy == INVALID_HANDLE_VALUE)
         return;
     CloseHandle(busy);
-    check(tally, !writeLauncherConfig(LauncherConfig{}, path));
+    FileIdentity before, after;
+    const bool known = fileIdentity(pending.c_str(), before);
+    const bool refused = !writeLauncherConfig(LauncherConfig{}, path);
+    check(tally, refused && known && fileIdentity(pending.c_str(), after) && after == before);
     DeleteFileW(pending.c_str());
     LauncherConfig read{};
     readLauncherConfig(path, read);
     check(tally, same(read.server, kTestServer));
+}
+
+// A replacement puts a new file in the target's place; a write into the old file would leave a
+// reader with a part of each if it were interrupted. A file system that numbers no files (index 0)
+// cannot tell the two apart; there only the write's result counts.
+bool replacedBy(const wchar_t* path, const LauncherConfig& config) {
+    FileIdentity before, after;
+    if (!fileIdentity(path, before) || !writeLauncherConfig(config, path))
+        return false;
+    return fileIdentity(path, after) && (after != before || before.index == 0);
 }
 
 } // namespace
@@ -77,7 +92,7 @@ void checkConfigurationFile(SelfTestTally& tally, const std::wstring& programFol
 
     LauncherConfig second = written;
     copyText(second.news_title, L"Segunda escritura atómica");
-    check(tally, writeLauncherConfig(second, path.c_str()));
+    check(tally, replacedBy(path.c_str(), second));
     LauncherConfig read{};
     readLauncherConfig(path.c_str(), read);
     check(tally, same(read.news_title, second.news_title));

@@ -3,7 +3,11 @@
 #include "app/app_state.h"
 #include "app/program_paths.h"
 #include "app/run_mode.h"
+#include "config/file_replace.h"
+#include "config/launcher_config.h"
 #include "selftest/checks.h"
+
+#include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -46,16 +50,19 @@ SelfTestTally runSelfTestChecks(const SelfTestInputs& in) {
 }
 
 int runSelfTestWith(const SelfTestInputs& in) {
-    const SelfTestTally tally = runSelfTestChecks(in);
     const std::wstring reportPath = selfTestPath(in.programFolder, kReportName);
+    const std::wstring pendingPath = reportPath.empty() ? std::wstring() : pendingPathFor(reportPath.c_str());
+    // An older report goes first, so that a run whose report cannot be written leaves none rather than
+    // a verdict that is not its own; so does the pending file of a run that ended while writing one.
+    if (!reportPath.empty()) {
+        DeleteFileW(reportPath.c_str());
+        DeleteFileW(pendingPath.c_str());
+    }
+    const SelfTestTally tally = runSelfTestChecks(in);
     const std::string line = selfTestReportLine(tally, !in.scenes.scenes.empty());
     // The exit code is the verdict; a report that cannot be written changes nothing about it.
-    if (!reportPath.empty()) {
-        if (FILE* report = _wfopen(reportPath.c_str(), L"wb")) {
-            std::fwrite(line.data(), 1, line.size(), report);
-            std::fclose(report);
-        }
-    }
+    if (!reportPath.empty() && !line.empty())
+        replaceFile(reportPath.c_str(), pendingPath.c_str(), line.data(), line.size());
     return tally.failures == 0 ? ExitOk : ExitSelfTestFailed;
 }
 

@@ -1,4 +1,5 @@
 #include "app/text.h"
+#include "config/file_replace.h"
 #include "config/launcher_config.h"
 #include "link/shell_url.h"
 #include "test_support.h"
@@ -141,12 +142,39 @@ TEST(LauncherConfigFile, ReadAfterReplaceSeesTheNewValues) {
     readLauncherConfig(ini.c_str(), back);
     ASSERT_STREQ(back.news_body, L"primero");
 
+    // The second write replaces the file: the old one is never opened for writing.
+    FileIdentity first, second;
+    ASSERT_TRUE(fileIdentity(ini.c_str(), first));
     copyText(config.news_body, L"segundo");
     copyText(config.server, L"10.0.0.7:27016");
     ASSERT_TRUE(writeLauncherConfig(config, ini.c_str()));
+    ASSERT_TRUE(fileIdentity(ini.c_str(), second));
+    EXPECT_NE(second, first);
     readLauncherConfig(ini.c_str(), back);
     EXPECT_STREQ(back.news_body, L"segundo");
     EXPECT_STREQ(back.server, L"10.0.0.7:27016");
+}
+
+TEST(FileReplace, IdentityTellsAReplacedFileFromOneRewrittenInPlace) {
+    TempFolder dir;
+    const std::wstring file = dir / L"file.txt";
+    FileIdentity id;
+    EXPECT_FALSE(fileIdentity(file.c_str(), id));
+    ASSERT_TRUE(writeBytes(file, "one"));
+    FileIdentity original, now;
+    ASSERT_TRUE(fileIdentity(file.c_str(), original));
+    ASSERT_TRUE(fileIdentity(file.c_str(), now));
+    EXPECT_EQ(now, original);
+
+    ASSERT_TRUE(writeBytes(file, "rewritten in place"));
+    ASSERT_TRUE(fileIdentity(file.c_str(), now));
+    EXPECT_EQ(now, original);
+
+    ASSERT_TRUE(replaceFile(file.c_str(), (file + L".pending").c_str(), "replaced", 8));
+    ASSERT_TRUE(fileIdentity(file.c_str(), now));
+    EXPECT_NE(now, original);
+    EXPECT_EQ(readBytes(file), "replaced");
+    EXPECT_EQ(namesIn(dir.path), std::vector<std::wstring>{L"file.txt"});
 }
 
 TEST(LauncherConfigFile, StartupReadTakesOnlyAValidBackground) {
@@ -221,6 +249,11 @@ TEST(ConfigRules, CommunityUrl) {
         {L"https://orvanegaming.com/\"x", false},
         {L"https://orvanegaming.com\\foro", false},
         {L"https://orvanegaming.com/\tx", false},
+        {L"https://orvanegaming.com/a b", false},
+        {L"https://orvanegaming.com/\nx", false},
+        {L"https://orvanegaming.com/\x01x", false},
+        {L"https://orvanegaming.com/\x1fx", false},
+        {L"https://orvanegaming.com/!~x", true},
         {prefix + std::wstring(509 - prefix.size(), L'a'), true},
         {prefix + std::wstring(510 - prefix.size(), L'a'), false},
     };

@@ -172,3 +172,45 @@ TEST(SelfTest, ReportLineKeyByKey) {
             EXPECT_EQ(report.value(key, false), true) << key;
     }
 }
+
+TEST(SelfTest, ARunLeavesItsOwnVerdictOrNoReportNeverAnOlderOne) {
+    // An older report says PASS. The run's report replaces it; a pending report an interrupted run
+    // left is no obstacle; when the report cannot be written (its pending name is taken by a folder)
+    // no report is left. The exit code is the verdict either way.
+    enum Pending { NoPending, InterruptedRun, Folder };
+    struct Case {
+        bool pictures;
+        Pending pending;
+        int exitCode;
+        const char* status; // nullptr: no report
+    };
+    const Case cases[] = {
+        {true, NoPending, 0, "PASS"}, {false, NoPending, 1, "FAIL"}, {true, InterruptedRun, 0, "PASS"},
+        {true, Folder, 0, nullptr},   {false, Folder, 1, nullptr},
+    };
+    const std::string olderPass = selfTestReportLine({340, 0}, true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "pictures " << c.pictures << ", pending " << c.pending);
+        Installation at(c.pictures);
+        const std::wstring report = at.root / L"reports\\self-test.json";
+        const std::wstring pending = report + L".pending";
+        ASSERT_TRUE(writeBytes(report, olderPass));
+        if (c.pending == InterruptedRun) {
+            ASSERT_TRUE(writeBytes(pending, "{\"status\":\"PA"));
+        }
+        if (c.pending == Folder) {
+            ASSERT_TRUE(CreateDirectoryW(pending.c_str(), nullptr));
+        }
+
+        EXPECT_EQ(runSelfTestWith(at.inputs()), c.exitCode);
+        if (c.status == nullptr) {
+            EXPECT_FALSE(exists(report));
+            EXPECT_TRUE(GetFileAttributesW(pending.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+            continue;
+        }
+        const nlohmann::json written = nlohmann::json::parse(readBytes(report), nullptr, false);
+        ASSERT_TRUE(written.is_object());
+        EXPECT_EQ(written.value("status", ""), c.status);
+        EXPECT_EQ(namesIn(at.root / L"reports"), std::vector<std::wstring>{L"self-test.json"});
+    }
+}

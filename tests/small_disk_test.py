@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """The program folder on a full disk, then on a read-only one: the session cannot be saved, the player
 reads why, the session file already there stays as it was, no temporary file is left, and the window
-keeps running and recovers once the folder can be written again.
+keeps running and recovers once the folder can be written again. And the self-test on a full disk:
+it fails, and no older PASS report survives it.
 
 usage: with-small-folder.sh KIB with-own-wine.sh with-link-service.sh --host HOST small_disk_test.py
        OrvaneGaming.exe window_probe.exe error_line_reference.exe
 """
 import errno
+import json
 import os
 import subprocess
 import sys
@@ -14,7 +16,7 @@ import unittest
 
 from e2e_test import LauncherCase, control
 from error_lines import ErrorLines
-from window_support import Layout
+from window_support import TOOLS, Layout
 
 REFERENCE = sys.argv[3]
 SMALL = os.environ["ORVANE_SMALL_FOLDER"]
@@ -122,6 +124,45 @@ class SmallDisk(LauncherCase):
 
         remount("rw")
         self.recover(app, "read-only-recovered", before)
+
+    def test_self_test_on_full_disk(self):
+        """A self-test that cannot write fails, and never leaves an older PASS report behind."""
+        reports = os.path.join(self.folder.path, "reports")
+        report = os.path.join(reports, "self-test.json")
+
+        def self_test():
+            return subprocess.run([os.path.join(TOOLS, "wine-run"), self.folder.exe, "--self-test"],
+                                  env=self.folder.env, capture_output=True, timeout=120).returncode
+
+        # The folder's own PASS report, written while the disk had room.
+        self.assertEqual(self_test(), 0)
+        with open(report, encoding="ascii") as f:
+            self.assertEqual(json.loads(f.read())["status"], "PASS")
+        filler = os.path.join(SMALL, "filler")
+        self.addCleanup(lambda: os.path.exists(filler) and os.remove(filler))
+
+        # With the PASS report there, the space its removal frees may let the run write its own verdict,
+        # whole; with no report there, nothing can be written and nothing is left, not even an empty
+        # report.
+        for previous in ("PASS", None):
+            with self.subTest(previous=previous):
+                if previous is None and os.path.exists(report):
+                    os.remove(report)
+                fill(SMALL)
+                self.assertEqual(write_refused(self.folder.path), errno.ENOSPC, "the disk is not full")
+                self.assertEqual(self_test(), 1)
+                names = sorted(os.listdir(reports))
+                self.assertIn(names, ([], ["self-test.json"]) if previous else ([],))
+                if not names:
+                    continue
+                with open(report, encoding="ascii") as f:
+                    text = f.read()
+                self.assertEqual(text.count("\n"), 1, text)
+                verdict = json.loads(text)
+                print(f"\nself-test on the full disk after a PASS report: {verdict['status']}, "
+                      f"{verdict['checks']} checks, {verdict['failures']} failed")
+                self.assertEqual(verdict["status"], "FAIL")
+                self.assertGreaterEqual(verdict["failures"], 1)
 
 
 if __name__ == "__main__":

@@ -52,7 +52,17 @@ TEST(ServerAddress, Verdicts) {
         {L".example", false},
         {L"caf\u00e9.example", false},
         {L"abc\tdef", false},
+        // The ASCII characters bordering the letters and digits; "00_\29" would otherwise reach Steam.
         {L"abc@def", false},
+        {L"abc[def", false},
+        {L"abc\\def", false},
+        {L"abc]def", false},
+        {L"abc^def", false},
+        {L"abc_def", false},
+        {L"abc`def", false},
+        {L"abc{def", false},
+        {L"00_\\29", false},
+        {L"AZaz09.example:1", true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(validateServerAddress(c.address), c.accepted) << c.address;
@@ -85,6 +95,7 @@ TEST(SteamUrl, PlainAndConnectForms) {
         {L"play.orvane.example", true, L"steam://run/4000//%2Bconnect%20play.orvane.example/"},
         {L"abc;quit", false, L""},
         {L"abc +quit", false, L""},
+        {L"00_\\29", false, L""},
     };
     for (const Case& c : cases) {
         wchar_t out[1024];
