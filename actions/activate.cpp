@@ -29,11 +29,15 @@ void linkClick(HitTarget control, ActionRecords& r) {
                         r.port.post(control == LinkSteamButton ? LinkSteam : LinkDiscord);
     ui.lastLinkQueued = queued;
     ui.awaitingBrowser = queued;
+    ui.awaitedLink = queued ? control : None;
     ui.statusIsError = !queued;
+    const bool discord = control == LinkDiscordButton;
     if (queued)
         copyText(ui.statusText, kLinkPreparing);
-    else if (control == LinkDiscordButton && !r.link.steamLinked)
+    else if (discord && !r.link.steamLinked)
         copyText(ui.statusText, kLinkSteamFirst);
+    else if (discord && r.link.configLoaded && !r.link.discordEnabled)
+        copyText(ui.statusText, kDiscordNotConfiguredText); // retrying cannot help: the admins must act
     else
         copyText(ui.statusText, kLinkCouldNotStart);
     r.port.diagnose(DiagnosticStage::LinkClick);
@@ -102,6 +106,7 @@ ActionOutcome activate(HitTarget control, ActionRecords& r) {
         copyText(r.ui.statusText, L"");
         r.ui.statusIsError = false;
         r.ui.awaitingBrowser = false;
+        r.ui.awaitedLink = None;
         r.port.post(Retry);
         break;
     case AccountsButton:

@@ -9,13 +9,27 @@ constexpr wchar_t kBrowserFailed[] =
     L"Windows no ha podido abrir el navegador. Revisa tu navegador predeterminado y pulsa Vincular.";
 constexpr wchar_t kBrowserOpened[] = L"Completa la autorización en tu navegador.";
 
-// In the window modes the service is the only source of these four settings.
+// In the window modes the service is the only source of these four settings: an address it withdrew,
+// or one the window refuses, leaves none to show or to connect to.
 void copyServiceConfig(const LinkState& link, LauncherConfig& config) {
-    if (validateServerAddress(link.serverAddress.c_str()))
-        copyText(config.server, link.serverAddress.c_str());
+    const bool usable = validateServerAddress(link.serverAddress.c_str());
+    copyText(config.server, usable ? link.serverAddress.c_str() : L"");
     copyText(config.community, link.communityUrl.c_str());
     copyText(config.news_title, link.newsTitle.c_str());
     copyText(config.news_body, link.newsBody.c_str());
+}
+
+// Readiness lost only because the service could not be reached or answered with an error keeps the
+// player on their screen; a status that says not ready, or links gone with a lost session, do not.
+bool readinessWithdrawn(const LinkState& link) {
+    return !requiredLinksPresent(link) || (link.message.empty() && !link.busy);
+}
+
+// The account the player asked to link shows linked: found so by a poll while the click was in flight,
+// or completed in the browser. Nothing is awaited any more.
+bool awaitedLinkMade(const UiState& ui, const LinkState& link) {
+    return (ui.awaitedLink == LinkSteamButton && link.steamLinked) ||
+           (ui.awaitedLink == LinkDiscordButton && link.discordLinked);
 }
 
 void followSnapshot(bool wasReady, ActionRecords& r) {
@@ -23,8 +37,7 @@ void followSnapshot(bool wasReady, ActionRecords& r) {
     UiState& ui = r.ui;
     if (link.configLoaded)
         copyServiceConfig(link, r.config);
-    // The session was lost or a link withdrawn: back to linking.
-    if (wasReady && !link.ready) {
+    if (wasReady && !link.ready && readinessWithdrawn(link)) {
         ui.screen = Linking;
         ui.focus = LinkSteamButton;
     }
@@ -32,10 +45,11 @@ void followSnapshot(bool wasReady, ActionRecords& r) {
         ui.awaitingBrowser = false;
         r.port.diagnose(DiagnosticStage::ServiceUpdate);
     }
-    if (link.ready) {
+    if (link.ready || awaitedLinkMade(ui, link)) {
         copyText(ui.statusText, L"");
         ui.statusIsError = false;
         ui.awaitingBrowser = false;
+        ui.awaitedLink = None;
     }
 }
 

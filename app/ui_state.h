@@ -41,6 +41,8 @@ struct UiState {
     wchar_t statusText[kUiTextCapacity] = {};
     bool statusIsError = false;
     bool awaitingBrowser = false;
+    // The link button whose authorisation the status line follows; None when no link is under way.
+    HitTarget awaitedLink = None;
     wchar_t playStatusText[kUiTextCapacity] = {};
     bool linkingEnabled = false;
     bool diagnoseMode = false;

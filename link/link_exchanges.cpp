@@ -19,7 +19,6 @@ const wchar_t kInvalidSession[] = L"La sesión recibida no es válida.";
 const wchar_t kSessionNotSaved[] = L"No se pudo guardar la sesión protegida en la carpeta del launcher.";
 const wchar_t kConnectFirst[] = L"Primero conecta con el servicio de la comunidad.";
 const wchar_t kSteamFirst[] = L"Vincula primero tu cuenta de Steam.";
-const wchar_t kDiscordNotConfigured[] = L"El administrador aún no ha configurado Discord";
 const wchar_t kInvalidLinkUrl[] = L"La dirección de vinculación recibida no es válida.";
 const wchar_t kLinkTimedOut[] = L"La vinculación no se completó. Vuelve a pulsar Vincular.";
 
@@ -66,6 +65,8 @@ void publish(LinkServiceState& s, LinkState next) {
 
 void setServiceError(LinkServiceState& s, const std::wstring& text) {
     LinkState next = currentState(s);
+    // An authorisation is still awaited only while the worker waits for one (a lost session ends it).
+    next.linkPending = s.steamPending || s.discordPending;
     next.ready = false;
     next.busy = false;
     next.message = text;
@@ -82,11 +83,20 @@ void setLinkError(LinkServiceState& s, const std::wstring& text, LinkProvider pr
     });
 }
 
+// The links, and any authorisation awaited, belonged to the session: they go with it.
 void forgetSession(LinkServiceState& s) {
     s.sessionToken.wipe();
     DeleteFileW(s.sessionPath.c_str());
     s.steamPending = false;
     s.discordPending = false;
+    LinkState next = currentState(s);
+    next.linkPending = false;
+    next.ready = false;
+    next.steamLinked = false;
+    next.discordLinked = false;
+    next.steamName.clear();
+    next.discordName.clear();
+    publish(s, std::move(next));
 }
 
 // The new token becomes current only once the protected file holds it.
@@ -132,6 +142,9 @@ std::wstring acceptedAuthorizationUrl(LinkServiceState& s, std::string_view body
 
 } // namespace
 
+const wchar_t kDiscordNotConfiguredText[] = L"El administrador aún no ha configurado Discord";
+const wchar_t kLinkServiceStoppedText[] = L"No se pudo iniciar el servicio de vinculación.";
+
 void clearLinkNotice(LinkServiceState& s) {
     changeState(s, [&] {
         s.linkNotice.clear();
@@ -154,8 +167,7 @@ bool fetchConfig(LinkServiceState& s) {
         return false;
     LinkState next = currentState(s);
     if (answered(result, 200) && parseConfig(parseServiceDocument(result.body), next)) {
-        const bool linksMissing = next.requireLinking && !(next.steamLinked && next.discordLinked);
-        next.ready = next.ready && !linksMissing && !next.linkPending;
+        next.ready = next.ready && requiredLinksPresent(next) && !next.linkPending;
         next.message.clear();
         publish(s, std::move(next));
         return true;
@@ -217,7 +229,7 @@ void startLink(LinkServiceState& s, LinkProvider provider) {
     if (discord && !current.steamLinked)
         return setLinkError(s, kSteamFirst, DiscordProvider);
     if (discord && !current.discordEnabled)
-        return setLinkError(s, kDiscordNotConfigured, DiscordProvider);
+        return setLinkError(s, kDiscordNotConfiguredText, DiscordProvider);
     if (discord ? current.discordLinked : current.steamLinked)
         return;
     if (s.sessionToken.empty() && !pollStatus(s))
@@ -268,24 +280,27 @@ void logout(LinkServiceState& s) {
         exchange(s, ignored, L"POST", L"/logout", true);
     }
     forgetSession(s);
-    LinkState next = currentState(s);
-    next.linkPending = false;
-    next.ready = false;
-    next.steamLinked = false;
-    next.discordLinked = false;
-    next.steamName.clear();
-    next.discordName.clear();
-    publish(s, std::move(next));
     if (isStopping(s))
         return;
     beginBusy(s);
     pollStatus(s);
 }
 
+void endUnasked(LinkServiceState& s) {
+    changeState(s, [&] {
+        s.ended = true;
+        s.linkNotice.clear();
+        s.state.busy = false;
+        s.state.ready = false;
+        s.state.linkPending = false;
+        s.state.message = kLinkServiceStoppedText;
+    });
+}
+
 std::wstring messageForFailure(const HttpResult& result, bool discordContext) {
     const uint32_t status = result.status;
     if (discordContext && status == 503)
-        return kDiscordNotConfigured;
+        return kDiscordNotConfiguredText;
     if (status == 401 || status == 403)
         return L"La sesión ha caducado. Pulsa Reintentar para renovarla.";
     if (status == 409)

@@ -20,3 +20,5 @@ void startLink(LinkServiceState& s, LinkProvider provider);
 void timeOutLink(LinkServiceState& s);
 // Revokes and forgets the session, then starts a fresh one.
 void logout(LinkServiceState& s);
+// The worker is leaving although nobody stopped it: the player is told, and requests are refused.
+void endUnasked(LinkServiceState& s);

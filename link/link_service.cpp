@@ -15,7 +15,6 @@ constexpr uint32_t kPlayerRequests = Retry | LinkSteam | LinkDiscord | Logout;
 
 const wchar_t kServiceNotAllowed[] = L"La dirección del servicio no está autorizada.";
 const wchar_t kFolderMissing[] = L"No se encuentra la carpeta del launcher.";
-const wchar_t kCouldNotStart[] = L"No se pudo iniciar el servicio de vinculación.";
 const wchar_t kSessionFileName[] = L"launcher-session.dat";
 
 // The launcher folder as a full path, only when it names an existing directory.
@@ -78,20 +77,20 @@ bool LinkService::start(const wchar_t* folder, const wchar_t* baseUrl, const Lin
 
     LinkServiceState* created = createLinkServiceState(hooks);
     if (created == nullptr)
-        return refuse(kCouldNotStart);
+        return refuse(kLinkServiceStoppedText);
     created->endpoint = std::move(endpoint);
     created->state = state;
     created->sessionPath = sessionPathIn(fullFolder);
     if (created->wakeEvent == nullptr || created->stopEvent == nullptr) {
         releaseLinkServiceState(created);
-        return refuse(kCouldNotStart);
+        return refuse(kLinkServiceStoppedText);
     }
     acquireLinkServiceState(created);
     thread = CreateThread(nullptr, 0, runLinkWorker, created, 0, nullptr);
     if (thread == nullptr) {
         releaseLinkServiceState(created);
         releaseLinkServiceState(created);
-        return refuse(kCouldNotStart);
+        return refuse(kLinkServiceStoppedText);
     }
     shared = created;
     return true;
@@ -143,7 +142,7 @@ void LinkService::requestRefresh() {
         if (now - shared->lastRefreshAt <= kRefreshThrottleMs)
             return;
         shared->lastRefreshAt = now;
-        if (isStopping(*shared))
+        if (isStopping(*shared) || shared->ended)
             return;
         shared->requests |= Refresh;
     }
@@ -156,7 +155,7 @@ bool LinkService::post(uint32_t bits) {
         return false;
     {
         LinkStateLock lock(*shared);
-        if (isStopping(*shared) || !linkRequestAllowed(shared->state, bits))
+        if (isStopping(*shared) || shared->ended || !linkRequestAllowed(shared->state, bits))
             return false;
         if (bits & kPlayerRequests) {
             shared->linkNotice.clear();

@@ -55,5 +55,10 @@ struct LinkService {
     bool post(uint32_t bits);
 };
 
+// What the player reads while the service has Discord switched off.
+extern const wchar_t kDiscordNotConfiguredText[];
+// What the player reads when the worker could not start, or ended without being stopped.
+extern const wchar_t kLinkServiceStoppedText[];
+
 // The Spanish text the player sees for a failed exchange.
 std::wstring messageForFailure(const HttpResult& result, bool discordContext);

@@ -21,3 +21,9 @@ struct LinkState {
 
     bool operator==(const LinkState&) const = default;
 };
+
+// The accounts a player needs before playing: none unless linking is required; then Steam, and Discord
+// only while the service has it enabled (a community without Discord could otherwise never play).
+inline bool requiredLinksPresent(const LinkState& state) {
+    return !state.requireLinking || (state.steamLinked && (state.discordLinked || !state.discordEnabled));
+}

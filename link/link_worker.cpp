@@ -159,6 +159,8 @@ uint64_t linkServiceNow(LinkServiceState& shared) {
 DWORD WINAPI runLinkWorker(LPVOID share) {
     auto* shared = static_cast<LinkServiceState*>(share);
     runLoop(*shared);
+    if (!isStopping(*shared))
+        endUnasked(*shared);
     releaseLinkServiceState(shared);
     return 0;
 }

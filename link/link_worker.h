@@ -25,6 +25,7 @@ struct LinkServiceState {
     std::wstring linkNotice;     // (L)
     uint8_t linkProvider = 1;    // (L) 1 Steam, 0 Discord
     uint64_t lastRefreshAt = 0;  // (L)
+    bool ended = false;          // (L) the worker left without being stopped
 
     HANDLE wakeEvent = nullptr; // auto-reset
     HANDLE stopEvent = nullptr; // manual-reset; also cancels the request in flight

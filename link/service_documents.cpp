@@ -289,7 +289,7 @@ bool parseLinkStatus(const json& document, LinkState& state) {
     state.discordLinked = discordLinked;
     state.steamName = std::move(steamName);
     state.discordName = std::move(discordName);
-    state.ready = ready && state.configLoaded && (!state.requireLinking || (steamLinked && discordLinked));
+    state.ready = ready && state.configLoaded && requiredLinksPresent(state);
     return true;
 }
 

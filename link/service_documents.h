@@ -33,7 +33,7 @@ ServiceJson parseServiceDocument(std::string_view body);
 // and the first news item.
 bool parseConfig(const ServiceJson& document, LinkState& state);
 
-// The link status document; readiness also depends on state.configLoaded and state.requireLinking.
+// The link status document; readiness also depends on state.configLoaded and requiredLinksPresent.
 bool parseLinkStatus(const ServiceJson& document, LinkState& state);
 
 // null (not linked) or an account object with a numeric id and a display name.

@@ -20,6 +20,7 @@ const std::wstring kPreparing = L"Preparando la pantalla oficial de autorizació
 const std::wstring kSteamFirst = L"Vincula primero Steam. Discord se habilita al terminar.";
 const std::wstring kCouldNotStart =
     L"La vinculación no pudo empezar. Pulsa Reintentar y vuelve a intentarlo.";
+const std::wstring kDiscordNotConfigured = L"El administrador aún no ha configurado Discord";
 
 } // namespace
 
@@ -216,8 +217,12 @@ TEST(LinkClick, RefusalsAndAcceptance) {
          false, kSteamFirst},
         {"discord before steam and without configuration", LinkDiscordButton, false, false, false, false,
          false, false, true, false, 0, false, kSteamFirst},
-        {"discord not enabled", LinkDiscordButton, false, true, false, true, false, false, true, false, 0,
-         false, kCouldNotStart},
+        {"discord not enabled: retrying cannot help", LinkDiscordButton, false, true, false, true, false,
+         false, true, false, 0, false, kDiscordNotConfigured},
+        {"discord not enabled while busy", LinkDiscordButton, false, true, true, true, false, false, true,
+         false, 0, false, kDiscordNotConfigured},
+        {"discord without configuration", LinkDiscordButton, false, false, false, true, false, false, true,
+         false, 0, false, kCouldNotStart},
         {"discord already linked", LinkDiscordButton, false, true, false, true, true, true, true, false, 0,
          false, kCouldNotStart},
         {"discord accepted", LinkDiscordButton, false, true, false, true, true, false, true, true,

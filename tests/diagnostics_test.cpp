@@ -28,6 +28,34 @@ TEST(DiagnosticRecord, ExactLineForAKnownState) {
               "\"mouse_y\":201,\"credentials_logged\":false}\n");
 }
 
+TEST(DiagnosticRecord, EachFlagComesFromItsOwnField) {
+    struct Case {
+        bool configLoaded, busy, linkPending;
+        const wchar_t* message;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {false, false, true, L"",
+         "\"configured\":false,\"loading\":false,\"pending\":true,\"service_error\":false,"},
+        {false, false, false, L"Error",
+         "\"configured\":false,\"loading\":false,\"pending\":false,\"service_error\":true,"},
+        {true, false, false, L"",
+         "\"configured\":true,\"loading\":false,\"pending\":false,\"service_error\":false,"},
+        {false, true, false, L"",
+         "\"configured\":false,\"loading\":true,\"pending\":false,\"service_error\":false,"},
+    };
+    const UiState ui;
+    for (const Case& c : cases) {
+        LinkState link;
+        link.configLoaded = c.configLoaded;
+        link.busy = c.busy;
+        link.linkPending = c.linkPending;
+        link.message = c.message;
+        const std::string line = diagnosticRecord(DiagnosticStage::ServiceUpdate, ui, link, {});
+        EXPECT_NE(line.find(c.expected), std::string::npos) << line;
+    }
+}
+
 TEST(DiagnosticRecord, StageNamesAndExtremes) {
     const std::pair<DiagnosticStage, const char*> stages[] = {
         {DiagnosticStage::Startup, "startup"},

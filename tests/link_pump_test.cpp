@@ -1,6 +1,8 @@
 // The UI side of the link service, one tick at a time, on plain records.
 #include "action_bench.h"
 #include "app/text.h"
+#include "link/link_service.h"
+#include "render/screen_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -43,10 +45,9 @@ TEST(LinkPump, CopiesTheServiceConfiguration) {
     const Case cases[] = {
         {"usable address", true, L"5.6.7.8:27016", L"https://orvane.example/", L"5.6.7.8:27016",
          L"https://orvane.example/", L"Nuevo"},
-        {"invalid address leaves the server", true, L"abc;quit", L"https://orvane.example/", L"1.2.3.4:27015",
-         L"https://orvane.example/", L"Nuevo"},
-        {"empty address leaves the server, empty community replaces", true, L"", L"", L"1.2.3.4:27015", L"",
-         L"Nuevo"},
+        {"an address the window refuses clears the server", true, L"[::1]:27015", L"https://orvane.example/",
+         L"", L"https://orvane.example/", L"Nuevo"},
+        {"empty address and empty community replace theirs", true, L"", L"", L"", L"", L"Nuevo"},
         {"no configuration: nothing copied", false, L"5.6.7.8:27016", L"https://orvane.example/",
          L"1.2.3.4:27015", L"https://antes.example/", L"Título anterior"},
     };
@@ -196,4 +197,96 @@ TEST(LinkPump, DoesNothingWithoutLinking) {
     EXPECT_TRUE(b.port.opened.empty());
     EXPECT_STREQ(b.config.community, L"https://antes.example/");
     EXPECT_EQ(b.ui.screen, Linking);
+}
+
+TEST(LinkPump, AReadyPlayerIsSentBackOnlyWhenLinksOrTheStatusSaySo) {
+    struct Case {
+        const char* name;
+        bool steamLinked, discordLinked, discordEnabled, busy;
+        const wchar_t* message;
+        bool sentBack;
+    };
+    const wchar_t* const unavailable = L"El servicio de vinculación no está disponible. Vuelve a intentarlo.";
+    const wchar_t* const unreachable =
+        L"No se pudo conectar con el servicio de la comunidad. Pulsa Reintentar.";
+    const Case cases[] = {
+        {"status answered 503", true, true, true, false, unavailable, false},
+        {"connection dropped", true, true, true, false, unreachable, false},
+        {"Retry under way", true, true, true, true, L"", false},
+        {"Discord off, status unreachable", true, false, false, false, unreachable, false},
+        {"status says not ready", true, true, true, false, L"", true},
+        {"session renewed without links", false, false, true, false, L"", true},
+        {"renewal failed, links gone", false, false, true, false, unavailable, true},
+        {"Discord link withdrawn, then unreachable", true, false, true, false, unreachable, true},
+        {"logged out, new session under way", false, false, true, true, L"", true},
+    };
+    for (const Screen from : {Home, News}) {
+        for (const Case& c : cases) {
+            Bench b;
+            b.connected();
+            b.ui.screen = from;
+            b.ui.focus = PlayButton;
+            b.link.steamLinked = c.steamLinked;
+            b.link.discordLinked = c.discordLinked;
+            b.link.discordEnabled = c.discordEnabled;
+            b.link.busy = c.busy;
+            b.link.message = c.message;
+            b.pump(changed(true));
+            EXPECT_EQ(b.ui.screen, c.sentBack ? Linking : from) << c.name;
+            EXPECT_EQ(b.ui.focus, c.sentBack ? LinkSteamButton : PlayButton) << c.name;
+            // Play's gate is unchanged: not ready leads to the linking card and its error line.
+            if (!c.sentBack) {
+                b.press(PlayButton);
+                EXPECT_EQ(b.ui.screen, Linking) << c.name;
+            }
+        }
+    }
+}
+
+TEST(LinkPump, TheAwaitedAccountLinkedEndsTheWaitAndItsLine) {
+    const std::wstring preparing = L"Preparando la pantalla oficial de autorización…";
+    struct Case {
+        const char* name;
+        HitTarget clicked;
+        bool browserOpened; // the page was opened before the snapshot
+        bool steamLinked, discordLinked;
+        bool ended;
+    };
+    const Case cases[] = {
+        {"Steam found linked while the click was in flight", LinkSteamButton, false, true, false, true},
+        {"Steam linked in the browser", LinkSteamButton, true, true, false, true},
+        {"Discord found linked while the click was in flight", LinkDiscordButton, false, true, true, true},
+        {"Discord linked in the browser", LinkDiscordButton, true, true, true, true},
+        {"Discord awaited, only Steam linked", LinkDiscordButton, false, true, false, false},
+        {"Discord in the browser, only Steam linked", LinkDiscordButton, true, true, false, false},
+        {"Steam awaited, nothing linked", LinkSteamButton, false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        Bench b;
+        b.connected();
+        b.link.steamLinked = c.clicked == LinkDiscordButton;
+        b.press(c.clicked);
+        ASSERT_TRUE(b.ui.awaitingBrowser) << c.name;
+        if (c.browserOpened) {
+            LinkPull page;
+            page.browserUrl = L"https://steamcommunity.com/openid/login?openid.mode=checkid_setup";
+            b.pump(page);
+            ASSERT_EQ(std::wstring(b.ui.statusText), kBrowserOpened) << c.name;
+        }
+        b.link.steamLinked = c.steamLinked;
+        b.link.discordLinked = c.discordLinked;
+        b.pump(changed());
+        const std::wstring waiting = c.browserOpened ? kBrowserOpened : preparing;
+        EXPECT_EQ(b.ui.awaitingBrowser, !c.ended && !c.browserOpened) << c.name;
+        EXPECT_EQ(std::wstring(b.ui.statusText), c.ended ? L"" : waiting) << c.name;
+        EXPECT_FALSE(b.ui.statusIsError) << c.name;
+        // The card falls back to its base line, and the next click reaches the service.
+        const LinkingCardView card = linkingCardView(b.link, b.ui);
+        EXPECT_EQ(card.statusLine == waiting, !c.ended) << c.name;
+        if (c.ended && !c.discordLinked) {
+            b.press(LinkDiscordButton);
+            EXPECT_EQ(b.port.posts.back(), LinkDiscord) << c.name;
+            EXPECT_EQ(std::wstring(b.ui.statusText), preparing) << c.name;
+        }
+    }
 }

@@ -36,6 +36,7 @@ const wchar_t kConflict[] = L"Esta cuenta ya está vinculada a otra sesión. Con
 const wchar_t kRedirect[] = L"El servicio devolvió una redirección no permitida.";
 const wchar_t kBadLinkUrl[] = L"La dirección de vinculación recibida no es válida.";
 const wchar_t kTimedOut[] = L"La vinculación no se completó. Vuelve a pulsar Vincular.";
+const wchar_t kCouldNotStart[] = L"No se pudo iniciar el servicio de vinculación.";
 
 // 43 characters of the token alphabet, different for every n.
 std::string tokenNumber(int n) {
@@ -94,6 +95,7 @@ struct Harness {
     bool steamLinked = false;
     bool discordLinked = false;
     bool discordEnabled = true;
+    std::atomic<bool> waitFails{false};
     std::deque<std::pair<std::string, Reply>> script;
     std::vector<Logged> log;
     int sessionsIssued = 0;
@@ -132,7 +134,7 @@ struct Harness {
         if (route == "GET /session")
             return document({{"steam", steamLinked ? account("76561198000000001", "Jugador") : json()},
                              {"discord", discordLinked ? account("123456789012345678", "Jugadora") : json()},
-                             {"ready", steamLinked && discordLinked},
+                             {"ready", steamLinked && (discordLinked || !discordEnabled)},
                              {"expires_at", "2026-10-09T17:00:00Z"}});
         if (route == "POST /link/steam")
             return document({{"url", kSteamPage}});
@@ -190,6 +192,8 @@ DWORD fakeWait(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
     const HANDLE waits[2] = {handles[0], h.go};
     if (count != 2 || WaitForMultipleObjects(2, waits, FALSE, 20000) != WAIT_OBJECT_0 + 1)
         return WAIT_OBJECT_0;
+    if (h.waitFails)
+        return WAIT_FAILED;
     if (WaitForSingleObject(handles[1], 0) == WAIT_OBJECT_0)
         return WAIT_OBJECT_0 + 1;
     const uint64_t step = h.advance.load();
@@ -777,4 +781,90 @@ TEST(LinkServiceStop, ReturnsPromptlyAndPublishesNothingMore) {
         releaseLinkServiceState(shared);
         EXPECT_FALSE(run.service.post(Retry));
     }
+}
+
+TEST(LinkServiceLink, AnAwaitedAuthorisationEndsWithItsSession) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, Reply>> script;
+        uint32_t posted; // after the link request; 0: none
+        const wchar_t* message;
+        std::string next; // the requests of the pass after
+    };
+    const Case cases[] = {
+        {"session renewed", {{"GET /session", {401}}}, 0, L"", atRest(30000)},
+        {"renewal refused",
+         {{"GET /session", {401}}, {"POST /sessions", {503}}},
+         0,
+         kUnavailable,
+         "GET /config@30000, POST /sessions@30000, GET /session@30000"},
+        {"player logs out", {}, Logout, L"", atRest(30000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ServiceRun run;
+        run.harness.setLinked(true, false);
+        ASSERT_TRUE(run.start());
+        ASSERT_TRUE(run.postAndTurn(LinkDiscord));
+        ASSERT_TRUE(run.snapshot().linkPending);
+        // The service forgets the old session's links.
+        run.harness.setLinked(false, false);
+        for (const auto& [route, reply] : c.script)
+            run.harness.scriptReply(route, reply);
+        ASSERT_TRUE(c.posted != 0 ? run.postAndTurn(c.posted) : run.turn(3000));
+        const LinkState& state = run.snapshot();
+        EXPECT_FALSE(state.linkPending);
+        EXPECT_FALSE(state.ready);
+        EXPECT_EQ(state.message, c.message);
+        // The links belonged to the session that is gone.
+        EXPECT_FALSE(state.steamLinked);
+        EXPECT_EQ(state.steamName, L"");
+        // Nothing is awaited any more: back to the 30 s cadence, and no time-out notice later.
+        run.requests();
+        ASSERT_TRUE(run.turn());
+        EXPECT_EQ(run.requests(), c.next);
+        run.harness.clock = kStart + 900000;
+        ASSERT_TRUE(run.turn(0));
+        EXPECT_NE(run.snapshot().message, kTimedOut);
+    }
+}
+
+TEST(LinkServiceReadiness, DiscordIsRequiredOnlyWhileTheServiceEnablesIt) {
+    ServiceRun run;
+    run.harness.setLinked(true, false);
+    run.harness.discordEnabled = false;
+    ASSERT_TRUE(run.start());
+    EXPECT_TRUE(run.snapshot().ready);
+    // The service turns Discord on: the configuration alone withdraws readiness, before any status.
+    run.harness.discordEnabled = true;
+    run.harness.holdRoute = "GET /session";
+    ReleaseSemaphore(run.harness.go, 1, nullptr);
+    ASSERT_EQ(WaitForSingleObject(run.harness.held, kPatienceMs), WAIT_OBJECT_0);
+    EXPECT_FALSE(run.snapshot().ready);
+    EXPECT_TRUE(run.snapshot().discordEnabled);
+    SetEvent(run.harness.release);
+    ASSERT_TRUE(run.settled());
+    EXPECT_FALSE(run.snapshot().ready);
+    run.harness.holdRoute.clear();
+    run.harness.setLinked(true, true);
+    ASSERT_TRUE(run.turn());
+    EXPECT_TRUE(run.snapshot().ready);
+}
+
+TEST(LinkServiceStop, AWorkerThatEndsUnaskedSaysSoAndRefusesRequests) {
+    ServiceRun run;
+    ASSERT_TRUE(run.start());
+    run.requests();
+    run.harness.waitFails = true;
+    ReleaseSemaphore(run.harness.go, 1, nullptr);
+    ASSERT_TRUE(run.finished());
+    const LinkState& state = run.snapshot();
+    EXPECT_EQ(state.message, kCouldNotStart);
+    EXPECT_FALSE(state.busy);
+    EXPECT_FALSE(state.ready);
+    for (uint32_t bits : {Retry, LinkSteam, Logout})
+        EXPECT_FALSE(run.service.post(bits)) << bits;
+    run.service.requestRefresh();
+    EXPECT_FALSE(run.service.pullSnapshot());
+    EXPECT_EQ(run.requests(), "");
 }

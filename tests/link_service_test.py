@@ -170,7 +170,10 @@ class LinkService(unittest.TestCase):
         control("link", "steam")
         self.assertEqual(call("POST", "/link/discord", token=token)[0], 503)
         self.assertFalse(call("GET", "/config")[2]["discord_enabled"])
+        # Without Discord, Steam alone makes the player ready; with it, Discord is needed again.
+        self.assertTrue(call("GET", "/session", token=token)[2]["ready"])
         control("config", "discord_enabled=true")
+        self.assertFalse(call("GET", "/session", token=token)[2]["ready"])
 
         code, out = control("log", "--since", "0")
         self.assertEqual(code, 0)

@@ -280,24 +280,33 @@ TEST(LinkStatusDocument, ReadinessFollowsLinksAndConfiguration) {
         json document;
         bool configLoaded;
         bool requireLinking;
+        bool discordEnabled;
         bool steam;
         bool discord;
         bool ready;
     };
     const Case cases[] = {
-        {"both linked", linkStatus(steamAccount(), discordAccount()), true, true, true, true, true},
-        {"none linked while required", linkStatus(nullptr, nullptr), true, true, false, false, false},
-        {"none linked, not required", linkStatus(nullptr, nullptr), true, false, false, false, true},
-        {"Steam only while required", linkStatus(steamAccount(), nullptr), true, true, true, false, false},
+        {"both linked", linkStatus(steamAccount(), discordAccount()), true, true, true, true, true, true},
+        {"none linked while required", linkStatus(nullptr, nullptr), true, true, true, false, false, false},
+        {"none linked, not required", linkStatus(nullptr, nullptr), true, false, true, false, false, true},
+        {"Steam only while required", linkStatus(steamAccount(), nullptr), true, true, true, true, false,
+         false},
+        {"Steam only while required, Discord off", linkStatus(steamAccount(), nullptr), true, true, false,
+         true, false, true},
+        {"none linked while required, Discord off", linkStatus(nullptr, nullptr), true, true, false, false,
+         false, false},
+        {"Steam only, Discord off, service says not ready", linkStatus(steamAccount(), nullptr, false), true,
+         true, false, true, false, false},
         {"both linked, configuration not loaded", linkStatus(steamAccount(), discordAccount()), false, true,
-         true, true, false},
-        {"both linked, service says not ready", linkStatus(steamAccount(), discordAccount(), false), true,
          true, true, true, false},
+        {"both linked, service says not ready", linkStatus(steamAccount(), discordAccount(), false), true,
+         true, true, true, true, false},
     };
     for (const Case& c : cases) {
         LinkState state = sentinelLinkState();
         state.configLoaded = c.configLoaded;
         state.requireLinking = c.requireLinking;
+        state.discordEnabled = c.discordEnabled;
         ASSERT_TRUE(statusFromText(c.document.dump(), state)) << c.what;
         EXPECT_EQ(state.steamLinked, c.steam) << c.what;
         EXPECT_EQ(state.discordLinked, c.discord) << c.what;

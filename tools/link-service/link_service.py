@@ -246,7 +246,9 @@ class ServiceState:
         with self.lock:
             steam, discord = session["steam"], session["discord"]
             if self.config.get("require_linking", True):
-                ready = steam is not None and discord is not None
+                # Discord counts only while the community has it enabled.
+                discord_needed = bool(self.config.get("discord_enabled", True))
+                ready = steam is not None and (discord is not None or not discord_needed)
             else:
                 ready = True
             return {"steam": steam, "discord": discord, "expires_at": timestamp(session["expires"]),
