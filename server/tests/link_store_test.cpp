@@ -69,7 +69,8 @@ TEST_F(StoreTest, StatesAreSingleUseBoundToSessionAndProviderAndExpire) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.state);
-        ASSERT_EQ(store->createState(sha256Hex(c.state), c.sessionId, c.issuedFor, c.expiresAt), StoreResult::Ok);
+        ASSERT_EQ(store->createState(sha256Hex(c.state), c.sessionId, c.issuedFor, c.expiresAt),
+                  StoreResult::Ok);
         std::int64_t owner = 0;
         EXPECT_EQ(store->consumeState(sha256Hex(c.state), c.askedFor, c.at, owner), c.expected);
         if (c.expected == StoreResult::Ok) {
@@ -175,7 +176,8 @@ TEST(Secrets, TokensAreFreshUrlSafeAndHashesAreNotTheToken) {
     ASSERT_TRUE(newRandomToken(b));
     EXPECT_NE(a, b);
     EXPECT_EQ(a.size(), 43u);
-    EXPECT_EQ(a.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"), std::string::npos);
+    EXPECT_EQ(a.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+              std::string::npos);
     EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_TRUE(sameSecret("same", "same"));
     EXPECT_FALSE(sameSecret("same", "samE"));

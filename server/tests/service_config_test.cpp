@@ -68,11 +68,11 @@ TEST(ServiceConfig, EachBadValueIsNamedByItsLineAndKey) {
         {"public_host = links.example.org", "public_host = https://links.example.org", "line 2 (public_host)",
          "host name"},
         {"trusted_proxy = 127.0.0.1", "trusted_proxy = proxy.local", "line 4 (trusted_proxy)", "IP address"},
-        {"server_address = 203.0.113.7:27015", "server_address = [2001:db8::1]:27015", "line 6 (server_address)",
-         "single colon"},
+        {"server_address = 203.0.113.7:27015", "server_address = [2001:db8::1]:27015",
+         "line 6 (server_address)", "single colon"},
         {"server_address = 203.0.113.7:27015", "server_address = host:0", "line 6 (server_address)", "port"},
-        {"server_address = 203.0.113.7:27015", "server_address = " + longHost + ":2701", "line 6 (server_address)",
-         "at most 190"},
+        {"server_address = 203.0.113.7:27015", "server_address = " + longHost + ":2701",
+         "line 6 (server_address)", "at most 190"},
         {"community_url = https://example.org/comunidad#inicio", "community_url = http://example.org",
          "line 7 (community_url)", "https://"},
         {"community_url = https://example.org/comunidad#inicio", "community_url = https://user@example.org/",
@@ -80,13 +80,15 @@ TEST(ServiceConfig, EachBadValueIsNamedByItsLineAndKey) {
         {"community_url = https://example.org/comunidad#inicio", "community_url = " + longUrl,
          "line 7 (community_url)", "at most 509"},
         {"require_linking = true", "require_linking = yes", "line 8 (require_linking)", "true or false"},
-        {"discord_client_secret = s3cr3t", "discord_client_secret = two words", "line 10 (discord_client_secret)",
-         "visible ASCII"},
+        {"discord_client_secret = s3cr3t", "discord_client_secret = two words",
+         "line 10 (discord_client_secret)", "visible ASCII"},
         {"discord_client_secret = s3cr3t", "", "line 8 (require_linking)", "needs Discord configured"},
-        {"session_lifetime_days = 30", "session_lifetime_days = 0", "line 11 (session_lifetime_days)", "1 to 365"},
-        {"sessions_per_minute = 6", "sessions_per_minute = -1", "line 12 (sessions_per_minute)", "whole number"},
-        {"admin_api_key = 0123456789abcdef0123456789abcdef", "admin_api_key = short", "line 13 (admin_api_key)",
-         "32 to 256"},
+        {"session_lifetime_days = 30", "session_lifetime_days = 0", "line 11 (session_lifetime_days)",
+         "1 to 365"},
+        {"sessions_per_minute = 6", "sessions_per_minute = -1", "line 12 (sessions_per_minute)",
+         "whole number"},
+        {"admin_api_key = 0123456789abcdef0123456789abcdef", "admin_api_key = short",
+         "line 13 (admin_api_key)", "32 to 256"},
         {"database = /var/lib/orvane/links.sqlite3", "", "database", "is required"},
         {"database = /var/lib/orvane/links.sqlite3", "databse = x", "line 5 (databse)", "unknown key"},
         {"listen = 127.0.0.1:8443", "listen = 127.0.0.1:8443\nlisten = 127.0.0.1:9443", "line 4 (listen)",
@@ -96,13 +98,13 @@ TEST(ServiceConfig, EachBadValueIsNamedByItsLineAndKey) {
         {"id = 3", "id = 0", "line 16 (id)", "greater than 0"},
         {"id = 3", "id = 1.5", "line 16 (id)", "greater than 0"},
         {"title = Temporada 3", "title =", "line 17 (title)", "1 to 1024"},
-        {"published_at = 2026-10-08T17:00:00Z", "published_at = 2026-10-08 17:00:00Z", "line 19 (published_at)",
-         "UTC time"},
-        {"published_at = 2026-10-08T17:00:00Z", "published_at = 2026-10-08T17:00:00z", "line 19 (published_at)",
-         "UTC time"},
+        {"published_at = 2026-10-08T17:00:00Z", "published_at = 2026-10-08 17:00:00Z",
+         "line 19 (published_at)", "UTC time"},
+        {"published_at = 2026-10-08T17:00:00Z", "published_at = 2026-10-08T17:00:00z",
+         "line 19 (published_at)", "UTC time"},
         {"body = Primera línea\\nSegunda\\tcon tabulador", "body = \\x41", "line 18 (body)", "backslash"},
-        {"body = Primera línea\\nSegunda\\tcon tabulador", "body = " + std::string(16001, 'b'), "line 18 (body)",
-         "16000"},
+        {"body = Primera línea\\nSegunda\\tcon tabulador", "body = " + std::string(16001, 'b'),
+         "line 18 (body)", "16000"},
         {"body = Primera línea\\nSegunda\\tcon tabulador", "body = a\x7f", "line 18 (body)", "control"},
         {"[news]", "[noticias]", "line 15", "unknown section"},
         {"title = Temporada 3", "", "line 15 [news]", "no title"},
@@ -133,8 +135,8 @@ TEST(ServiceConfig, TheEnvironmentOverridesAndIsNamedInProblems) {
     EXPECT_EQ(config.listenPort, 9443);
     EXPECT_EQ(config.discordClientSecret, "from-environment");
 
-    problems = parseServiceConfig(Complete, {{"ORVANE_LINK_SESSION_LIFETIME_DAYS", "400"}, {"ORVANE_LINK_COLOUR", "x"}},
-                                  config);
+    problems = parseServiceConfig(
+        Complete, {{"ORVANE_LINK_SESSION_LIFETIME_DAYS", "400"}, {"ORVANE_LINK_COLOUR", "x"}}, config);
     ASSERT_EQ(problems.size(), 2u) << joined(problems);
     EXPECT_EQ(joined(problems), "ORVANE_LINK_COLOUR: unknown key\n"
                                 "ORVANE_LINK_SESSION_LIFETIME_DAYS: expected a whole number from 1 to 365\n");
@@ -167,11 +169,14 @@ TEST(ServiceConfig, SecretsComeFromFilesAndDiscordNeedsBothHalves) {
 TEST(DocumentRules, TimestampsAddressesAndUrlsAsTheLauncherReadsThem) {
     for (const char* good : {"2026-10-08T17:00:00Z", "2026-10-08T17:00:00.123Z", "2026-10-08T17:00:00+02:00"})
         EXPECT_TRUE(isTimestamp(good)) << good;
-    for (const char* bad : {"2026-10-08T17:00:00z", "2026-10-08 17:00:00Z", "2026-10-08T17:00:00-02:00",
-                            "2026-10-08T17:00:00", "2026-1-08T17:00:00Z", "2026-10-08T17:00:00.00000000000000000001Z"})
+    for (const char* bad :
+         {"2026-10-08T17:00:00z", "2026-10-08 17:00:00Z", "2026-10-08T17:00:00-02:00", "2026-10-08T17:00:00",
+          "2026-1-08T17:00:00Z", "2026-10-08T17:00:00.00000000000000000001Z"})
         EXPECT_FALSE(isTimestamp(bad)) << bad;
     EXPECT_EQ(timestampOf(1'791'486'000), "2026-10-08T19:00:00Z");
-    EXPECT_EQ(utf16Units("\xF0\x9F\x8E\xAE" "a\xC3\xB1"), 4u);
+    EXPECT_EQ(utf16Units("\xF0\x9F\x8E\xAE"
+                         "a\xC3\xB1"),
+              4u);
     EXPECT_FALSE(isValidUtf8("\xC0\xAF"));
     EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));
     EXPECT_FALSE(isCleanText("a\tb", false));

@@ -92,7 +92,8 @@ bool setPort(const std::string& text, std::uint16_t& port) {
 bool setPublicHost(const std::string& value, ServiceConfig& config, std::string& error) {
     const std::size_t colon = value.find(':');
     std::uint16_t port = 0;
-    if (!isHostName(value.substr(0, colon)) || (colon != std::string::npos && !setPort(value.substr(colon + 1), port))) {
+    if (!isHostName(value.substr(0, colon)) ||
+        (colon != std::string::npos && !setPort(value.substr(colon + 1), port))) {
         error = "expected a lower-case host name, optionally with :port (links.example.org)";
         return false;
     }
@@ -157,10 +158,10 @@ const std::map<std::string, Setter>& setters() {
     static const std::map<std::string, Setter> table = {
         {"public_host", setPublicHost},
         {"listen", setListen},
-        {"tls_certificate",
-         [](const std::string& v, ServiceConfig& c, std::string& e) { return setReadablePath(v, c.tlsCertificate, e); }},
-        {"tls_private_key",
-         [](const std::string& v, ServiceConfig& c, std::string& e) { return setReadablePath(v, c.tlsPrivateKey, e); }},
+        {"tls_certificate", [](const std::string& v, ServiceConfig& c,
+                               std::string& e) { return setReadablePath(v, c.tlsCertificate, e); }},
+        {"tls_private_key", [](const std::string& v, ServiceConfig& c,
+                               std::string& e) { return setReadablePath(v, c.tlsPrivateKey, e); }},
         {"trusted_proxy",
          [](const std::string& v, ServiceConfig& c, std::string& e) {
              if (!isIpAddress(v)) {
@@ -199,8 +200,8 @@ const std::map<std::string, Setter>& setters() {
              c.communityUrl = v;
              return true;
          }},
-        {"require_linking",
-         [](const std::string& v, ServiceConfig& c, std::string& e) { return setBool(v, c.requireLinking, e); }},
+        {"require_linking", [](const std::string& v, ServiceConfig& c,
+                               std::string& e) { return setBool(v, c.requireLinking, e); }},
         {"discord_client_id",
          [](const std::string& v, ServiceConfig& c, std::string& e) {
              if (v.empty() || v.size() > 24 || v.find_first_not_of("0123456789") != std::string::npos) {
@@ -224,20 +225,27 @@ const std::map<std::string, Setter>& setters() {
              return setSecretFromFile(v, c.discordClientSecret, e);
          }},
         {"session_lifetime_days",
-         [](const std::string& v, ServiceConfig& c, std::string& e) { return setNumber(v, 1, 365, c.sessionLifetimeDays, e); }},
+         [](const std::string& v, ServiceConfig& c, std::string& e) {
+             return setNumber(v, 1, 365, c.sessionLifetimeDays, e);
+         }},
         {"sessions_per_minute",
-         [](const std::string& v, ServiceConfig& c, std::string& e) { return setNumber(v, 1, 100000, c.sessionsPerMinute, e); }},
+         [](const std::string& v, ServiceConfig& c, std::string& e) {
+             return setNumber(v, 1, 100000, c.sessionsPerMinute, e);
+         }},
         {"requests_per_minute",
-         [](const std::string& v, ServiceConfig& c, std::string& e) { return setNumber(v, 0, 1000000, c.requestsPerMinute, e); }},
+         [](const std::string& v, ServiceConfig& c, std::string& e) {
+             return setNumber(v, 0, 1000000, c.requestsPerMinute, e);
+         }},
         {"admin_api_key",
          [](const std::string& v, ServiceConfig& c, std::string& e) {
              (void)e;
              c.adminApiKey = v;
              return true;
          }},
-        {"admin_api_key_file",
-         [](const std::string& v, ServiceConfig& c, std::string& e) { return setSecretFromFile(v, c.adminApiKey, e); }},
-        {"threads", [](const std::string& v, ServiceConfig& c, std::string& e) { return setNumber(v, 1, 64, c.threads, e); }},
+        {"admin_api_key_file", [](const std::string& v, ServiceConfig& c,
+                                  std::string& e) { return setSecretFromFile(v, c.adminApiKey, e); }},
+        {"threads", [](const std::string& v, ServiceConfig& c,
+                       std::string& e) { return setNumber(v, 1, 64, c.threads, e); }},
     };
     return table;
 }
@@ -319,8 +327,8 @@ void checkTogether(const Entries& top, const ServiceConfig& config, Problems& pr
         return std::string(key);
     };
     if (top.count("tls_certificate") != top.count("tls_private_key"))
-        problems.push_back({where("tls_certificate", "tls_private_key"),
-                            "tls_certificate and tls_private_key go together"});
+        problems.push_back(
+            {where("tls_certificate", "tls_private_key"), "tls_certificate and tls_private_key go together"});
     if (!top.count("tls_certificate") && !config.listenAddress.empty() && !isLoopback(config.listenAddress))
         problems.push_back({where("listen", "listen"),
                             "without tls_certificate the service speaks plain HTTP, which it does only on a "
@@ -329,7 +337,8 @@ void checkTogether(const Entries& top, const ServiceConfig& config, Problems& pr
         problems.push_back({where("discord_client_secret_file", "discord_client_secret"),
                             "give discord_client_secret or discord_client_secret_file, not both"});
     if (top.count("admin_api_key") && top.count("admin_api_key_file"))
-        problems.push_back({where("admin_api_key_file", "admin_api_key"), "give admin_api_key or admin_api_key_file, not both"});
+        problems.push_back({where("admin_api_key_file", "admin_api_key"),
+                            "give admin_api_key or admin_api_key_file, not both"});
     if (!config.adminApiKey.empty() && (config.adminApiKey.size() < 32 || config.adminApiKey.size() > 256 ||
                                         !visibleAscii(config.adminApiKey)))
         problems.push_back({where("admin_api_key", "admin_api_key_file"),
@@ -340,8 +349,9 @@ void checkTogether(const Entries& top, const ServiceConfig& config, Problems& pr
     // The launcher itself waits for both accounts whenever linking is required, so players could never
     // play with Discord switched off.
     if (config.requireLinking && !discordEnabled(config))
-        problems.push_back({where("require_linking", "require_linking"),
-                            "require_linking = true needs Discord configured: the launcher asks for both accounts"});
+        problems.push_back(
+            {where("require_linking", "require_linking"),
+             "require_linking = true needs Discord configured: the launcher asks for both accounts"});
     if (config.news.size() > limits::NewsItems)
         problems.push_back({"[news]", "at most " + std::to_string(limits::NewsItems) + " news items"});
 }

@@ -34,7 +34,8 @@ enum class StoreResult { Ok, NotFound, Conflict, Failed };
 
 class LinkStore : public NonceLedger {
   public:
-    virtual StoreResult createSession(const std::string& tokenHash, std::int64_t now, std::int64_t expiresAt) = 0;
+    virtual StoreResult createSession(const std::string& tokenHash, std::int64_t now,
+                                      std::int64_t expiresAt) = 0;
     // Only a session that has not expired by now is found.
     virtual StoreResult findSession(const std::string& tokenHash, std::int64_t now, SessionView& session) = 0;
     virtual StoreResult renewSession(std::int64_t sessionId, std::int64_t expiresAt) = 0;

@@ -52,7 +52,8 @@ class SqliteStore final : public LinkStore {
         sqlite3_close(db_);
     }
 
-    StoreResult createSession(const std::string& tokenHash, std::int64_t now, std::int64_t expiresAt) override {
+    StoreResult createSession(const std::string& tokenHash, std::int64_t now,
+                              std::int64_t expiresAt) override {
         std::lock_guard guard(lock_);
         return run("INSERT INTO sessions (token_hash, created_at, expires_at) VALUES (?, ?, ?)",
                    {tokenHash, now, expiresAt});
@@ -61,19 +62,21 @@ class SqliteStore final : public LinkStore {
     StoreResult findSession(const std::string& tokenHash, std::int64_t now, SessionView& session) override {
         std::lock_guard guard(lock_);
         session = SessionView{};
-        StoreResult result = query("SELECT id, expires_at FROM sessions WHERE token_hash = ? AND expires_at > ?",
-                                   {tokenHash, now}, [&](sqlite3_stmt* row) {
-                                       session.id = sqlite3_column_int64(row, 0);
-                                       session.expiresAt = sqlite3_column_int64(row, 1);
-                                   });
+        StoreResult result =
+            query("SELECT id, expires_at FROM sessions WHERE token_hash = ? AND expires_at > ?",
+                  {tokenHash, now}, [&](sqlite3_stmt* row) {
+                      session.id = sqlite3_column_int64(row, 0);
+                      session.expiresAt = sqlite3_column_int64(row, 1);
+                  });
         if (result != StoreResult::Ok)
             return result;
-        return query("SELECT provider, account_id, display_name FROM links WHERE session_id = ?", {session.id},
-                     [&](sqlite3_stmt* row) {
-                         LinkedAccount account{text(row, 1), text(row, 2)};
-                         (text(row, 0) == "steam" ? session.steam : session.discord) = account;
-                     },
-                     true);
+        return query(
+            "SELECT provider, account_id, display_name FROM links WHERE session_id = ?", {session.id},
+            [&](sqlite3_stmt* row) {
+                LinkedAccount account{text(row, 1), text(row, 2)};
+                (text(row, 0) == "steam" ? session.steam : session.discord) = account;
+            },
+            true);
     }
 
     StoreResult renewSession(std::int64_t sessionId, std::int64_t expiresAt) override {
@@ -98,13 +101,13 @@ class SqliteStore final : public LinkStore {
         std::lock_guard guard(lock_);
         std::string issuedFor;
         std::int64_t expiresAt = 0;
-        StoreResult result = query(
-            "DELETE FROM states WHERE state_hash = ? RETURNING session_id, provider, expires_at", {stateHash},
-            [&](sqlite3_stmt* row) {
-                sessionId = sqlite3_column_int64(row, 0);
-                issuedFor = text(row, 1);
-                expiresAt = sqlite3_column_int64(row, 2);
-            });
+        StoreResult result =
+            query("DELETE FROM states WHERE state_hash = ? RETURNING session_id, provider, expires_at",
+                  {stateHash}, [&](sqlite3_stmt* row) {
+                      sessionId = sqlite3_column_int64(row, 0);
+                      issuedFor = text(row, 1);
+                      expiresAt = sqlite3_column_int64(row, 2);
+                  });
         if (result != StoreResult::Ok)
             return result;
         if (issuedFor != providerName(provider) || expiresAt <= now)
@@ -161,8 +164,9 @@ class SqliteStore final : public LinkStore {
 
     StoreResult removeExpired(std::int64_t now) override {
         std::lock_guard guard(lock_);
-        for (const char* sql : {"DELETE FROM sessions WHERE expires_at <= ?", "DELETE FROM states WHERE expires_at <= ?",
-                                "DELETE FROM nonces WHERE expires_at <= ?"})
+        for (const char* sql :
+             {"DELETE FROM sessions WHERE expires_at <= ?", "DELETE FROM states WHERE expires_at <= ?",
+              "DELETE FROM nonces WHERE expires_at <= ?"})
             if (run(sql, {now}) != StoreResult::Ok)
                 return StoreResult::Failed;
         return StoreResult::Ok;
@@ -204,7 +208,8 @@ class SqliteStore final : public LinkStore {
 
     sqlite3_stmt* prepare(const char* sql, const std::vector<Value>& values) {
         sqlite3_stmt*& statement = statements_[sql];
-        if (!statement && sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK)
+        if (!statement &&
+            sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK)
             return nullptr;
         sqlite3_reset(statement);
         sqlite3_clear_bindings(statement);
@@ -266,7 +271,8 @@ std::unique_ptr<LinkStore> openSqliteStore(const std::string& path, std::string&
     sqlite3_busy_timeout(db, BusyTimeoutMs);
     char* message = nullptr;
     const std::string setup = std::string("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; "
-                                          "PRAGMA foreign_keys = ON; ") + Schema;
+                                          "PRAGMA foreign_keys = ON; ") +
+                              Schema;
     if (sqlite3_exec(db, setup.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
         error = message ? message : sqlite3_errmsg(db);
         sqlite3_free(message);
