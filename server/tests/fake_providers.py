@@ -23,6 +23,8 @@ Control (JSON over HTTP, loopback only):
   POST /steam               {"steamid": "...", "mode": "verify|always_valid|always_invalid|error"}
   POST /discord             {"user": {...}, "deny": bool, "token_status": int, "users_status": int,
                              "client_id": "...", "client_secret": "..."}
+  POST /tls                 {"certificate": "trusted|untrusted"}: the certificate new connections get
+                            (untrusted: self-signed, for checking that clients verify)
 """
 import argparse
 import base64
@@ -57,6 +59,7 @@ DEFAULT_DISCORD_USER = {"id": "80351110224678912", "username": "jugador", "globa
 DEFAULT_CLIENT_ID = "1100000000000000001"
 DEFAULT_CLIENT_SECRET = "fake-discord-client-secret"
 MAX_BODY = 64 * 1024
+MAX_CONTROL_BODY = 1024 * 1024  # room for oversized accounts
 
 
 def kv_form(pairs):
@@ -64,8 +67,9 @@ def kv_form(pairs):
 
 
 class ProviderState:
-    def __init__(self, client_id, client_secret):
+    def __init__(self, client_id, client_secret, contexts):
         self.lock = threading.Lock()
+        self.contexts = contexts
         self.defaults = {"client_id": client_id, "client_secret": client_secret}
         self.steam_key = secrets.token_bytes(32)
         self.assoc_handle = "fake" + secrets.token_hex(8)
@@ -73,6 +77,7 @@ class ProviderState:
 
     def reset(self):
         with self.lock:
+            self.certificate = "trusted"
             self.steamid = DEFAULT_STEAMID
             self.steam_mode = "verify"
             self.discord = {"user": copy.deepcopy(DEFAULT_DISCORD_USER), "deny": False, "token_status": 200,
@@ -269,7 +274,7 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
         state = self.server.state
         length = int(self.headers.get("Content-Length") or 0)
         try:
-            document = json.loads(self.rfile.read(length) or b"{}") if 0 <= length <= MAX_BODY else None
+            document = json.loads(self.rfile.read(length) or b"{}") if 0 <= length <= MAX_CONTROL_BODY else None
         except ValueError:
             document = None
         if not isinstance(document, dict):
@@ -278,6 +283,11 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
             state.reset()
             return self.answer(200, {"ok": True})
         with state.lock:
+            if self.path == "/tls":
+                if document.get("certificate") not in state.contexts:
+                    return self.answer(400, {"error": "no such certificate"})
+                state.certificate = document["certificate"]
+                return self.answer(200, {"certificate": state.certificate})
             if self.path == "/steam":
                 state.steamid = str(document.get("steamid", state.steamid))
                 state.steam_mode = document.get("mode", state.steam_mode)
@@ -296,15 +306,16 @@ class ProviderServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, state, context):
+    def __init__(self, address, state):
         self.state = state
-        self.context = context
         super().__init__(address, ProviderHandler)
 
     def finish_request(self, request, client_address):
         request.settimeout(30)
+        with self.state.lock:
+            context = self.state.contexts[self.state.certificate]
         try:
-            tls = self.context.wrap_socket(request, server_side=True)
+            tls = context.wrap_socket(request, server_side=True)
         except (ssl.SSLError, OSError):
             return
         try:
@@ -330,16 +341,23 @@ class ControlServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
         super().__init__(address, ControlHandler)
 
 
-def bind_providers(listen, state, context):
+def tls_context(cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.minimum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(cert, key)
+    return context
+
+
+def bind_providers(listen, state):
     """"auto" picks a free loopback address in 127.0.0.0/8 for port 443, so runs never fight over one."""
     if listen != "auto":
         host, _, port = listen.rpartition(":")
-        return ProviderServer((host, int(port)), state, context)
+        return ProviderServer((host, int(port)), state)
     rng = random.Random(os.getpid() ^ int(time.time() * 1000))
     for _ in range(200):
         address = f"127.{rng.randint(1, 254)}.{rng.randint(0, 255)}.{rng.randint(1, 254)}"
         try:
-            return ProviderServer((address, 443), state, context)
+            return ProviderServer((address, 443), state)
         except OSError:
             continue
     raise OSError("no free loopback address for port 443")
@@ -349,6 +367,8 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--cert", required=True, help="certificate for steamcommunity.com and discord.com")
     parser.add_argument("--key", required=True)
+    parser.add_argument("--untrusted-cert", help="a certificate nothing trusts, switched to through /tls")
+    parser.add_argument("--untrusted-key")
     parser.add_argument("--listen", default="auto", help="ADDRESS:PORT on loopback, or auto (127.x.y.z:443)")
     parser.add_argument("--ready-file", help="written with the addresses once both ports listen")
     parser.add_argument("--discord-client-id", default=DEFAULT_CLIENT_ID)
@@ -356,11 +376,11 @@ def main(argv):
     parser.add_argument("--exit-with-parent", action="store_true")
     args = parser.parse_args(argv)
 
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.minimum_version = ssl.TLSVersion.TLSv1_2
-    context.load_cert_chain(args.cert, args.key)
-    state = ProviderState(args.discord_client_id, args.discord_client_secret)
-    providers = bind_providers(args.listen, state, context)
+    contexts = {"trusted": tls_context(args.cert, args.key)}
+    if args.untrusted_cert:
+        contexts["untrusted"] = tls_context(args.untrusted_cert, args.untrusted_key)
+    state = ProviderState(args.discord_client_id, args.discord_client_secret, contexts)
+    providers = bind_providers(args.listen, state)
     address = providers.server_address[0]
     if not ipaddress.ip_address(address).is_loopback:
         print(f"fake_providers: refusing to serve on {address}, which is not loopback", file=sys.stderr)

@@ -2,7 +2,6 @@
 // Runs under with-fake-providers.sh.
 #include "provider_test_support.h"
 
-#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -13,37 +12,18 @@ const std::string kState = "c3RhdGUtb25lLWZvci10aGUtc3Bvb2YtdGFibGUtMDAx";
 const std::string kOtherState = "c3RhdGUtdHdvLWZvci10aGUtc3Bvb2YtdGFibGUtMDAy";
 const std::string kSteamId = "76561198000000042";
 
-struct FakeProviders : ::testing::Test {
-    void SetUp() override { controlPost("/reset", nlohmann::json::object()); }
-
-    // What a browser brings back to the callback after signing in at the fake Steam.
-    static QueryParams steamAssertion(const std::string& host = kHost, const std::string& state = kState) {
-        Fetched page = fetch(steamLoginUrl(host, state));
-        EXPECT_EQ(page.status, 302) << page.body;
-        EXPECT_TRUE(page.location.starts_with(steamReturnTo(host, state))) << page.location;
-        return queryOf(page.location);
-    }
-
-    static std::vector<nlohmann::json> requestsTo(const std::string& host, const std::string& method) {
-        std::vector<nlohmann::json> found;
-        for (const auto& request : receivedRequests())
-            if (request["host"] == host && request["method"] == method)
-                found.push_back(request);
-        return found;
-    }
-
-    static QueryParams formOf(const nlohmann::json& request) {
-        QueryParams form;
-        for (const auto& pair : request["form"])
-            form.emplace_back(pair[0].get<std::string>(), pair[1].get<std::string>());
-        return form;
-    }
-};
-
 void expectRefused(const ProviderResult& result) {
     EXPECT_EQ(result.failure, ProviderFailure::Refused) << result.reason;
     EXPECT_EQ(result.account.id, "");
     EXPECT_EQ(result.account.displayName, "");
+}
+
+// What a browser brings back to the callback after signing in at the fake Steam.
+QueryParams steamAssertion(const std::string& host = kHost, const std::string& state = kState) {
+    Fetched page = fetch(steamLoginUrl(host, state));
+    EXPECT_EQ(page.status, 302) << page.body;
+    EXPECT_TRUE(page.location.starts_with(steamReturnTo(host, state))) << page.location;
+    return queryOf(page.location);
 }
 
 using SteamFlow = FakeProviders;
@@ -323,7 +303,9 @@ TEST_F(DiscordFlow, FailuresLinkNothing) {
     };
     auto same = [](DiscordApp a) { return a; };
     auto keep = [](QueryParams&) {};
-    auto badUser = [](nlohmann::json id) { return nlohmann::json{{"user", {{"id", id}, {"username", "x"}}}}; };
+    auto user = [](nlohmann::json id, const std::string& name = "x") {
+        return nlohmann::json{{"user", {{"id", id}, {"username", name}}}};
+    };
     const Case cases[] = {
         {"the player declines", {{"deny", true}}, keep, same, ProviderFailure::Cancelled, 0},
         {"another error", nlohmann::json::object(),
@@ -345,12 +327,13 @@ TEST_F(DiscordFlow, FailuresLinkNothing) {
         {"the token endpoint failing", {{"token_status", 500}}, keep, same, ProviderFailure::Unreachable, 1},
         {"the token endpoint limiting", {{"token_status", 429}}, keep, same, ProviderFailure::Unreachable, 1},
         {"the users endpoint failing", {{"users_status", 500}}, keep, same, ProviderFailure::Unreachable, 1},
-        {"an id with letters", badUser("8035111022467891a"), keep, same, ProviderFailure::Refused, 1},
-        {"an id too short", badUser("123"), keep, same, ProviderFailure::Refused, 1},
-        {"an id past 64 bits", badUser("99999999999999999999"), keep, same, ProviderFailure::Refused, 1},
-        {"an id of zeros", badUser("0000000000000000"), keep, same, ProviderFailure::Refused, 1},
-        {"an id as a number", badUser(80351110224678912u), keep, same, ProviderFailure::Refused, 1},
+        {"an id with letters", user("8035111022467891a"), keep, same, ProviderFailure::Refused, 1},
+        {"an id too short", user("123"), keep, same, ProviderFailure::Refused, 1},
+        {"an id past 64 bits", user("99999999999999999999"), keep, same, ProviderFailure::Refused, 1},
+        {"an id of zeros", user("0000000000000000"), keep, same, ProviderFailure::Refused, 1},
+        {"an id as a number", user(80351110224678912u), keep, same, ProviderFailure::Refused, 1},
         {"no id", {{"user", {{"username", "x"}}}}, keep, same, ProviderFailure::Refused, 1},
+        {"a users answer past 64 KiB", user("80351110224678912", std::string(70000, 'x')), keep, same, ProviderFailure::Unreachable, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

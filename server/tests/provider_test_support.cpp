@@ -121,6 +121,21 @@ void setValue(QueryParams& query, const std::string& name, const std::string& va
             existing = value;
 }
 
+std::vector<nlohmann::json> FakeProviders::requestsTo(const std::string& host, const std::string& method) {
+    std::vector<nlohmann::json> found;
+    for (const auto& request : receivedRequests())
+        if (request["host"] == host && request["method"] == method)
+            found.push_back(request);
+    return found;
+}
+
+QueryParams FakeProviders::formOf(const nlohmann::json& request) {
+    QueryParams form;
+    for (const auto& pair : request["form"])
+        form.emplace_back(pair[0].get<std::string>(), pair[1].get<std::string>());
+    return form;
+}
+
 std::int64_t unixNow() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();

@@ -3,9 +3,11 @@
 // following redirects, and the fake's control port for accounts, modes and what it received.
 #include "providers/provider_flows.h"
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <map>
+#include <vector>
 #include <string>
 
 struct Fetched {
@@ -42,4 +44,11 @@ struct MemoryLedger : NonceLedger {
     bool remember(const std::string& nonce, std::int64_t expiresAtUnix) override {
         return seen.emplace(nonce, expiresAtUnix).second;
     }
+};
+
+// Each test starts with the fake at its defaults and an empty log.
+struct FakeProviders : ::testing::Test {
+    void SetUp() override { controlPost("/reset", nlohmann::json::object()); }
+    static std::vector<nlohmann::json> requestsTo(const std::string& host, const std::string& method);
+    static QueryParams formOf(const nlohmann::json& request);
 };

@@ -3,7 +3,8 @@
 #
 #   server/tests/with-fake-providers.sh COMMAND [ARGS...]
 #
-# - a throwaway CA and a certificate for steamcommunity.com and discord.com signed by it;
+# - a throwaway CA and a certificate for steamcommunity.com and discord.com signed by it, plus a
+#   self-signed one for the same names that the fake can switch to (POST /tls);
 # - the fake on port 443 of a free loopback address (127.x.y.z), its control port on the same address;
 # - COMMAND in a private mount namespace where /etc/hosts maps both names to that address and Debian's
 #   CA bundle (/etc/ssl/certs/ca-certificates.crt, which libcurl and OpenSSL read) is the test CA alone,
@@ -53,13 +54,17 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 3 -subj "/CN=OrvaneGaming provid
         >"$work/providers.ext" &&
     openssl x509 -req -in "$work/providers.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
         -set_serial "0x$(openssl rand -hex 8)" -days 3 -extfile "$work/providers.ext" \
-        -out "$work/providers.pem" 2>/dev/null || fail "openssl could not make the test certificates"
+        -out "$work/providers.pem" 2>/dev/null &&
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3 -subj "/CN=${names[0]}" -addext "subjectAltName=${san%,}" \
+        -keyout "$work/untrusted.key" -out "$work/untrusted.pem" 2>/dev/null ||
+    fail "openssl could not make the test certificates"
 
 client_id=1100000000000000001
 client_secret=$(openssl rand -hex 16)
 python3 "$here/fake_providers.py" --listen auto --cert "$work/providers.pem" --key "$work/providers.key" \
-    --ready-file "$work/ready.json" --discord-client-id "$client_id" \
-    --discord-client-secret "$client_secret" --exit-with-parent </dev/null >"$work/fake.out" 2>&1 &
+    --untrusted-cert "$work/untrusted.pem" --untrusted-key "$work/untrusted.key" \
+    --ready-file "$work/ready.json" --discord-client-id "$client_id" --discord-client-secret "$client_secret" \
+    --exit-with-parent </dev/null >"$work/fake.out" 2>&1 &
 fake_pid=$!
 for _ in $(seq 1 200); do
     [ -f "$work/ready.json" ] && break
