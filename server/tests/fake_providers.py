@@ -22,7 +22,8 @@ Control (JSON over HTTP, loopback only):
   POST /reset               defaults, empty log, codes forgotten
   POST /steam               {"steamid": "...", "mode": "verify|always_valid|always_invalid|error"}
   POST /discord             {"user": {...}, "deny": bool, "token_status": int, "users_status": int,
-                             "client_id": "...", "client_secret": "..."}
+                             "users_unsized": bool (no Content-Length), "client_id": "...",
+                             "client_secret": "..."}
   POST /tls                 {"certificate": "trusted|untrusted"}: the certificate new connections get
                             (untrusted: self-signed, for checking that clients verify)
 """
@@ -81,7 +82,7 @@ class ProviderState:
             self.steamid = DEFAULT_STEAMID
             self.steam_mode = "verify"
             self.discord = {"user": copy.deepcopy(DEFAULT_DISCORD_USER), "deny": False, "token_status": 200,
-                            "users_status": 200, **self.defaults}
+                            "users_status": 200, "users_unsized": False, **self.defaults}
             self.codes = {}
             self.tokens = {}
             self.log = []
@@ -106,20 +107,24 @@ class ProviderHandler(http.server.BaseHTTPRequestHandler):
     def state(self):
         return self.server.state
 
-    def answer(self, status, body=b"", content_type="text/plain; charset=utf-8", location=None):
+    def answer(self, status, body=b"", content_type="text/plain; charset=utf-8", location=None, sized=True):
         if isinstance(body, str):
             body = body.encode()
         self.send_response(status)
         if location:
             self.send_header("Location", location)
         self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(body)))
+        if sized:
+            self.send_header("Content-Length", str(len(body)))
+        else:  # the body ends when the connection does, so a client cannot know its size in advance
+            self.send_header("Connection", "close")
+            self.close_connection = True
         self.send_header("Cache-Control", "no-store")
         self.end_headers()
         self.wfile.write(body)
 
-    def answer_json(self, status, document):
-        self.answer(status, json.dumps(document), "application/json")
+    def answer_json(self, status, document, sized=True):
+        self.answer(status, json.dumps(document), "application/json", sized=sized)
 
     def read_form(self):
         length = int(self.headers.get("Content-Length") or 0)
@@ -240,13 +245,14 @@ class ProviderHandler(http.server.BaseHTTPRequestHandler):
         authorization = self.headers.get("Authorization") or ""
         with self.state.lock:
             status = self.state.discord["users_status"]
+            sized = not self.state.discord["users_unsized"]
             user = self.state.tokens.get(authorization[len("Bearer "):]) if authorization.startswith(
                 "Bearer ") else None
         if status != 200:
             return self.answer_json(status, {"message": "error", "code": 0})
         if user is None:
             return self.answer_json(401, {"message": "401: Unauthorized", "code": 0})
-        self.answer_json(200, user)
+        self.answer_json(200, user, sized)
 
 
 class ControlHandler(http.server.BaseHTTPRequestHandler):

@@ -303,8 +303,8 @@ TEST_F(DiscordFlow, FailuresLinkNothing) {
     };
     auto same = [](DiscordApp a) { return a; };
     auto keep = [](QueryParams&) {};
-    auto user = [](nlohmann::json id, const std::string& name = "x") {
-        return nlohmann::json{{"user", {{"id", id}, {"username", name}}}};
+    auto user = [](nlohmann::json id, const std::string& name = "x", bool unsized = false) {
+        return nlohmann::json{{"user", {{"id", id}, {"username", name}}}, {"users_unsized", unsized}};
     };
     const Case cases[] = {
         {"the player declines", {{"deny", true}}, keep, same, ProviderFailure::Cancelled, 0},
@@ -333,7 +333,11 @@ TEST_F(DiscordFlow, FailuresLinkNothing) {
         {"an id of zeros", user("0000000000000000"), keep, same, ProviderFailure::Refused, 1},
         {"an id as a number", user(80351110224678912u), keep, same, ProviderFailure::Refused, 1},
         {"no id", {{"user", {{"username", "x"}}}}, keep, same, ProviderFailure::Refused, 1},
-        {"a users answer past 64 KiB", user("80351110224678912", std::string(70000, 'x')), keep, same, ProviderFailure::Unreachable, 1},
+        {"a users answer past 64 KiB", user("80351110224678912", std::string(70000, 'x')), keep, same,
+         ProviderFailure::Unreachable, 1},
+        {"the same without its size announced",
+         user("80351110224678912", std::string(70000, 'x'), true), keep, same,
+         ProviderFailure::Unreachable, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
