@@ -18,10 +18,11 @@ HttpsAnswer get(const std::string& url) {
 }
 
 TEST_F(OutboundHttps, AsksNothingButTheProvidersOwnOrigins) {
-    for (const char* url : {"https://steamcommunity.com.evil.example/openid/login",
-                            "http://steamcommunity.com/openid/login", "https://steamcommunity.com:443/openid/login",
-                            "https://user@steamcommunity.com/openid/login", "https://discord.com.example/",
-                            "https://steamcommunity.com", "HTTPS://discord.com/api/v10/users/@me"}) {
+    for (const char* url :
+         {"https://steamcommunity.com.evil.example/openid/login", "http://steamcommunity.com/openid/login",
+          "https://steamcommunity.com:443/openid/login", "https://user@steamcommunity.com/openid/login",
+          "https://discord.com.example/", "https://steamcommunity.com",
+          "HTTPS://discord.com/api/v10/users/@me"}) {
         HttpsAnswer answer = get(url);
         EXPECT_FALSE(answer.reached) << url;
         EXPECT_FALSE(answer.failure.empty()) << url;

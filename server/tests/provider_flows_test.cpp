@@ -2,7 +2,6 @@
 // Runs under with-fake-providers.sh.
 #include "provider_test_support.h"
 
-
 #include <functional>
 
 namespace {
@@ -59,9 +58,8 @@ TEST_F(SteamFlow, AcceptsTheHttpFormOfTheIdsAsSteamSendsThem) {
 }
 
 TEST_F(SteamFlow, ACancelIsReportedAsSuchAndSteamIsNotAsked) {
-    QueryParams callback = {{"state", kState},
-                            {"openid.ns", "http://specs.openid.net/auth/2.0"},
-                            {"openid.mode", "cancel"}};
+    QueryParams callback = {
+        {"state", kState}, {"openid.ns", "http://specs.openid.net/auth/2.0"}, {"openid.mode", "cancel"}};
     MemoryLedger ledger;
     ProviderResult result = verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow(), ledger);
     EXPECT_EQ(result.failure, ProviderFailure::Cancelled);
@@ -82,7 +80,9 @@ TEST_F(SteamFlow, WhatSteamDoesNotConfirmIsRefusedAndASteamFailureIsUnreachable)
          [](QueryParams& q) { setValue(q, "openid.sig", "AAAA" + valueOf(q, "openid.sig").substr(4)); },
          ProviderFailure::Refused},
         {"a fresh nonce put into a signed assertion", "verify",
-         [](QueryParams& q) { setValue(q, "openid.response_nonce", valueOf(q, "openid.response_nonce") + "x"); },
+         [](QueryParams& q) {
+             setValue(q, "openid.response_nonce", valueOf(q, "openid.response_nonce") + "x");
+         },
          ProviderFailure::Refused},
         {"Steam answering is_valid:false", "always_invalid", [](QueryParams&) {}, ProviderFailure::Refused},
         {"Steam answering 500", "error", [](QueryParams&) {}, ProviderFailure::Unreachable},
@@ -94,7 +94,8 @@ TEST_F(SteamFlow, WhatSteamDoesNotConfirmIsRefusedAndASteamFailureIsUnreachable)
         QueryParams callback = steamAssertion();
         c.change(callback);
         MemoryLedger ledger;
-        ProviderResult result = verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow(), ledger);
+        ProviderResult result =
+            verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow(), ledger);
         EXPECT_EQ(result.failure, c.expected) << result.reason;
         EXPECT_EQ(result.account.id, "");
         EXPECT_EQ(requestsTo("steamcommunity.com", "POST").size(), 1u) << "Steam was asked once";
@@ -142,11 +143,17 @@ TEST_F(SteamFlow, EverySpoofIsRefusedByTheServiceItselfEvenWhenSteamWouldSayVali
         {"op_endpoint over http",
          [](QueryParams& q) { setValue(q, "openid.op_endpoint", "http://steamcommunity.com/openid/login"); }},
         {"op_endpoint with a trailing slash",
-         [](QueryParams& q) { setValue(q, "openid.op_endpoint", "https://steamcommunity.com/openid/login/"); }},
+         [](QueryParams& q) {
+             setValue(q, "openid.op_endpoint", "https://steamcommunity.com/openid/login/");
+         }},
         {"claimed_id on a look-alike host",
-         [&](QueryParams& q) { setBoth(q, "https://steamcommunity.com.evil.example/openid/id/" + kSteamId); }},
+         [&](QueryParams& q) {
+             setBoth(q, "https://steamcommunity.com.evil.example/openid/id/" + kSteamId);
+         }},
         {"claimed_id with a user part",
-         [&](QueryParams& q) { setBoth(q, "https://steamcommunity.com@evil.example/openid/id/" + kSteamId); }},
+         [&](QueryParams& q) {
+             setBoth(q, "https://steamcommunity.com@evil.example/openid/id/" + kSteamId);
+         }},
         {"claimed_id with a trailing slash",
          [&](QueryParams& q) { setBoth(q, "https://steamcommunity.com/openid/id/" + kSteamId + "/"); }},
         {"claimed_id with 16 digits",
@@ -155,22 +162,38 @@ TEST_F(SteamFlow, EverySpoofIsRefusedByTheServiceItselfEvenWhenSteamWouldSayVali
          [&](QueryParams& q) { setBoth(q, "https://steamcommunity.com/openid/id/103582791429521408"); }},
         {"claimed_id not an individual account",
          [&](QueryParams& q) { setBoth(q, "https://steamcommunity.com/openid/id/12345678901234567"); }},
-        {"identity differs from claimed_id", [&](QueryParams& q) { setValue(q, "openid.identity", otherId); }},
-        {"claimed_id differs from identity", [&](QueryParams& q) { setValue(q, "openid.claimed_id", otherId); }},
+        {"claimed_id with a NUL after the digits",
+         [&](QueryParams& q) {
+             setBoth(q, "https://steamcommunity.com/openid/id/" + kSteamId + std::string(1, '\0'));
+         }},
+        {"claimed_id with a query",
+         [&](QueryParams& q) { setBoth(q, "https://steamcommunity.com/openid/id/" + kSteamId + "?id=1"); }},
+        {"claimed_id host in capitals",
+         [&](QueryParams& q) { setBoth(q, "https://STEAMCOMMUNITY.COM/openid/id/" + kSteamId); }},
+        {"op_endpoint in capitals",
+         [](QueryParams& q) {
+             setValue(q, "openid.op_endpoint", "HTTPS://STEAMCOMMUNITY.COM/openid/login");
+         }},
+        {"identity differs from claimed_id",
+         [&](QueryParams& q) { setValue(q, "openid.identity", otherId); }},
+        {"claimed_id differs from identity",
+         [&](QueryParams& q) { setValue(q, "openid.claimed_id", otherId); }},
         {"op_endpoint not signed", unsign("op_endpoint")},
         {"claimed_id not signed", unsign("claimed_id")},
         {"identity not signed", unsign("identity")},
         {"return_to not signed", unsign("return_to")},
         {"response_nonce not signed", unsign("response_nonce")},
         {"assoc_handle not signed", unsign("assoc_handle")},
-        {"openid.signed missing", [](QueryParams& q) { std::erase_if(q, [](auto& p) { return p.first == "openid.signed"; }); }},
+        {"openid.signed missing",
+         [](QueryParams& q) { std::erase_if(q, [](auto& p) { return p.first == "openid.signed"; }); }},
         {"wrong mode", [](QueryParams& q) { setValue(q, "openid.mode", "checkid_setup"); }},
-        {"mode check_authentication", [](QueryParams& q) { setValue(q, "openid.mode", "check_authentication"); }},
+        {"mode check_authentication",
+         [](QueryParams& q) { setValue(q, "openid.mode", "check_authentication"); }},
         {"OpenID 1.1 namespace",
          [](QueryParams& q) { setValue(q, "openid.ns", "http://openid.net/signon/1.1"); }},
-        {"namespace missing", [](QueryParams& q) { std::erase_if(q, [](auto& p) { return p.first == "openid.ns"; }); }},
-        {"claimed_id given twice",
-         [&](QueryParams& q) { q.emplace_back("openid.claimed_id", otherId); }},
+        {"namespace missing",
+         [](QueryParams& q) { std::erase_if(q, [](auto& p) { return p.first == "openid.ns"; }); }},
+        {"claimed_id given twice", [&](QueryParams& q) { q.emplace_back("openid.claimed_id", otherId); }},
         {"the same field twice with the same value",
          [](QueryParams& q) { q.emplace_back("openid.mode", "id_res"); }},
         {"state given twice", [](QueryParams& q) { q.emplace_back("state", kState); }},
@@ -178,10 +201,19 @@ TEST_F(SteamFlow, EverySpoofIsRefusedByTheServiceItselfEvenWhenSteamWouldSayVali
         {"nonce older than five minutes", [](QueryParams&) {}, 301},
         {"nonce from the future", [](QueryParams&) {}, -120},
         {"nonce without its timestamp",
-         [](QueryParams& q) { setValue(q, "openid.response_nonce", valueOf(q, "openid.response_nonce").substr(20)); }},
+         [](QueryParams& q) {
+             setValue(q, "openid.response_nonce", valueOf(q, "openid.response_nonce").substr(20));
+         }},
         {"nonce with a space",
-         [](QueryParams& q) { setValue(q, "openid.response_nonce", valueOf(q, "openid.response_nonce") + " x"); }},
+         [](QueryParams& q) {
+             setValue(q, "openid.response_nonce", valueOf(q, "openid.response_nonce") + " x");
+         }},
         {"assoc_handle empty", [](QueryParams& q) { setValue(q, "openid.assoc_handle", ""); }},
+        {"return_to over http",
+         [](QueryParams& q) {
+             setValue(q, "openid.return_to", "http" + valueOf(q, "openid.return_to").substr(5));
+         }},
+        {"mode in capitals", [](QueryParams& q) { setValue(q, "openid.mode", "ID_RES"); }},
         {"return_to with another query",
          [](QueryParams& q) { setValue(q, "openid.return_to", valueOf(q, "openid.return_to") + "&x=1"); }},
     };
@@ -191,7 +223,8 @@ TEST_F(SteamFlow, EverySpoofIsRefusedByTheServiceItselfEvenWhenSteamWouldSayVali
         QueryParams callback = steamAssertion();
         c.change(callback);
         MemoryLedger ledger;
-        expectRefused(verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow() + c.clockShift, ledger));
+        expectRefused(
+            verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow() + c.clockShift, ledger));
     }
 
     // Assertions Steam really signed, but for another site or another state.
@@ -231,8 +264,10 @@ DiscordApp testApp() {
 
 TEST_F(DiscordFlow, ExchangesTheCodeWithTheSecretAndReadsTheUser) {
     DiscordApp app = testApp();
-    controlPost("/discord", {{"user", {{"id", "80351110224678912"}, {"username", "jugador"},
-                                       {"global_name", "Jugador Ñandú 🎮"}}}});
+    controlPost(
+        "/discord",
+        {{"user",
+          {{"id", "80351110224678912"}, {"username", "jugador"}, {"global_name", "Jugador Ñandú 🎮"}}}});
     QueryParams callback = discordCallback(app);
     // The state comes back untouched; matching and consuming it is the caller's job, before this call.
     EXPECT_EQ(valueOf(callback, "state"), kState);
@@ -266,7 +301,11 @@ TEST_F(DiscordFlow, TheShownNameFallsBackFromGlobalNameToUsernameToTheId) {
         {{{"id", id}, {"username", "jugador"}, {"global_name", nullptr}}, "jugador"},
         {{{"id", id}, {"username", "jugador"}, {"global_name", ""}}, "jugador"},
         {{{"id", id}, {"username", "jugador"}, {"global_name", "a\nb"}}, "jugador"},
-        {{{"id", id}, {"username", "jugador"}, {"global_name", "a\xC2\x85" "b"}}, "jugador"},
+        {{{"id", id},
+          {"username", "jugador"},
+          {"global_name", "a\xC2\x85"
+                          "b"}},
+         "jugador"},
         {{{"id", id}, {"username", "jugador"}, {"global_name", std::string(201, 'x')}}, "jugador"},
         {{{"id", id}, {"username", std::string(200, 'x')}}, std::string(200, 'x')},
         {{{"id", id}, {"username", "j"}, {"global_name", std::string(200, 'y')}}, std::string(200, 'y')},
@@ -295,8 +334,8 @@ TEST_F(DiscordFlow, FailuresLinkNothing) {
     DiscordApp app = testApp();
     struct Case {
         const char* name;
-        nlohmann::json fake;                       // the fake's settings
-        std::function<void(QueryParams&)> change;  // what reaches the callback
+        nlohmann::json fake;                      // the fake's settings
+        std::function<void(QueryParams&)> change; // what reaches the callback
         DiscordApp (*appFor)(DiscordApp);
         ProviderFailure expected;
         std::size_t tokenRequests;
@@ -309,21 +348,31 @@ TEST_F(DiscordFlow, FailuresLinkNothing) {
     const Case cases[] = {
         {"the player declines", {{"deny", true}}, keep, same, ProviderFailure::Cancelled, 0},
         {"another error", nlohmann::json::object(),
-         [](QueryParams& q) { q = {{"state", kState}, {"error", "invalid_scope"}}; }, same,
-         ProviderFailure::Refused, 0},
-        {"no code", nlohmann::json::object(), [](QueryParams& q) { q = {{"state", kState}}; }, same,
-         ProviderFailure::Refused, 0},
+         [](QueryParams& q) {
+             q = {{"state", kState}, {"error", "invalid_scope"}};
+         },
+         same, ProviderFailure::Refused, 0},
+        {"no code", nlohmann::json::object(),
+         [](QueryParams& q) {
+             q = {{"state", kState}};
+         },
+         same, ProviderFailure::Refused, 0},
         {"code given twice", nlohmann::json::object(),
-         [](QueryParams& q) { q.emplace_back("code", valueOf(q, "code")); }, same, ProviderFailure::Refused, 0},
+         [](QueryParams& q) { q.emplace_back("code", valueOf(q, "code")); }, same, ProviderFailure::Refused,
+         0},
         {"state given twice", nlohmann::json::object(), [](QueryParams& q) { q.emplace_back("state", "x"); },
          same, ProviderFailure::Refused, 0},
         {"a code with a space", nlohmann::json::object(),
-         [](QueryParams& q) { setValue(q, "code", valueOf(q, "code") + " "); }, same, ProviderFailure::Refused, 0},
+         [](QueryParams& q) { setValue(q, "code", valueOf(q, "code") + " "); }, same,
+         ProviderFailure::Refused, 0},
         {"a code Discord never issued", nlohmann::json::object(),
-         [](QueryParams& q) { setValue(q, "code", "AAAA" + valueOf(q, "code")); }, same, ProviderFailure::Refused,
-         1},
+         [](QueryParams& q) { setValue(q, "code", "AAAA" + valueOf(q, "code")); }, same,
+         ProviderFailure::Refused, 1},
         {"a wrong client secret", nlohmann::json::object(), keep,
-         [](DiscordApp a) { return DiscordApp{a.clientId, a.clientSecret + "x"}; }, ProviderFailure::Refused, 1},
+         [](DiscordApp a) {
+             return DiscordApp{a.clientId, a.clientSecret + "x"};
+         },
+         ProviderFailure::Refused, 1},
         {"the token endpoint failing", {{"token_status", 500}}, keep, same, ProviderFailure::Unreachable, 1},
         {"the token endpoint limiting", {{"token_status", 429}}, keep, same, ProviderFailure::Unreachable, 1},
         {"the users endpoint failing", {{"users_status", 500}}, keep, same, ProviderFailure::Unreachable, 1},
@@ -335,9 +384,8 @@ TEST_F(DiscordFlow, FailuresLinkNothing) {
         {"no id", {{"user", {{"username", "x"}}}}, keep, same, ProviderFailure::Refused, 1},
         {"a users answer past 64 KiB", user("80351110224678912", std::string(70000, 'x')), keep, same,
          ProviderFailure::Unreachable, 1},
-        {"the same without its size announced",
-         user("80351110224678912", std::string(70000, 'x'), true), keep, same,
-         ProviderFailure::Unreachable, 1},
+        {"the same without its size announced", user("80351110224678912", std::string(70000, 'x'), true),
+         keep, same, ProviderFailure::Unreachable, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

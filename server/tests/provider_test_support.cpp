@@ -61,7 +61,9 @@ nlohmann::json controlPost(const std::string& path, const nlohmann::json& docume
     return nlohmann::json::parse(fetched.body, nullptr, false);
 }
 
-nlohmann::json receivedRequests() { return controlGet("/log")["requests"]; }
+nlohmann::json receivedRequests() {
+    return controlGet("/log")["requests"];
+}
 
 ParsedUrl parseWithCurl(const std::string& url) {
     ParsedUrl parsed;
@@ -104,7 +106,8 @@ QueryParams queryOf(const std::string& url) {
     QueryParams query;
     std::size_t mark = url.find('?');
     EXPECT_NE(mark, std::string::npos) << "no query in the URL";
-    EXPECT_TRUE(parseQuery(mark == std::string::npos ? "" : url.substr(mark + 1), query)) << "malformed query";
+    EXPECT_TRUE(parseQuery(mark == std::string::npos ? "" : url.substr(mark + 1), query))
+        << "malformed query";
     return query;
 }
 
@@ -137,7 +140,8 @@ QueryParams FakeProviders::formOf(const nlohmann::json& request) {
 }
 
 std::int64_t unixNow() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 

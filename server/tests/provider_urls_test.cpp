@@ -19,13 +19,16 @@ void expectLauncherOpens(const std::string& url) {
     }
     // Everything past '?' is percent-encoded: only unreserved characters are literal.
     std::string query = url.substr(url.find('?') + 1);
-    EXPECT_EQ(query.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~%&="),
-              std::string::npos)
+    EXPECT_EQ(
+        query.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~%&="),
+        std::string::npos)
         << query;
 }
 
 // The longest host the configuration lets through, in valid labels.
-std::string longestHost() { return std::string(63, 'a') + "." + std::string(kMaxPublicHostLength - 68, 'b') + ".org"; }
+std::string longestHost() {
+    return std::string(63, 'a') + "." + std::string(kMaxPublicHostLength - 68, 'b') + ".org";
+}
 
 // Scheme https, that host, no user and no port other than the default, that path.
 void expectOrigin(const ParsedUrl& parsed, const char* host, const char* path) {
@@ -42,7 +45,8 @@ TEST(ProviderUrls, SteamLoginAsksSteamForCheckidSetupReturningToThisState) {
         std::string url = steamLoginUrl(host, kState);
         ParsedUrl parsed = parseWithCurl(url);
         expectOrigin(parsed, "steamcommunity.com", "/openid/login");
-        std::string returnTo = "https://" + host + "/orvane-launcher/v1/9e3f51d0/callback/steam?state=" + kState;
+        std::string returnTo =
+            "https://" + host + "/orvane-launcher/v1/9e3f51d0/callback/steam?state=" + kState;
         EXPECT_EQ(steamReturnTo(host, kState), returnTo);
         QueryParams expected = {{"openid.ns", "http://specs.openid.net/auth/2.0"},
                                 {"openid.mode", "checkid_setup"},

@@ -23,16 +23,21 @@ constexpr std::size_t kMinIdDigits = 16;
 constexpr std::size_t kMaxIdDigits = 20;
 
 // The token answer holds the access token: every string it is parsed into is zeroed when freed.
-using SecretJson = nlohmann::basic_json<std::map, std::vector, SecretString, bool, std::int64_t, std::uint64_t,
-                                        double, WipingAllocator>;
+using SecretJson = nlohmann::basic_json<std::map, std::vector, SecretString, bool, std::int64_t,
+                                        std::uint64_t, double, WipingAllocator>;
 
-ProviderResult refused(std::string reason) { return {ProviderFailure::Refused, {}, std::move(reason)}; }
-ProviderResult unreachable(std::string reason) { return {ProviderFailure::Unreachable, {}, std::move(reason)}; }
+ProviderResult refused(std::string reason) {
+    return {ProviderFailure::Refused, {}, std::move(reason)};
+}
+ProviderResult unreachable(std::string reason) {
+    return {ProviderFailure::Unreachable, {}, std::move(reason)};
+}
 
 bool isCodeText(std::string_view code) {
-    return !code.empty() && code.size() <= kMaxCodeLength && std::all_of(code.begin(), code.end(), [](char c) {
-               return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                      c == '_' || c == '.' || c == '~';
+    return !code.empty() && code.size() <= kMaxCodeLength &&
+           std::all_of(code.begin(), code.end(), [](char c) {
+               return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '.' || c == '~';
            });
 }
 
@@ -54,7 +59,8 @@ bool isSnowflake(std::string_view id) {
 bool isShowableName(std::string_view name) {
     if (name.empty() || name.size() > kMaxNameBytes)
         return false;
-    if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+    if (std::any_of(name.begin(), name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
         return false;
     // C1 controls, U+0080-U+009F, are C2 80 to C2 9F in UTF-8.
     for (std::size_t at = name.find('\xC2'); at != std::string_view::npos; at = name.find('\xC2', at + 1))
@@ -137,7 +143,8 @@ std::string discordRedirectUri(const std::string& publicHost) {
     return "https://" + publicHost + std::string(kDiscordCallbackPath);
 }
 
-std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& publicHost, const std::string& state) {
+std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& publicHost,
+                                    const std::string& state) {
     QueryParams query = {{"response_type", "code"},
                          {"client_id", app.clientId},
                          {"scope", "identify"},

@@ -18,8 +18,12 @@ constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
 // The path must follow the host directly, so no user part, port or look-alike host can slip in.
 constexpr std::string_view kProviderOrigins[] = {"https://steamcommunity.com/", "https://discord.com/"};
 
-void* plainMalloc(std::size_t size) { return std::malloc(size); }
-void* plainCalloc(std::size_t count, std::size_t size) { return std::calloc(count, size); }
+void* plainMalloc(std::size_t size) {
+    return std::malloc(size);
+}
+void* plainCalloc(std::size_t count, std::size_t size) {
+    return std::calloc(count, size);
+}
 
 void wipingFree(void* block) {
     if (block != nullptr) {

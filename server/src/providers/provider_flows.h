@@ -53,19 +53,23 @@ struct NonceLedger {
     virtual bool remember(const std::string& nonce, std::int64_t expiresAtUnix) = 0;
 };
 
-// Steam OpenID 2.0: return_to is https://<publicHost>/orvane-launcher/v1/9e3f51d0/callback/steam?state=<state>
-// and the realm https://<publicHost>/.
+// Steam OpenID 2.0: return_to is
+// https://<publicHost>/orvane-launcher/v1/9e3f51d0/callback/steam?state=<state> and the realm
+// https://<publicHost>/.
 std::string steamReturnTo(const std::string& publicHost, const std::string& state);
 std::string steamLoginUrl(const std::string& publicHost, const std::string& state);
 ProviderResult verifySteamCallback(const QueryParams& query, const std::string& expectedReturnTo,
                                    std::int64_t nowUnix, NonceLedger& nonces);
 
-// Discord OAuth2 (scope identify): redirect_uri is https://<publicHost>/orvane-launcher/v1/9e3f51d0/callback/discord.
+// Discord OAuth2 (scope identify): redirect_uri is
+// https://<publicHost>/orvane-launcher/v1/9e3f51d0/callback/discord.
 struct DiscordApp {
     std::string clientId;
     std::string clientSecret;
 };
 std::string discordRedirectUri(const std::string& publicHost);
-std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& publicHost, const std::string& state);
+std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& publicHost,
+                                    const std::string& state);
 // The caller has already matched and consumed the state; this exchanges the code once and reads the user.
-ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordApp& app, const std::string& publicHost);
+ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordApp& app,
+                                       const std::string& publicHost);

@@ -38,15 +38,15 @@ long utf16Length(std::string_view text);
 
 // One HTTPS exchange with a provider. Only the fixed provider origins are accepted; see outbound_https.cpp.
 struct HttpsCall {
-    const char* method = "GET";            // GET or POST
-    std::string_view url;                  // https://steamcommunity.com/... or https://discord.com/...
-    std::string_view formBody;             // POST body, application/x-www-form-urlencoded
-    std::string_view bearerToken;          // sent as Authorization: Bearer when not empty
+    const char* method = "GET";   // GET or POST
+    std::string_view url;         // https://steamcommunity.com/... or https://discord.com/...
+    std::string_view formBody;    // POST body, application/x-www-form-urlencoded
+    std::string_view bearerToken; // sent as Authorization: Bearer when not empty
 };
 struct HttpsAnswer {
     bool reached = false; // a complete HTTP answer arrived within the bounds
     long status = 0;
-    SecretString body;    // may hold a token
-    std::string failure;  // why it was not reached: libcurl's text, never a URL or a header
+    SecretString body;   // may hold a token
+    std::string failure; // why it was not reached: libcurl's text, never a URL or a header
 };
 HttpsAnswer httpsExchange(const HttpsCall& call);

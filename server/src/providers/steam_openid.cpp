@@ -15,8 +15,8 @@ constexpr std::string_view kIdentifierSelect = "http://specs.openid.net/auth/2.0
 constexpr std::string_view kSteamLogin = "https://steamcommunity.com/openid/login";
 constexpr std::string_view kSteamIdPrefixes[] = {"https://steamcommunity.com/openid/id/",
                                                  "http://steamcommunity.com/openid/id/"};
-constexpr std::array<std::string_view, 6> kMustBeSigned = {"op_endpoint",    "claimed_id",  "identity",
-                                                            "return_to", "response_nonce", "assoc_handle"};
+constexpr std::array<std::string_view, 6> kMustBeSigned = {"op_endpoint", "claimed_id",     "identity",
+                                                           "return_to",   "response_nonce", "assoc_handle"};
 // A nonce older than this, or stamped further than the skew in the future, is refused; the ledger keeps
 // each accepted one until it would be refused anyway.
 constexpr std::int64_t kNonceMaxAgeSeconds = 300;
@@ -24,7 +24,9 @@ constexpr std::int64_t kNonceMaxSkewSeconds = 60;
 constexpr std::size_t kMaxNonceLength = 255;
 constexpr std::size_t kMaxSignedNames = 32;
 
-ProviderResult refused(const char* reason) { return {ProviderFailure::Refused, {}, reason}; }
+ProviderResult refused(const char* reason) {
+    return {ProviderFailure::Refused, {}, reason};
+}
 
 // The fields of one query by name, refusing a query that names any field twice.
 struct Fields {
@@ -74,10 +76,11 @@ std::optional<std::int64_t> nonceTime(std::string_view nonce) {
         return std::nullopt;
     int year = number(0, 4), month = number(5, 2), day = number(8, 2);
     int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
-    std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+    std::chrono::year_month_day date{std::chrono::year(year),
+                                     std::chrono::month(static_cast<unsigned>(month)),
                                      std::chrono::day(static_cast<unsigned>(day))};
-    if (year < 0 || month < 0 || day < 0 || !date.ok() || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        second < 0 || second > 60)
+    if (year < 0 || month < 0 || day < 0 || !date.ok() || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 60)
         return std::nullopt;
     auto days = std::chrono::sys_days(date).time_since_epoch().count();
     return static_cast<std::int64_t>(days) * 86400 + hour * 3600 + minute * 60 + second;

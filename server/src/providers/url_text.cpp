@@ -8,8 +8,8 @@
 namespace {
 
 bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 template <typename Out> void encodeInto(Out& out, std::string_view text) {
@@ -70,7 +70,9 @@ std::string percentEncode(std::string_view text) {
     return out;
 }
 
-void appendPercentEncoded(SecretString& out, std::string_view text) { encodeInto(out, text); }
+void appendPercentEncoded(SecretString& out, std::string_view text) {
+    encodeInto(out, text);
+}
 
 std::string formEncode(const QueryParams& pairs) {
     std::string out;
@@ -116,7 +118,8 @@ bool hasRepeatedNames(const QueryParams& query) {
 }
 
 bool isAsciiDigits(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 long utf16Length(std::string_view text) {
@@ -124,9 +127,11 @@ long utf16Length(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
         unsigned char lead = byte(i);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                                                            : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                                                                           : 0;
+        std::size_t length = lead < 0x80                    ? 1
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
         if (length == 0 || i + length > text.size())
             return -1;
         char32_t value = length == 1 ? lead : lead & (0x7F >> length);
