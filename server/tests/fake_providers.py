@@ -37,16 +37,14 @@ import http.server
 import ipaddress
 import json
 import os
-import random
 import secrets
-import signal
-import socket
 import socketserver
-import ssl
 import sys
 import threading
-import time
 import urllib.parse
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "link-service"))
+import link_service  # noqa: E402  (the launcher's test double: its TLS server and certificate loading)
 
 OPENID_NS = "http://specs.openid.net/auth/2.0"
 IDENTIFIER_SELECT = "http://specs.openid.net/auth/2.0/identifier_select"
@@ -89,7 +87,13 @@ class ProviderState:
 
     def record(self, entry):
         with self.lock:
-            self.log.append(entry)
+            # Connection events of the shared server class are not requests.
+            if "event" not in entry:
+                self.log.append(entry)
+
+    def tls_context(self):
+        with self.lock:
+            return self.certificate, self.contexts[self.certificate]
 
     def steam_signature(self, fields, signed_names):
         text = kv_form((name, fields.get("openid." + name, "")) for name in signed_names)
@@ -308,34 +312,12 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
         self.answer(404, {"error": "not found"})
 
 
-class ProviderServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
+class ProviderServer(link_service.ServiceServer):
+    """The launcher's test double's server, TLS per connection included, with the providers' handler."""
 
     def __init__(self, address, state):
         self.state = state
-        super().__init__(address, ProviderHandler)
-
-    def finish_request(self, request, client_address):
-        request.settimeout(30)
-        with self.state.lock:
-            context = self.state.contexts[self.state.certificate]
-        try:
-            tls = context.wrap_socket(request, server_side=True)
-        except (ssl.SSLError, OSError):
-            return
-        try:
-            self.RequestHandlerClass(tls, client_address, self)
-        except (ConnectionError, ssl.SSLError, socket.timeout, OSError):
-            pass
-        finally:
-            try:
-                tls.close()
-            except OSError:
-                pass
-
-    def handle_error(self, request, client_address):
-        pass
+        http.server.HTTPServer.__init__(self, address, ProviderHandler)
 
 
 class ControlServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -345,28 +327,6 @@ class ControlServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     def __init__(self, address, state):
         self.state = state
         super().__init__(address, ControlHandler)
-
-
-def tls_context(cert, key):
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.minimum_version = ssl.TLSVersion.TLSv1_2
-    context.load_cert_chain(cert, key)
-    return context
-
-
-def bind_providers(listen, state):
-    """"auto" picks a free loopback address in 127.0.0.0/8 for port 443, so runs never fight over one."""
-    if listen != "auto":
-        host, _, port = listen.rpartition(":")
-        return ProviderServer((host, int(port)), state)
-    rng = random.Random(os.getpid() ^ int(time.time() * 1000))
-    for _ in range(200):
-        address = f"127.{rng.randint(1, 254)}.{rng.randint(0, 255)}.{rng.randint(1, 254)}"
-        try:
-            return ProviderServer((address, 443), state)
-        except OSError:
-            continue
-    raise OSError("no free loopback address for port 443")
 
 
 def main(argv):
@@ -382,11 +342,11 @@ def main(argv):
     parser.add_argument("--exit-with-parent", action="store_true")
     args = parser.parse_args(argv)
 
-    contexts = {"trusted": tls_context(args.cert, args.key)}
+    contexts = {"trusted": link_service.tls_context(args.cert, args.key)}
     if args.untrusted_cert:
-        contexts["untrusted"] = tls_context(args.untrusted_cert, args.untrusted_key)
+        contexts["untrusted"] = link_service.tls_context(args.untrusted_cert, args.untrusted_key)
     state = ProviderState(args.discord_client_id, args.discord_client_secret, contexts)
-    providers = bind_providers(args.listen, state)
+    providers = link_service.bind_service(args.listen, state, ProviderServer)
     address = providers.server_address[0]
     if not ipaddress.ip_address(address).is_loopback:
         print(f"fake_providers: refusing to serve on {address}, which is not loopback", file=sys.stderr)
@@ -396,21 +356,9 @@ def main(argv):
         threading.Thread(target=server.serve_forever, daemon=True).start()
     ready = {"listen": f"{address}:{providers.server_address[1]}",
              "control": f"{address}:{control.server_address[1]}", "pid": os.getpid()}
-    if args.ready_file:
-        with open(args.ready_file + ".part", "w") as f:
-            json.dump(ready, f)
-        os.replace(args.ready_file + ".part", args.ready_file)
+    link_service.write_ready_file(args.ready_file, ready)
     print(f"fake providers at {ready['listen']}, control at http://{ready['control']}", flush=True)
-
-    stop = threading.Event()
-    for signum in (signal.SIGTERM, signal.SIGINT):
-        signal.signal(signum, lambda *_: stop.set())
-    parent = os.getppid()
-    while not stop.wait(0.5):
-        if args.exit_with_parent and os.getppid() != parent:
-            break
-    providers.shutdown()
-    control.shutdown()
+    link_service.serve_until_stopped((providers, control), args.exit_with_parent)
     return 0
 
 
