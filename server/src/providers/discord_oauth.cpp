@@ -156,8 +156,8 @@ std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& pu
 
 ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordApp& app,
                                        const std::string& publicHost) {
-    if (query.size() > kMaxQueryParams)
-        return refused("too many parameters");
+    if (exceedsQueryBounds(query))
+        return refused("too many parameters or bytes");
     const std::string* code = nullptr;
     const std::string* error = nullptr;
     for (const auto& [key, value] : query) {

@@ -31,6 +31,8 @@ void appendPercentEncoded(SecretString& out, std::string_view text);
 std::string formEncode(const QueryParams& pairs);
 
 bool hasRepeatedNames(const QueryParams& query);
+// More pairs or bytes than parseQuery would ever produce: a query the callbacks refuse unread.
+bool exceedsQueryBounds(const QueryParams& query);
 bool isAsciiDigits(std::string_view text); // non-empty, 0-9 only
 
 // Strict UTF-8 (no overlong forms, surrogates or values past U+10FFFF); answers the UTF-16 length, or -1.

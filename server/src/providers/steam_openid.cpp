@@ -171,7 +171,9 @@ std::string steamLoginUrl(const std::string& publicHost, const std::string& stat
 
 ProviderResult verifySteamCallback(const QueryParams& query, const std::string& expectedReturnTo,
                                    std::int64_t nowUnix, NonceLedger& nonces) {
-    if (query.size() > kMaxQueryParams || hasRepeatedNames(query))
+    if (exceedsQueryBounds(query))
+        return refused("too many parameters or bytes");
+    if (hasRepeatedNames(query))
         return refused("a parameter is repeated");
     for (const auto& [key, value] : query)
         if (key != "state" && !key.starts_with("openid."))

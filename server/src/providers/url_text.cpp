@@ -117,6 +117,13 @@ bool hasRepeatedNames(const QueryParams& query) {
     return false;
 }
 
+bool exceedsQueryBounds(const QueryParams& query) {
+    std::size_t bytes = 0;
+    for (const auto& [key, value] : query)
+        bytes += key.size() + value.size();
+    return query.size() > kMaxQueryParams || bytes > kMaxQueryLength;
+}
+
 bool isAsciiDigits(std::string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
