@@ -28,16 +28,15 @@ ProviderResult refused(const char* reason) {
     return {ProviderFailure::Refused, {}, reason};
 }
 
-// The fields of one query by name, refusing a query that names any field twice.
+// The fields of one query by name; the query has been checked for repeated names already.
 struct Fields {
     const QueryParams& pairs;
-    std::optional<std::string_view> get(std::string_view name) const {
+    std::string_view text(std::string_view name) const {
         for (const auto& [key, value] : pairs)
             if (key == name)
                 return value;
-        return std::nullopt;
+        return {};
     }
-    std::string_view text(std::string_view name) const { return get(name).value_or(std::string_view()); }
 };
 
 // A SteamID64 of an individual account in the public universe, from a claimed_id/identity URL.
