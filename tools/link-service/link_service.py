@@ -647,16 +647,17 @@ def tls_context(cert, key):
     return context
 
 
-def bind_service(listen, state):
+def bind_service(listen, state, server_class=None):
     """Binds the HTTPS port; "auto" picks a free loopback address in 127.0.0.0/8 for port 443, so two
-    test runs never fight over 127.0.0.1:443."""
+    test runs never fight over 127.0.0.1:443. server_class (default ServiceServer) takes (address, state)."""
+    server_class = server_class or ServiceServer
     if listen != "auto":
-        return ServiceServer(split_address(listen, 443), state)
+        return server_class(split_address(listen, 443), state)
     rng = random.Random(os.getpid() ^ int(time.time() * 1000))
     for _ in range(200):
         address = f"127.{rng.randint(1, 254)}.{rng.randint(0, 255)}.{rng.randint(1, 254)}"
         try:
-            return ServiceServer((address, 443), state)
+            return server_class((address, 443), state)
         except OSError as failure:
             if failure.errno not in (errno.EADDRINUSE, errno.EADDRNOTAVAIL):
                 raise
@@ -693,23 +694,32 @@ def serve(args):
     ready = {"listen": f"{service_host}:{service.server_address[1]}",
              "control": f"{control.server_address[0]}:{control.server_address[1]}",
              "public_host": args.public_host, "pid": os.getpid()}
-    if args.ready_file:
-        with open(args.ready_file + ".part", "w") as f:
-            json.dump(ready, f)
-        os.replace(args.ready_file + ".part", args.ready_file)
+    write_ready_file(args.ready_file, ready)
     print(f"link service on https://{args.public_host}{BASE_PATH} at {ready['listen']}, "
           f"control at http://{ready['control']}", flush=True)
+    serve_until_stopped((service, control), args.exit_with_parent)
+    return 0
 
+
+def write_ready_file(path, ready):
+    """Written whole or not at all, so a waiting script never reads half of it."""
+    if path:
+        with open(path + ".part", "w") as f:
+            json.dump(ready, f)
+        os.replace(path + ".part", path)
+
+
+def serve_until_stopped(servers, exit_with_parent):
+    """Until SIGTERM or SIGINT, or the starting process going away when exit_with_parent."""
     stop = threading.Event()
     for signum in (signal.SIGTERM, signal.SIGINT):
         signal.signal(signum, lambda *_: stop.set())
     parent = os.getppid()
     while not stop.wait(0.5):
-        if args.exit_with_parent and os.getppid() != parent:
+        if exit_with_parent and os.getppid() != parent:
             break
-    service.shutdown()
-    control.shutdown()
-    return 0
+    for server in servers:
+        server.shutdown()
 
 
 def control_call(args, method, path, document=None):

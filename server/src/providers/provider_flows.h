@@ -1,13 +1,32 @@
 #pragma once
 // The provider flows: the authorisation pages the service hands out and the verification of what the
 // player's browser brings back. Endpoints are Steam's and Discord's own, fixed here; nothing configures them.
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+// Where the providers send the player's browser back, under https://<publicHost>.
+inline constexpr std::string_view kSteamCallbackPath = "/orvane-launcher/v1/9e3f51d0/callback/steam";
+inline constexpr std::string_view kDiscordCallbackPath = "/orvane-launcher/v1/9e3f51d0/callback/discord";
+// The longest public host name for which both authorisation URLs stay under kMaxAuthorizationUrlLength;
+// the configuration refuses longer ones.
+inline constexpr std::size_t kMaxPublicHostLength = 128;
+inline constexpr std::size_t kMaxAuthorizationUrlLength = 900;
+
+// Once per process, before any thread starts: libcurl's global state, with allocation functions that
+// zero what they free (request headers and bodies carry codes, secrets and tokens). False on failure.
+bool initProviderHttps();
+
 // A callback's query, percent-decoded, in the order received. Duplicates are kept so they can be refused.
 using QueryParams = std::vector<std::pair<std::string, std::string>>;
+// Splits a raw query (the text after '?', '+' meaning a space) into decoded pairs. False when it is
+// malformed: a bad %-escape, more than kMaxQueryParams pairs or more than kMaxQueryLength bytes.
+inline constexpr std::size_t kMaxQueryParams = 64;
+inline constexpr std::size_t kMaxQueryLength = 8192;
+bool parseQuery(std::string_view raw, QueryParams& out);
 
 struct ProviderAccount {
     std::string id;          // SteamID64 or Discord snowflake: ASCII digits
@@ -34,19 +53,23 @@ struct NonceLedger {
     virtual bool remember(const std::string& nonce, std::int64_t expiresAtUnix) = 0;
 };
 
-// Steam OpenID 2.0: return_to is https://<publicHost>/orvane-launcher/v1/9e3f51d0/callback/steam?state=<state>
-// and the realm https://<publicHost>/.
+// Steam OpenID 2.0: return_to is
+// https://<publicHost>/orvane-launcher/v1/9e3f51d0/callback/steam?state=<state> and the realm
+// https://<publicHost>/.
 std::string steamReturnTo(const std::string& publicHost, const std::string& state);
 std::string steamLoginUrl(const std::string& publicHost, const std::string& state);
 ProviderResult verifySteamCallback(const QueryParams& query, const std::string& expectedReturnTo,
                                    std::int64_t nowUnix, NonceLedger& nonces);
 
-// Discord OAuth2 (scope identify): redirect_uri is https://<publicHost>/orvane-launcher/v1/9e3f51d0/callback/discord.
+// Discord OAuth2 (scope identify): redirect_uri is
+// https://<publicHost>/orvane-launcher/v1/9e3f51d0/callback/discord.
 struct DiscordApp {
     std::string clientId;
     std::string clientSecret;
 };
 std::string discordRedirectUri(const std::string& publicHost);
-std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& publicHost, const std::string& state);
+std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& publicHost,
+                                    const std::string& state);
 // The caller has already matched and consumed the state; this exchanges the code once and reads the user.
-ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordApp& app, const std::string& publicHost);
+ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordApp& app,
+                                       const std::string& publicHost);

@@ -1,0 +1,194 @@
+// Discord sign-in through OAuth2 (scope identify): the authorisation page, then the code exchanged once
+// for a token and the token used once to read who signed in.
+#include "providers/providers_internal.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kAuthorize = "https://discord.com/oauth2/authorize";
+constexpr std::string_view kToken = "https://discord.com/api/v10/oauth2/token";
+constexpr std::string_view kCurrentUser = "https://discord.com/api/v10/users/@me";
+constexpr std::size_t kMaxCodeLength = 256;
+constexpr std::size_t kMaxTokenLength = 2048;
+constexpr std::size_t kMaxNameBytes = 512;
+constexpr long kMaxNameUnits = 200;
+constexpr std::size_t kMinIdDigits = 16;
+constexpr std::size_t kMaxIdDigits = 20;
+
+// The token answer holds the access token: every string it is parsed into is zeroed when freed.
+using SecretJson = nlohmann::basic_json<std::map, std::vector, SecretString, bool, std::int64_t,
+                                        std::uint64_t, double, WipingAllocator>;
+
+ProviderResult refused(std::string reason) {
+    return {ProviderFailure::Refused, {}, std::move(reason)};
+}
+ProviderResult unreachable(std::string reason) {
+    return {ProviderFailure::Unreachable, {}, std::move(reason)};
+}
+
+bool isCodeText(std::string_view code) {
+    return !code.empty() && code.size() <= kMaxCodeLength &&
+           std::all_of(code.begin(), code.end(), [](char c) {
+               return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '.' || c == '~';
+           });
+}
+
+bool isTokenText(std::string_view token) {
+    return !token.empty() && token.size() <= kMaxTokenLength &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
+}
+
+// A snowflake: 16 to 20 digits that fit in 64 bits and are not zero.
+bool isSnowflake(std::string_view id) {
+    std::uint64_t value = 0;
+    if (id.size() < kMinIdDigits || id.size() > kMaxIdDigits || !isAsciiDigits(id))
+        return false;
+    auto parsed = std::from_chars(id.data(), id.data() + id.size(), value);
+    return parsed.ec == std::errc() && value != 0;
+}
+
+// A name the launcher can show: valid UTF-8 without control characters, 1-200 UTF-16 units, 512 bytes.
+bool isShowableName(std::string_view name) {
+    if (name.empty() || name.size() > kMaxNameBytes)
+        return false;
+    if (std::any_of(name.begin(), name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        return false;
+    // C1 controls, U+0080-U+009F, are C2 80 to C2 9F in UTF-8.
+    for (std::size_t at = name.find('\xC2'); at != std::string_view::npos; at = name.find('\xC2', at + 1))
+        if (at + 1 < name.size() && static_cast<unsigned char>(name[at + 1]) <= 0x9F)
+            return false;
+    long units = utf16Length(name);
+    return units >= 1 && units <= kMaxNameUnits;
+}
+
+const std::string* stringField(const nlohmann::json& document, const char* name) {
+    auto found = document.find(name);
+    return found != document.end() && found->is_string() ? found->get_ptr<const std::string*>() : nullptr;
+}
+
+std::optional<ProviderAccount> accountFrom(const nlohmann::json& user) {
+    const std::string* id = user.is_object() ? stringField(user, "id") : nullptr;
+    if (id == nullptr || !isSnowflake(*id))
+        return std::nullopt;
+    ProviderAccount account{*id, *id};
+    for (const char* name : {"global_name", "username"}) {
+        const std::string* text = stringField(user, name);
+        if (text != nullptr && isShowableName(*text)) {
+            account.displayName = *text;
+            break;
+        }
+    }
+    return account;
+}
+
+// The code for a token: Refused when Discord turns the code or the client down, the token otherwise.
+ProviderResult exchangeCode(std::string_view code, const DiscordApp& app, const std::string& publicHost,
+                            SecretString& token) {
+    SecretString body;
+    auto field = [&](std::string_view key, std::string_view value) {
+        if (!body.empty())
+            body.push_back('&');
+        body.append(key).push_back('=');
+        appendPercentEncoded(body, value);
+    };
+    field("grant_type", "authorization_code");
+    field("code", code);
+    field("redirect_uri", discordRedirectUri(publicHost));
+    field("client_id", app.clientId);
+    field("client_secret", app.clientSecret);
+    HttpsCall call;
+    call.method = "POST";
+    call.url = kToken;
+    call.formBody = {body.data(), body.size()};
+    HttpsAnswer answer = httpsExchange(call);
+    if (!answer.reached)
+        return unreachable("Discord's token endpoint could not be asked: " + answer.failure);
+    if (answer.status == 401)
+        return refused("Discord refused the client id or secret");
+    if (answer.status >= 400 && answer.status < 500 && answer.status != 429)
+        return refused("Discord refused the code (status " + std::to_string(answer.status) + ")");
+    if (answer.status != 200)
+        return unreachable("Discord's token endpoint answered status " + std::to_string(answer.status));
+    SecretJson document = SecretJson::parse(answer.body, nullptr, false);
+    if (!document.is_object())
+        return unreachable("Discord's token answer is not a JSON object");
+    auto accessToken = document.find("access_token");
+    auto tokenType = document.find("token_type");
+    if (accessToken == document.end() || !accessToken->is_string() || tokenType == document.end() ||
+        !tokenType->is_string())
+        return unreachable("Discord's token answer lacks the token");
+    const SecretString& type = tokenType->get_ref<const SecretString&>();
+    if (type.size() != 6 || !std::equal(type.begin(), type.end(), "bearer", [](char a, char b) {
+            return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b;
+        }))
+        return unreachable("Discord's token is not a bearer token");
+    token = accessToken->get_ref<const SecretString&>();
+    if (!isTokenText({token.data(), token.size()}))
+        return unreachable("Discord's token is malformed");
+    return {};
+}
+
+} // namespace
+
+std::string discordRedirectUri(const std::string& publicHost) {
+    return "https://" + publicHost + std::string(kDiscordCallbackPath);
+}
+
+std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& publicHost,
+                                    const std::string& state) {
+    QueryParams query = {{"response_type", "code"},
+                         {"client_id", app.clientId},
+                         {"scope", "identify"},
+                         {"state", state},
+                         {"redirect_uri", discordRedirectUri(publicHost)},
+                         {"prompt", "none"}};
+    return std::string(kAuthorize) + "?" + formEncode(query);
+}
+
+ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordApp& app,
+                                       const std::string& publicHost) {
+    if (exceedsQueryBounds(query))
+        return refused("too many parameters or bytes");
+    const std::string* code = nullptr;
+    const std::string* error = nullptr;
+    for (const auto& [key, value] : query) {
+        if (key == "code")
+            code = &value;
+        if (key == "error")
+            error = &value;
+    }
+    if (hasRepeatedNames(query))
+        return refused("a parameter is repeated");
+    if (error != nullptr && *error == "access_denied")
+        return {ProviderFailure::Cancelled, {}, "the player declined on Discord"};
+    if (error != nullptr)
+        return refused("Discord reported an error");
+    if (code == nullptr || !isCodeText(*code))
+        return refused("no usable code");
+
+    SecretString token;
+    ProviderResult exchanged = exchangeCode(*code, app, publicHost, token);
+    if (exchanged.failure != ProviderFailure::None)
+        return exchanged;
+    HttpsCall call;
+    call.url = kCurrentUser;
+    call.bearerToken = {token.data(), token.size()};
+    HttpsAnswer answer = httpsExchange(call);
+    if (!answer.reached)
+        return unreachable("Discord's users endpoint could not be asked: " + answer.failure);
+    if (answer.status != 200)
+        return unreachable("Discord's users endpoint answered status " + std::to_string(answer.status));
+    std::optional<ProviderAccount> account = accountFrom(nlohmann::json::parse(answer.body, nullptr, false));
+    if (!account)
+        return refused("Discord's user has no valid id");
+    return {ProviderFailure::None, std::move(*account), "linked"};
+}
