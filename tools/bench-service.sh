@@ -9,9 +9,10 @@
 # address with a configuration of its own, creates 10,000 sessions, then runs, each for a fixed time:
 #   - saturation, a new TLS connection per request, and with kept-alive connections;
 #   - 667 req/s (10,000 launchers) and 6,667 req/s (100,000 launchers), open loop, both ways;
-#   - 300 silent TLS connections and 300 sending a request a byte a second, beside 667 req/s.
+#   - 300 silent TLS connections and 300 sending a request a byte a second, beside 667 req/s; then 300
+#     TCP connections silent before the TLS handshake, beside 667 req/s.
 # The service's CPU and memory come from /proc, the generator's from its own rusage; both share this
-# machine's cores. Everything stays on loopback and is stopped and deleted at the end (under 5 minutes).
+# machine's cores. Everything stays on loopback and is stopped and deleted at the end (about 4 minutes).
 # --double: the project's Python test double instead (slow: for checking the generator only).
 # --quick: a few seconds per scenario. Raw figures: build/server/bench-report.txt.
 set -u
@@ -176,6 +177,7 @@ scenario "6,667 req/s, new connection each" --rate 6667 --seconds "$rate_s"
 scenario "6,667 req/s, kept alive" --rate 6667 --seconds "$rate_s" --keep-alive --connections 1000
 scenario "667 req/s new each + 300 idle + 300 trickling" --rate 667 --seconds "$slow_s" --idle 300 \
     --trickle 300
+scenario "667 req/s new each + 300 silent before TLS" --rate 667 --seconds "$slow_s" --silent-tcp 300
 echo "# load average after: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$report"
 
 # The table: one row per scenario, from the blocks the generator printed.
@@ -205,7 +207,7 @@ function field(line, key,   re) {
     }
     printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name, sent, answered, failures, handshakes, rate, p50, p99, max, svc, gen, rss, hwm
 }
-/^(idle|trickle)_connections:/ { slow = slow "\n" $0 }
+/^(idle|trickle|silent_tcp)_connections:/ { slow = slow "\n" name ": " $0 }
 END { if (slow != "") print "\nslow clients:" slow }
 ' "$report"
 echo

@@ -67,7 +67,7 @@ const char* benchUsage() {
     return "usage: orvane-link-bench --target IP:PORT --host NAME --ca FILE\n"
            "         (--rate N | --saturate) [--seconds N] [--keep-alive] [--connections N] [--threads N]\n"
            "         [--token T]... [--token-file FILE] [--timeout-ms N] [--base-path P] [--label TEXT]\n"
-           "         [--idle N] [--trickle N] [--watch-pid PID]\n"
+           "         [--idle N] [--trickle N] [--silent-tcp N] [--watch-pid PID]\n"
            "       orvane-link-bench --target IP:PORT --host NAME --ca FILE --sessions N --save-tokens FILE\n"
            "Requests alternate GET /config and GET /session (the tokens taken in turn) as a launcher at "
            "rest\n"
@@ -130,6 +130,8 @@ ParsedOptions parseBenchOptions(const std::vector<std::string>& args) {
             ok = parseInt(value, 0, 50000, o.idle);
         else if (name == "--trickle")
             ok = parseInt(value, 0, 50000, o.trickle);
+        else if (name == "--silent-tcp")
+            ok = parseInt(value, 0, 50000, o.silentTcp);
         else if (name == "--watch-pid")
             ok = parseInt(value, 1, 1 << 30, o.watchPid);
         else

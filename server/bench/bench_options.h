@@ -21,8 +21,9 @@ struct BenchOptions {
     std::string tokenFile;           // one token a line
     int createSessions = 0;          // POST /sessions this many times, save the tokens, then stop
     std::string saveTokens;
-    int idle = 0;    // TLS connections opened and then left silent
-    int trickle = 0; // TLS connections sending a request one byte a second
+    int idle = 0;      // TLS connections opened and then left silent
+    int trickle = 0;   // TLS connections sending a request one byte a second
+    int silentTcp = 0; // TCP connections that never begin the TLS handshake
     int watchPid = 0;
 };
 

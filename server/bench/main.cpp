@@ -90,6 +90,8 @@ void printStats(const BenchOptions& o, RunStats& stats, double seconds) {
 }
 
 void printSlowGroup(const char* name, SlowGroupReport& group) {
+    if (group.asked == 0)
+        return;
     std::printf("%s: asked=%d opened=%d closed_by_service=%d answered=%d", name, group.asked, group.opened,
                 group.closedByService, group.answered);
     auto& after = group.closedAfterSeconds;
@@ -153,7 +155,7 @@ void printCpu(const char* name, const ProcessSample& before, const ProcessSample
 int runLoad(const BenchOptions& o, boost::asio::ssl::context& tls) {
     const LoadPlan plan{o, o.tokens, tls};
     SlowClients slow(o, tls);
-    if (o.idle + o.trickle > 0)
+    if (o.idle + o.trickle + o.silentTcp > 0)
         slow.open();
 
     std::latch ready(o.threads);
@@ -202,11 +204,12 @@ int runLoad(const BenchOptions& o, boost::asio::ssl::context& tls) {
     } else if (o.watchPid > 0) {
         std::printf("service_cpu: unavailable (process %d not readable)\n", o.watchPid);
     }
-    if (o.idle + o.trickle > 0) {
+    if (o.idle + o.trickle + o.silentTcp > 0) {
         SlowReport report = slow.finish();
         std::printf("slow_clients_held_s: %.1f\n", report.heldSeconds);
         printSlowGroup("idle_connections", report.idle);
         printSlowGroup("trickle_connections", report.trickle);
+        printSlowGroup("silent_tcp_connections", report.silentTcp);
     }
     return 0;
 }

@@ -24,12 +24,13 @@ double since(SlowClock::time_point from) {
     return std::chrono::duration<double>(SlowClock::now() - from).count();
 }
 
+enum class SlowKind { Silent, Trickle, SilentTcp };
+
 class SlowConn : public std::enable_shared_from_this<SlowConn> {
   public:
-    SlowConn(asio::io_context& io, asio::ssl::context& tls, const BenchOptions& options, bool trickle,
+    SlowConn(asio::io_context& io, asio::ssl::context& tls, const BenchOptions& options, SlowKind kind,
              SlowGroupReport& report, std::atomic<int>& settled)
-        : stream_(io, tls), timer_(io), options_(options), trickle_(trickle), report_(report),
-          settled_(settled) {
+        : stream_(io, tls), timer_(io), options_(options), kind_(kind), report_(report), settled_(settled) {
         request_ = "GET " + options.basePath + "/config HTTP/1.1\r\nHost: " + options.host + "\r\n\r\n";
     }
 
@@ -41,6 +42,8 @@ class SlowConn : public std::enable_shared_from_this<SlowConn> {
             endpoint, [self = shared_from_this()](beast::error_code ec) {
                 if (ec)
                     return self->settle();
+                if (self->kind_ == SlowKind::SilentTcp)
+                    return self->waitForEnd(beast::get_lowest_layer(self->stream_));
                 self->stream_.async_handshake(asio::ssl::stream_base::client,
                                               [self](beast::error_code e) { self->onHandshake(e); });
             });
@@ -61,18 +64,22 @@ class SlowConn : public std::enable_shared_from_this<SlowConn> {
     }
 
     void onHandshake(beast::error_code ec) {
-        settle();
         if (ec)
-            return;
+            return settle();
+        waitForEnd(stream_);
+        if (kind_ == SlowKind::Trickle)
+            sendNextByte();
+    }
+
+    // Whatever comes back, or the connection's end, tells when the service gave up on it.
+    template <class Stream> void waitForEnd(Stream& stream) {
+        settle();
         ++report_.opened;
         opened_ = SlowClock::now();
         beast::get_lowest_layer(stream_).expires_never();
-        // Whatever comes back, or the connection's end, tells when the service gave up on it.
-        stream_.async_read_some(
+        stream.async_read_some(
             asio::buffer(answer_),
             [self = shared_from_this()](beast::error_code e, std::size_t n) { self->onServiceEnd(e, n); });
-        if (trickle_)
-            sendNextByte();
     }
 
     void sendNextByte() {
@@ -112,7 +119,7 @@ class SlowConn : public std::enable_shared_from_this<SlowConn> {
     beast::ssl_stream<beast::tcp_stream> stream_;
     asio::steady_timer timer_;
     const BenchOptions& options_;
-    bool trickle_;
+    SlowKind kind_;
     SlowGroupReport& report_;
     std::atomic<int>& settled_;
     std::string request_;
@@ -152,14 +159,20 @@ void SlowClients::open() {
     State& s = *state_;
     s.report.idle.asked = s.options.idle;
     s.report.trickle.asked = s.options.trickle;
+    s.report.silentTcp.asked = s.options.silentTcp;
     const tcp::endpoint endpoint(asio::ip::make_address(s.options.address),
                                  static_cast<unsigned short>(std::stoi(s.options.port)));
-    for (int i = 0; i < s.options.idle + s.options.trickle; ++i) {
-        const bool trickle = i >= s.options.idle;
-        auto conn = std::make_shared<SlowConn>(s.io, s.tls, s.options, trickle,
-                                               trickle ? s.report.trickle : s.report.idle, s.settled);
-        s.conns.push_back(conn);
-        conn->start(endpoint);
+    const std::pair<SlowKind, SlowGroupReport*> groups[] = {
+        {SlowKind::Silent, &s.report.idle},
+        {SlowKind::Trickle, &s.report.trickle},
+        {SlowKind::SilentTcp, &s.report.silentTcp},
+    };
+    for (const auto& [kind, report] : groups) {
+        for (int i = 0; i < report->asked; ++i) {
+            auto conn = std::make_shared<SlowConn>(s.io, s.tls, s.options, kind, *report, s.settled);
+            s.conns.push_back(conn);
+            conn->start(endpoint);
+        }
     }
     s.guard.emplace(s.io.get_executor());
     s.thread = std::thread([&s] { s.io.run(); });

@@ -1,6 +1,7 @@
 #pragma once
 // Connections that hold the service's slots without finishing a request: some silent after the TLS
-// handshake, some sending a request line one byte a second. Run on a thread of their own beside the load.
+// handshake, some sending a request line one byte a second, some silent before the TLS handshake. Run on a
+// thread of their own beside the load.
 #include "bench_options.h"
 
 #include <boost/asio/ssl/context.hpp>
@@ -22,6 +23,7 @@ struct SlowGroupReport {
 struct SlowReport {
     SlowGroupReport idle;
     SlowGroupReport trickle;
+    SlowGroupReport silentTcp;
     double heldSeconds = 0; // how long they were kept
 };
 
