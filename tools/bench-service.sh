@@ -198,14 +198,16 @@ function field(line, key,   re) {
 /^latency_ms:/ { p50 = field($0, "p50"); p99 = field($0, "p99"); max = field($0, "max") }
 /^generator_cpu:/ { gen = $2 }
 /^service_cpu:/ { svc = $2 }
+/^service_cpu_ms_per_answer:/ { per = $2 }
 /^service_memory_mib:/ {
     rss = field($0, "rss_peak"); hwm = field($0, "hwm")
     if (!header++) {
         print ""
-        print "| scenario | sent | answered | failures | TLS handshakes | req/s | p50 ms | p99 ms | max ms | service CPU | generator CPU | service RSS peak MiB | VmHWM MiB |"
-        print "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+        print "| scenario | sent | answered | failures | TLS handshakes | req/s | p50 ms | p99 ms | max ms | service CPU | service CPU ms/answer | generator CPU | service RSS peak MiB | VmHWM MiB |"
+        print "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
     }
-    printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name, sent, answered, failures, handshakes, rate, p50, p99, max, svc, gen, rss, hwm
+    printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name, sent, answered, failures, handshakes, rate, p50, p99, max, svc, per, gen, rss, hwm
+    per = "-"
 }
 /^(idle|trickle|silent_tcp)_connections:/ { slow = slow "\n" name ": " $0 }
 END { if (slow != "") print "\nslow clients:" slow }

@@ -197,6 +197,12 @@ int runLoad(const BenchOptions& o, boost::asio::ssl::context& tls) {
     printCpu("generator_cpu", selfBefore, selfAfter, wall);
     if (o.watchPid > 0 && serviceBefore.ok && serviceAfter.ok) {
         printCpu("service_cpu", serviceBefore, serviceAfter, wall);
+        // The service's own cost of one answer: what it could serve with every core to itself is an
+        // estimate from this, not a measurement.
+        const std::uint64_t answered = answeredCount(total);
+        if (answered > 0)
+            std::printf("service_cpu_ms_per_answer: %.3f\n",
+                        1000.0 * (serviceAfter.cpuSeconds - serviceBefore.cpuSeconds) / answered);
         std::printf("service_memory_mib: rss_start=%.1f rss_peak=%.1f rss_end=%.1f hwm=%.1f\n",
                     serviceBefore.vmRssKiB / 1024.0,
                     std::max(memory.peakRssKiB.load(), serviceAfter.vmRssKiB) / 1024.0,
