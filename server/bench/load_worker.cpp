@@ -303,9 +303,7 @@ class Worker {
         if (!document.is_object() || !document.contains("token") || !document["token"].is_string())
             return;
         const std::string token = document["token"].get<std::string>();
-        if (token.size() == 43 &&
-            token.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                    "0123456789-_") == std::string::npos)
+        if (isSessionToken(token))
             tokensOut_.push_back(token);
     }
 
@@ -456,6 +454,12 @@ void Conn::abort() {
 }
 
 } // namespace
+
+bool isSessionToken(const std::string& text) {
+    return text.size() == 43 &&
+           text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") ==
+               std::string::npos;
+}
 
 RunStats runLoadShare(const LoadPlan& plan, WorkerShare share, std::latch& ready,
                       std::shared_future<BenchClock::time_point> start) {

@@ -34,5 +34,8 @@ RunStats runLoadShare(const LoadPlan& plan, WorkerShare share, std::latch& ready
 // `tokens`. The stats count every answer by status.
 RunStats createSessions(const LoadPlan& plan, int count, std::vector<std::string>& tokens);
 
+// A session token as the service hands them out: 43 characters of the URL-safe Base64 alphabet.
+bool isSessionToken(const std::string& text);
+
 // The TLS client context: peer verified against `caFile`; empty error when usable.
 std::string setUpClientTls(boost::asio::ssl::context& tls, const std::string& caFile);

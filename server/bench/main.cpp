@@ -18,14 +18,6 @@
 
 namespace {
 
-constexpr std::size_t kTokenLength = 43;
-
-bool validToken(const std::string& token) {
-    return token.size() == kTokenLength &&
-           token.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") ==
-               std::string::npos;
-}
-
 // Thousands of connections need as many descriptors as the hard limit allows.
 void raiseDescriptorLimit() {
     rlimit limit{};
@@ -47,7 +39,7 @@ std::string loadTokens(BenchOptions& o) {
             line.pop_back();
         if (line.empty())
             continue;
-        if (!validToken(line))
+        if (!isSessionToken(line))
             return "the token file holds a line that is not a session token";
         o.tokens.push_back(line);
     }
