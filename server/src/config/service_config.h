@@ -1,0 +1,56 @@
+#pragma once
+// The service's configuration: one `key = value` file with `#` comments and [news] sections, each top-level
+// key overridable by the environment variable ORVANE_LINK_<KEY>. Every value is checked when read.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct NewsItem {
+    std::int64_t id = 0;
+    std::string title;
+    std::string body;
+    std::string publishedAt;
+};
+
+struct ServiceConfig {
+    std::string publicHost; // host[:port] the players' browsers reach; callbacks are built on it
+    std::string listenAddress;
+    std::uint16_t listenPort = 0;
+    std::string tlsCertificate; // both empty: plain HTTP on a loopback address behind a reverse proxy
+    std::string tlsPrivateKey;
+    std::string trustedProxy; // the only peer whose X-Forwarded-For is believed
+    std::string database;
+    std::string serverAddress;
+    std::string communityUrl;
+    bool requireLinking = true;
+    std::string discordClientId;
+    std::string discordClientSecret;
+    int sessionLifetimeDays = 30;
+    int sessionsPerMinute = 10; // new sessions per client address
+    int requestsPerMinute = 0;  // every request per client address; 0 = unlimited
+    std::string adminApiKey;    // empty: the admin endpoint is off
+    int threads = 2;
+    std::vector<NewsItem> news;
+};
+
+bool discordEnabled(const ServiceConfig& config);
+bool servesTls(const ServiceConfig& config);
+
+// Where a problem is: "line 12 (listen)", "ORVANE_LINK_LISTEN" or "listen" for a missing key.
+struct ConfigProblem {
+    std::string where;
+    std::string message;
+};
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// The ORVANE_LINK_* variables of this process.
+Environment serviceEnvironment();
+
+// Parses and validates the file's text with the overrides; secret files named by *_file keys are read.
+// The configuration is usable only when no problem is returned.
+std::vector<ConfigProblem> parseServiceConfig(const std::string& text, const Environment& environment,
+                                              ServiceConfig& config);
+std::vector<ConfigProblem> loadServiceConfig(const std::string& path, const Environment& environment,
+                                             ServiceConfig& config);

@@ -1,0 +1,75 @@
+#include "contract/answers.h"
+#include "storage/secrets.h"
+
+namespace {
+
+const std::string PageStyle =
+    "body{font-family:sans-serif;background:#15171c;color:#eceff4;margin:0;display:flex;min-height:100vh;"
+    "align-items:center;justify-content:center}main{max-width:32em;padding:2em}h1{font-size:1.4em}"
+    "p{line-height:1.5}";
+
+std::string escapeHtml(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\'':
+            escaped += "&#39;";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+} // namespace
+
+Response jsonTextAnswer(int status, std::string body) {
+    Response response;
+    response.status = status;
+    response.headers = {{"Content-Type", "application/json"},
+                        {"Cache-Control", "no-store"},
+                        {"X-Content-Type-Options", "nosniff"}};
+    response.body = std::move(body);
+    return response;
+}
+
+Response jsonAnswer(int status, const nlohmann::json& body) {
+    return jsonTextAnswer(status, body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+Response errorAnswer(int status, const std::string& code) {
+    return jsonAnswer(status, nlohmann::json{{"error", code}});
+}
+
+Response pageAnswer(int status, const std::string& title, const std::string& message) {
+    // Only the page's own style may apply: its hash is the whole policy for styles.
+    static const std::string policy = "default-src 'none'; style-src 'sha256-" + sha256Base64(PageStyle) +
+                                      "'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+    Response response;
+    response.status = status;
+    response.headers = {{"Content-Type", "text/html; charset=utf-8"},
+                        {"Content-Security-Policy", policy},
+                        {"Cache-Control", "no-store"},
+                        // The callback's address holds the state and the code: no other site may see it.
+                        {"Referrer-Policy", "no-referrer"},
+                        {"X-Content-Type-Options", "nosniff"},
+                        {"X-Frame-Options", "DENY"}};
+    response.body = "<!DOCTYPE html>\n<html lang=\"es\"><head><meta charset=\"utf-8\">"
+                    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>" +
+                    escapeHtml(title) + "</title><style>" + PageStyle + "</style></head><body><main><h1>" +
+                    escapeHtml(title) + "</h1><p>" + escapeHtml(message) + "</p></main></body></html>\n";
+    return response;
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The service's answers, as pure handling of a request record: the launcher's endpoints, the providers'
+// callbacks and the game server's admin endpoint. No socket is touched here.
+//
+// Accounts and sessions. A provider account belongs to at most one session. Proving it again from
+// another session moves it there: the old session loses it and its launcher goes back to linking.
+// 409 answers only these cases, where the player must not silently lose an account:
+//   - POST /link/steam or /link/discord when the session already holds an account of that provider (the
+//     launcher offers linking only for an empty row; logging out releases the accounts);
+//   - a callback that proves another account of a provider the session has linked meanwhile (two
+//     authorisations were open at once): the first one proved stays, the page says so.
+#include "config/service_config.h"
+#include "contract/provider_calls.h"
+#include "contract/rate_limit.h"
+#include "storage/link_store.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+inline const std::string BasePath = "/orvane-launcher/v1/9e3f51d0";
+
+struct Request {
+    std::string method;
+    std::string path;  // without the query
+    std::string query; // after '?', still percent-encoded
+    std::string authorization;
+    std::string clientAddress;
+    std::string body;
+};
+
+struct Response {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+};
+
+struct Service {
+    ServiceConfig config;
+    LinkStore* store = nullptr;
+    ProviderCalls providers;
+    std::string configDocument; // GET /config is the same for every player: built once
+    RateLimiter newSessions;
+    RateLimiter everyRequest;
+};
+
+// The configuration document, or empty when it would exceed what the launcher reads.
+std::string configDocumentOf(const ServiceConfig& config);
+
+// Sets up the service's fixed parts; false when the configuration document does not fit the launcher.
+bool prepareService(Service& service, const ServiceConfig& config, LinkStore& store, ProviderCalls providers);
+
+Response handleRequest(Service& service, const Request& request, std::int64_t nowMs);
+
+// Requests that wait on Steam or Discord, which the edge runs away from its network threads.
+bool callsProvider(const Request& request);

@@ -1,0 +1,373 @@
+#include "http/edge.h"
+#include "config/document_rules.h"
+
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <openssl/crypto.h>
+#include <openssl/ssl.h>
+
+#include <chrono>
+#include <csignal>
+#include <future>
+#include <optional>
+#include <thread>
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+namespace ssl = net::ssl;
+using tcp = net::ip::tcp;
+
+namespace {
+
+// Request bytes (a bearer token among them) are overwritten before their memory is given back.
+template <class T> struct WipingAllocator {
+    using value_type = T;
+    WipingAllocator() = default;
+    template <class U> WipingAllocator(const WipingAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
+    void deallocate(T* p, std::size_t n) {
+        OPENSSL_cleanse(p, n * sizeof(T));
+        std::allocator<T>{}.deallocate(p, n);
+    }
+    template <class U> bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
+    template <class U> bool operator!=(const WipingAllocator<U>&) const noexcept { return false; }
+};
+
+using RequestParser = http::request_parser<http::string_body, WipingAllocator<char>>;
+using ReadBuffer = beast::basic_flat_buffer<WipingAllocator<char>>;
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+
+std::string_view view(beast::string_view text) {
+    return {text.data(), text.size()};
+}
+
+std::string addressText(const net::ip::address& address) {
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return net::ip::make_address_v4(net::ip::v4_mapped, address.to_v6()).to_string();
+    return address.to_string();
+}
+
+// What a log line may show of a path: printable ASCII, bounded.
+std::string loggable(std::string_view path) {
+    std::string text;
+    for (char c : path.substr(0, 200))
+        text += c > 0x20 && c < 0x7F ? c : '?';
+    return text.empty() ? "-" : text;
+}
+
+std::int64_t steadyMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+struct Edge {
+    EdgeOptions options;
+    EdgeHooks hooks;
+    net::io_context io;
+    std::optional<ssl::context> tls;
+    tcp::acceptor acceptor{io};
+    net::steady_timer housekeepingTimer{io};
+    net::steady_timer acceptRetry{io};
+    net::thread_pool providers;
+    std::vector<std::thread> threads;
+    std::once_flag stopped;
+
+    Edge(const EdgeOptions& o, EdgeHooks h)
+        : options(o), hooks(std::move(h)),
+          providers(static_cast<std::size_t>(std::max(1, o.providerThreads))) {}
+};
+
+namespace {
+
+void accept(const std::shared_ptr<Edge>& edge);
+
+template <class Stream> class Connection : public std::enable_shared_from_this<Connection<Stream>> {
+  public:
+    Connection(const std::shared_ptr<Edge>& edge, Stream&& stream, std::string peer)
+        : edge_(edge), stream_(std::move(stream)), peer_(std::move(peer)) {}
+
+    void start() {
+        lowest().expires_after(std::chrono::seconds(edge_->options.readSeconds));
+        if constexpr (std::is_same_v<Stream, TlsStream>) {
+            stream_.async_handshake(ssl::stream_base::server,
+                                    [self = this->shared_from_this()](beast::error_code ec) {
+                                        if (ec)
+                                            return self->close();
+                                        self->readNext();
+                                    });
+        } else {
+            readNext();
+        }
+    }
+
+  private:
+    beast::tcp_stream& lowest() { return beast::get_lowest_layer(stream_); }
+
+    void readNext() {
+        parser_.emplace();
+        parser_->header_limit(static_cast<std::uint32_t>(edge_limits::HeaderBytes));
+        parser_->body_limit(edge_limits::BodyBytes);
+        lowest().expires_after(std::chrono::seconds(edge_->options.readSeconds));
+        http::async_read(
+            stream_, buffer_, *parser_,
+            [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+    }
+
+    void onRead(beast::error_code ec) {
+        started_ = steadyMicros();
+        if (ec == http::error::header_limit)
+            return refuse(431, "-", "-");
+        if (ec == http::error::body_limit)
+            return refuse(413, std::string(parser_->get().method_string()),
+                          pathOf(view(parser_->get().target())));
+        if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
+            ec == beast::error::timeout)
+            return close();
+        if (ec && ec.category() == http::make_error_code(http::error::bad_target).category())
+            return refuse(400, "-", "-");
+        if (ec)
+            return close();
+        auto& message = parser_->get();
+        request_ = Request{};
+        request_.method = std::string(message.method_string());
+        const std::string_view target = view(message.target());
+        const std::size_t question = target.find('?');
+        request_.path = std::string(target.substr(0, question));
+        if (question != std::string_view::npos)
+            request_.query = std::string(target.substr(question + 1));
+        request_.authorization = std::string(message[http::field::authorization]);
+        request_.clientAddress = clientAddress(view(message["X-Forwarded-For"]));
+        request_.body = message.body();
+        keepAlive_ = message.keep_alive();
+        forgetRequest(message);
+        if (edge_->hooks.blocks && edge_->hooks.blocks(request_)) {
+            net::post(edge_->providers, [self = this->shared_from_this()] {
+                Response response = self->answer();
+                net::post(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
+                    self->send(std::move(response));
+                });
+            });
+            return;
+        }
+        send(answer());
+    }
+
+    // The parser's copy of the secret headers is wiped now; the record's copies after the answer.
+    static void
+    forgetRequest(http::request<http::string_body, http::basic_fields<WipingAllocator<char>>>& message) {
+        const std::string_view authorization = view(message[http::field::authorization]);
+        OPENSSL_cleanse(const_cast<char*>(authorization.data()), authorization.size());
+        const std::string_view target = view(message.target());
+        OPENSSL_cleanse(const_cast<char*>(target.data()), target.size());
+    }
+
+    Response answer() {
+        Response response;
+        try {
+            response = edge_->hooks.handle(request_);
+        } catch (const std::exception&) {
+            response = Response{500, {{"Content-Type", "application/json"}}, "{\"error\":\"internal\"}"};
+        }
+        OPENSSL_cleanse(request_.authorization.data(), request_.authorization.size());
+        OPENSSL_cleanse(request_.query.data(), request_.query.size());
+        return response;
+    }
+
+    std::string clientAddress(std::string_view forwarded) {
+        if (edge_->options.trustedProxy.empty() || peer_ != edge_->options.trustedProxy || forwarded.empty())
+            return peer_;
+        // The proxy appends the address it saw last; anything before it was written by the client.
+        const std::size_t comma = forwarded.rfind(',');
+        std::string last(forwarded.substr(comma == std::string_view::npos ? 0 : comma + 1));
+        last.erase(0, last.find_first_not_of(' '));
+        last.erase(last.find_last_not_of(' ') + 1);
+        beast::error_code ec;
+        const auto address = net::ip::make_address(last, ec);
+        return ec ? peer_ : addressText(address);
+    }
+
+    static std::string pathOf(std::string_view target) {
+        return std::string(target.substr(0, target.find('?')));
+    }
+
+    void refuse(int status, std::string method, std::string path) {
+        request_ = Request{};
+        request_.method = std::move(method);
+        request_.path = std::move(path);
+        keepAlive_ = false;
+        send(Response{status, {{"Content-Type", "application/json"}}, "{\"error\":\"request\"}"});
+    }
+
+    void send(Response response) {
+        response_.emplace(static_cast<http::status>(response.status), 11);
+        for (const auto& [name, value] : response.headers)
+            response_->set(name, value);
+        if (edge_->tls)
+            response_->set(http::field::strict_transport_security, "max-age=31536000");
+        response_->body() = std::move(response.body);
+        OPENSSL_cleanse(response.body.data(), response.body.size());
+        response_->keep_alive(keepAlive_);
+        response_->prepare_payload();
+        // Logged before the answer leaves, so whoever has read it can find its line.
+        logAnswer(response.status, response_->body().size());
+        lowest().expires_after(std::chrono::seconds(edge_->options.writeSeconds));
+        http::async_write(
+            stream_, *response_,
+            [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onWrite(ec); });
+    }
+
+    void onWrite(beast::error_code ec) {
+        OPENSSL_cleanse(response_->body().data(), response_->body().size());
+        response_.reset();
+        if (ec || !keepAlive_)
+            return close();
+        readNext();
+    }
+
+    void logAnswer(int status, std::size_t bytes) {
+        if (!edge_->hooks.log)
+            return;
+        char elapsed[32];
+        std::snprintf(elapsed, sizeof elapsed, "%.2fms",
+                      static_cast<double>(steadyMicros() - started_) / 1000.0);
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        edge_->hooks.log(timestampOf(std::chrono::duration_cast<std::chrono::seconds>(now).count()) + " " +
+                         loggable(request_.clientAddress) + " " + loggable(request_.method) + " " +
+                         loggable(request_.path) + " " + std::to_string(status) + " " +
+                         std::to_string(bytes) + " " + elapsed);
+    }
+
+    void close() {
+        beast::error_code ignored;
+        lowest().socket().shutdown(tcp::socket::shutdown_both, ignored);
+        lowest().close();
+    }
+
+    std::shared_ptr<Edge> edge_;
+    Stream stream_;
+    std::string peer_;
+    ReadBuffer buffer_;
+    std::optional<RequestParser> parser_;
+    std::optional<http::response<http::string_body>> response_;
+    Request request_;
+    bool keepAlive_ = false;
+    std::int64_t started_ = 0;
+};
+
+void accept(const std::shared_ptr<Edge>& edge) {
+    edge->acceptor.async_accept(net::make_strand(edge->io), [edge](beast::error_code ec, tcp::socket socket) {
+        if (ec == net::error::operation_aborted)
+            return;
+        if (ec) {
+            // Out of descriptors, most likely: wait for connections to end rather than spin.
+            edge->acceptRetry.expires_after(std::chrono::milliseconds(100));
+            edge->acceptRetry.async_wait([edge](beast::error_code waited) {
+                if (!waited)
+                    accept(edge);
+            });
+            return;
+        }
+        beast::error_code ignored;
+        socket.set_option(tcp::no_delay(true), ignored);
+        const std::string peer = addressText(socket.remote_endpoint(ignored).address());
+        if (edge->tls)
+            std::make_shared<Connection<TlsStream>>(
+                edge, TlsStream(beast::tcp_stream(std::move(socket)), *edge->tls), peer)
+                ->start();
+        else
+            std::make_shared<Connection<beast::tcp_stream>>(edge, beast::tcp_stream(std::move(socket)), peer)
+                ->start();
+        accept(edge);
+    });
+}
+
+void scheduleHousekeeping(const std::shared_ptr<Edge>& edge) {
+    if (!edge->hooks.housekeeping)
+        return;
+    edge->housekeepingTimer.expires_after(std::chrono::seconds(edge->options.housekeepingSeconds));
+    edge->housekeepingTimer.async_wait([edge](beast::error_code ec) {
+        if (ec)
+            return;
+        net::post(edge->providers, [edge] { edge->hooks.housekeeping(); });
+        scheduleHousekeeping(edge);
+    });
+}
+
+bool makeTls(Edge& edge, std::string& error) {
+    edge.tls.emplace(ssl::context::tls_server);
+    ssl::context& context = *edge.tls;
+    context.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                        ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
+    SSL_CTX_set_min_proto_version(context.native_handle(), TLS1_2_VERSION);
+    beast::error_code ec;
+    context.use_certificate_chain_file(edge.options.certificateFile, ec);
+    if (ec) {
+        error = "cannot use the certificate " + edge.options.certificateFile + ": " + ec.message();
+        return false;
+    }
+    context.use_private_key_file(edge.options.privateKeyFile, ssl::context::pem, ec);
+    if (ec || SSL_CTX_check_private_key(context.native_handle()) != 1) {
+        error = "cannot use the private key " + edge.options.privateKeyFile + " with that certificate";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::shared_ptr<Edge> startEdge(const EdgeOptions& options, EdgeHooks hooks, std::string& error) {
+    auto edge = std::make_shared<Edge>(options, std::move(hooks));
+    if (!options.certificateFile.empty() && !makeTls(*edge, error))
+        return nullptr;
+    beast::error_code ec;
+    const auto address = net::ip::make_address(options.address, ec);
+    const tcp::endpoint endpoint(address, options.port);
+    if (!ec)
+        edge->acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        edge->acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec)
+        edge->acceptor.bind(endpoint, ec);
+    if (!ec)
+        edge->acceptor.listen(net::socket_base::max_listen_connections, ec);
+    if (ec) {
+        error =
+            "cannot listen on " + options.address + ":" + std::to_string(options.port) + ": " + ec.message();
+        return nullptr;
+    }
+    accept(edge);
+    scheduleHousekeeping(edge);
+    for (int i = 0; i < std::max(1, options.threads); ++i)
+        edge->threads.emplace_back([edge = edge.get()] { edge->io.run(); });
+    return edge;
+}
+
+std::uint16_t edgePort(const Edge& edge) {
+    beast::error_code ignored;
+    return edge.acceptor.local_endpoint(ignored).port();
+}
+
+void stopEdge(Edge& edge) {
+    std::call_once(edge.stopped, [&] {
+        edge.io.stop();
+        for (std::thread& thread : edge.threads)
+            if (thread.joinable() && thread.get_id() != std::this_thread::get_id())
+                thread.join();
+        edge.providers.join();
+    });
+}
+
+void serveUntilSignal(Edge& edge) {
+    net::io_context signalIo;
+    net::signal_set signals(signalIo, SIGINT, SIGTERM);
+    signals.async_wait([](beast::error_code, int) {});
+    signalIo.run();
+    stopEdge(edge);
+}

@@ -1,0 +1,303 @@
+// The service's answers, driven with request records against a real SQLite file; Steam and Discord are
+// scripted, so what is tested here is what the service does with their verdicts.
+#include "config/document_rules.h"
+#include "storage/secrets.h"
+#include "support/service_fixture.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+using Contract = ServiceFixture;
+
+const std::string SteamA = "76561198000000001";
+const std::string SteamB = "76561198000000002";
+const std::string DiscordA = "123456789012345678";
+
+std::string header(const Response& response, const std::string& name) {
+    for (const auto& [key, value] : response.headers)
+        if (key == name)
+            return value;
+    return {};
+}
+
+TEST_F(Contract, SessionsAreIssuedRenewedOnUseAndEndAtLogout) {
+    const std::string token = newSession();
+    ASSERT_EQ(token.size(), 43u);
+    auto document = status(token);
+    EXPECT_TRUE(document["steam"].is_null());
+    EXPECT_TRUE(document["discord"].is_null());
+    EXPECT_EQ(document["ready"], false);
+    EXPECT_EQ(document["expires_at"], timestampOf(FixtureStartMs / 1000 + 30 * 86400));
+
+    // Used two days later, the session runs for its whole lifetime from then.
+    nowMs += 2 * 86400 * 1000LL;
+    EXPECT_EQ(status(token)["expires_at"], timestampOf(nowMs / 1000 + 30 * 86400));
+    nowMs += 31 * 86400 * 1000LL;
+    EXPECT_EQ(call("GET", "/session", token).status, 401);
+
+    const std::string other = newSession();
+    EXPECT_EQ(call("POST", "/logout", other).status, 200);
+    for (const std::string& t : {other, std::string(43, 'A'), std::string("short"), std::string()})
+        EXPECT_EQ(call("GET", "/session", t).status, 401) << t;
+    Request lowerCase{"GET", BasePath + "/session", "", "bearer " + newSession(), "203.0.113.9", ""};
+    EXPECT_EQ(handleRequest(service, lowerCase, nowMs).status, 200);
+}
+
+TEST_F(Contract, TheDatabaseHoldsNeitherTokensNorStates) {
+    const std::string token = newSession();
+    const std::string state = startLink(token, "steam");
+    ASSERT_EQ(state.size(), 43u);
+    store.reset(); // closes the file, folding the write-ahead log into it
+    std::ifstream file(folder.file("links.sqlite3"), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_NE(bytes.find(sha256Hex(token)), std::string::npos);
+    EXPECT_EQ(bytes.find(token), std::string::npos);
+    EXPECT_EQ(bytes.find(state), std::string::npos);
+}
+
+TEST_F(Contract, NewSessionsAreLimitedPerClientWithRetryAfter) {
+    ServiceConfig config = fixtureConfig();
+    config.sessionsPerMinute = 3;
+    start(config);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(call("POST", "/sessions").status, 201);
+    Response refused = call("POST", "/sessions");
+    EXPECT_EQ(refused.status, 429);
+    EXPECT_EQ(header(refused, "Retry-After"), "20");
+    EXPECT_EQ(header(refused, "Content-Type"), "application/json");
+    EXPECT_EQ(call("POST", "/sessions", {}, {}, "198.51.100.1").status, 201);
+    // Other endpoints are not counted against new sessions.
+    EXPECT_EQ(call("GET", "/config").status, 200);
+    nowMs += 20'000;
+    EXPECT_EQ(call("POST", "/sessions").status, 201);
+    EXPECT_EQ(call("POST", "/sessions").status, 429);
+
+    // Every request, new sessions included, counts against the general limit.
+    config.requestsPerMinute = 3;
+    start(config);
+    EXPECT_EQ(call("GET", "/config").status, 200);
+    EXPECT_EQ(call("GET", "/session", newSession()).status, 200);
+    refused = call("GET", "/config");
+    EXPECT_EQ(refused.status, 429);
+    EXPECT_EQ(header(refused, "Retry-After"), "20");
+}
+
+TEST_F(Contract, TheLinkRoadFromButtonToReady) {
+    const std::string token = newSession();
+    const std::string state = startLink(token, "steam");
+    script.nextSteam = providerAccount(SteamA, "Ana");
+    const Response page = callback("steam", "state=" + state + "&openid.mode=id_res&openid.claimed_id=x%2By");
+    EXPECT_EQ(page.status, 200) << page.body;
+    EXPECT_EQ(script.lastReturnTo, "https://links.example.org" + BasePath + "/callback/steam?state=" + state);
+    const QueryParams expected = {{"state", state}, {"openid.mode", "id_res"}, {"openid.claimed_id", "x+y"}};
+    EXPECT_EQ(script.lastQuery, expected);
+    EXPECT_NE(page.body.find("Ana"), std::string::npos);
+    auto document = status(token);
+    EXPECT_EQ(document["steam"]["id"], SteamA);
+    EXPECT_EQ(document["steam"]["display_name"], "Ana");
+    EXPECT_EQ(document["ready"], false);
+
+    // The state was spent: the same answer brought back again is not checked a second time.
+    EXPECT_EQ(callback("steam", "state=" + state + "&openid.mode=id_res").status, 400);
+    EXPECT_EQ(script.steamChecks, 1);
+
+    EXPECT_EQ(linkDiscord(token, DiscordA, "ana").status, 200);
+    EXPECT_EQ(script.lastQuery.front(), (std::pair<std::string, std::string>{"code", "abc"}));
+    document = status(token);
+    EXPECT_EQ(document["discord"]["id"], DiscordA);
+    EXPECT_EQ(document["ready"], true);
+}
+
+TEST_F(Contract, ReadyFollowsTheConfiguration) {
+    struct Case {
+        bool requireLinking, discord, steamLinked, discordLinked, ready;
+    };
+    const Case cases[] = {
+        {false, true, false, false, true}, {true, true, true, false, false},   {true, true, true, true, true},
+        {true, false, true, false, true},  {true, false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        ServiceConfig config = fixtureConfig();
+        config.requireLinking = c.requireLinking;
+        if (!c.discord)
+            config.discordClientSecret.clear();
+        start(config);
+        const std::string token = newSession();
+        if (c.steamLinked)
+            linkSteam(token, SteamA);
+        if (c.discordLinked)
+            linkDiscord(token, DiscordA);
+        EXPECT_EQ(status(token)["ready"], c.ready)
+            << c.requireLinking << c.discord << c.steamLinked << c.discordLinked;
+    }
+}
+
+TEST_F(Contract, CallbacksThatDoNotProveAnAccountLinkNothing) {
+    const std::string token = newSession();
+    const std::string spentState = startLink(token, "steam");
+    callback("steam", "state=" + spentState);
+    struct Case {
+        const char* name;
+        std::string query; // {state} is replaced by a fresh state for the Steam callback
+        ProviderResult verdict;
+        int status;
+        bool checked;
+    };
+    ProviderResult refused, cancelled, unreachable;
+    refused.failure = ProviderFailure::Refused;
+    cancelled.failure = ProviderFailure::Cancelled;
+    unreachable.failure = ProviderFailure::Unreachable;
+    const Case cases[] = {
+        {"refused by the flow", "state={state}", refused, 403, true},
+        {"cancelled", "state={state}", cancelled, 200, true},
+        {"provider unreachable", "state={state}", unreachable, 502, true},
+        {"an id the launcher refuses", "state={state}", providerAccount("7656", "x"), 403, true},
+        {"no state", "openid.mode=id_res", providerAccount(SteamA, "x"), 400, false},
+        {"two states", "state={state}&state={state}", providerAccount(SteamA, "x"), 400, false},
+        {"unknown state", "state=" + std::string(43, 'Q'), providerAccount(SteamA, "x"), 400, false},
+        {"spent state", "state=" + spentState, providerAccount(SteamA, "x"), 400, false},
+        {"bad escape", "state={state}&openid.mode=%zz", providerAccount(SteamA, "x"), 400, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string query = c.query;
+        const std::string state = startLink(token, "steam");
+        for (std::size_t at = query.find("{state}"); at != std::string::npos; at = query.find("{state}"))
+            query.replace(at, 7, state);
+        script.nextSteam = c.verdict;
+        const int checksBefore = script.steamChecks;
+        const Response page = callback("steam", query);
+        EXPECT_EQ(page.status, c.status);
+        EXPECT_EQ(script.steamChecks - checksBefore, c.checked ? 1 : 0);
+        EXPECT_TRUE(status(token)["steam"].is_null());
+    }
+    // A state issued for Discord is refused on Steam's callback, and spent.
+    const std::string discordState = startLink(token, "discord");
+    script.nextSteam = providerAccount(SteamA, "x");
+    EXPECT_EQ(callback("steam", "state=" + discordState).status, 400);
+    EXPECT_EQ(callback("discord", "code=c&state=" + discordState).status, 400);
+    // An expired state, after ten minutes.
+    const std::string late = startLink(token, "steam");
+    nowMs += 600'000;
+    EXPECT_EQ(callback("steam", "state=" + late).status, 400);
+    EXPECT_EQ(script.steamChecks, 5); // the first state's, then one for each refusal of the flow
+    EXPECT_TRUE(status(token)["steam"].is_null());
+}
+
+TEST_F(Contract, AnAccountMovesToTheSessionThatProvesItAndConflictsAnswer409) {
+    const std::string first = newSession();
+    const std::string second = newSession();
+    ASSERT_EQ(linkSteam(first, SteamA).status, 200);
+    ASSERT_EQ(linkSteam(second, SteamA).status, 200);
+    EXPECT_TRUE(status(first)["steam"].is_null());
+    EXPECT_EQ(status(second)["steam"]["id"], SteamA);
+    EXPECT_EQ(call("POST", "/link/steam", second).status, 409);
+
+    // Two authorisations open at once: the first account proved stays.
+    const std::string one = startLink(first, "steam");
+    const std::string two = startLink(first, "steam");
+    script.nextSteam = providerAccount(SteamB, "Bea");
+    EXPECT_EQ(callback("steam", "state=" + one).status, 200);
+    script.nextSteam = providerAccount(SteamA, "Ana");
+    const Response conflict = callback("steam", "state=" + two);
+    EXPECT_EQ(conflict.status, 409);
+    EXPECT_EQ(status(first)["steam"]["id"], SteamB);
+    EXPECT_EQ(status(second)["steam"]["id"], SteamA);
+
+    // Logging out releases the accounts for whoever proves them next.
+    EXPECT_EQ(call("POST", "/logout", second).status, 200);
+    const std::string third = newSession();
+    EXPECT_EQ(linkSteam(third, SteamA).status, 200);
+}
+
+TEST_F(Contract, DiscordWhileNotConfigured) {
+    ServiceConfig config = fixtureConfig();
+    config.requireLinking = false;
+    config.discordClientId.clear();
+    start(config);
+    EXPECT_EQ(json(call("GET", "/config"))["discord_enabled"], false);
+    EXPECT_EQ(call("POST", "/link/discord", newSession()).status, 503);
+    const Response page = callback("discord", "code=c&state=" + std::string(43, 'Q'));
+    EXPECT_EQ(page.status, 503);
+    EXPECT_EQ(script.discordExchanges, 0);
+}
+
+TEST_F(Contract, CallbackPagesAreSpanishStaticAndEscaped) {
+    const std::string token = newSession();
+    const Response page = linkSteam(token, SteamA,
+                                    "<img src=x onerror=alert(1)>\x01"
+                                    "Ana");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(header(page, "Content-Type"), "text/html; charset=utf-8");
+    const std::string policy = header(page, "Content-Security-Policy");
+    EXPECT_EQ(policy.rfind("default-src 'none'; style-src 'sha256-", 0), 0u) << policy;
+    EXPECT_EQ(header(page, "Referrer-Policy"), "no-referrer");
+    EXPECT_EQ(page.body.find("<script"), std::string::npos);
+    EXPECT_EQ(page.body.find("<img"), std::string::npos);
+    EXPECT_NE(page.body.find("&lt;img src=x onerror=alert(1)&gt;Ana"), std::string::npos);
+    EXPECT_NE(page.body.find("<html lang=\"es\">"), std::string::npos);
+    // The name the launcher shows lost its control character.
+    EXPECT_EQ(status(token)["steam"]["display_name"], "<img src=x onerror=alert(1)>Ana");
+}
+
+TEST_F(Contract, DisplayNamesAreCutToWhatTheLauncherShows) {
+    std::string emoji;
+    for (int i = 0; i < 150; ++i)
+        emoji += "\xF0\x9F\x8E\xAE";
+    struct Case {
+        std::string given, stored;
+    };
+    const Case cases[] = {
+        {emoji, emoji.substr(0, 100 * 4)},
+        {std::string(300, 'a'), std::string(200, 'a')},
+        {"\x01\x02", SteamA},
+        {"bad \xC0\xAF utf-8", SteamA},
+    };
+    for (const Case& c : cases) {
+        const std::string token = newSession();
+        linkSteam(token, SteamA, c.given);
+        EXPECT_EQ(status(token)["steam"]["display_name"], c.stored);
+    }
+}
+
+TEST_F(Contract, TheAdminEndpointAnswersTheLinkedDiscordAccount) {
+    const std::string token = newSession();
+    linkSteam(token, SteamA, "Ana");
+    const std::string path = "/admin/players/" + SteamA;
+    const std::string key = fixtureConfig().adminApiKey;
+    EXPECT_EQ(call("GET", path).status, 401);
+    EXPECT_EQ(call("GET", path, key + "x").status, 401);
+    EXPECT_EQ(call("GET", path, key).status, 404);
+    linkDiscord(token, DiscordA, "ana");
+    const Response found = call("GET", path, key);
+    ASSERT_EQ(found.status, 200);
+    EXPECT_EQ(json(found)["discord"]["id"], DiscordA);
+    EXPECT_EQ(json(found)["discord"]["display_name"], "ana");
+    EXPECT_EQ(call("GET", "/admin/players/" + SteamB, key).status, 404);
+    EXPECT_EQ(call("GET", "/admin/players/7656119800000000x", key).status, 400);
+    EXPECT_EQ(call("POST", path, key).status, 405);
+    // A session token is not the admin key.
+    EXPECT_EQ(call("GET", path, token).status, 401);
+
+    ServiceConfig config = fixtureConfig();
+    config.adminApiKey.clear();
+    start(config);
+    EXPECT_EQ(call("GET", path, key).status, 403);
+}
+
+TEST_F(Contract, OnlyTheEndpointsWithTheirMethods) {
+    const Response wrongMethod = call("POST", "/config");
+    EXPECT_EQ(wrongMethod.status, 405);
+    EXPECT_EQ(header(wrongMethod, "Allow"), "GET");
+    EXPECT_EQ(call("GET", "/sessions").status, 405);
+    EXPECT_EQ(call("GET", "/other").status, 404);
+    EXPECT_EQ(call("GET", "/config/").status, 404);
+    Request outside{"GET", "/config", "", "", "203.0.113.9", ""};
+    EXPECT_EQ(handleRequest(service, outside, nowMs).status, 404);
+    EXPECT_TRUE(callsProvider(Request{"GET", BasePath + "/callback/steam", "", "", "", ""}));
+    EXPECT_FALSE(callsProvider(Request{"GET", BasePath + "/session", "", "", "", ""}));
+}
+
+} // namespace

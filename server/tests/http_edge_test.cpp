@@ -1,0 +1,228 @@
+// The real edge over real TLS on a loopback port, serving the contract: bounded requests, idle and slow
+// clients, forwarded addresses and what its log lines may hold.
+#include "http/edge.h"
+#include "support/service_fixture.h"
+#include "support/test_client.h"
+#include "support/throwaway_certificate.h"
+
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+struct EdgeTest : ServiceFixture {
+    CertificateFiles certificate;
+    std::shared_ptr<Edge> edge;
+    std::mutex logLock;
+    std::vector<std::string> logLines;
+
+    void SetUp() override {
+        ServiceFixture::SetUp();
+        ASSERT_TRUE(makeThrowawayCertificate(folder.path.string(), certificate));
+    }
+    void TearDown() override {
+        if (edge)
+            stopEdge(*edge);
+    }
+
+    void startEdgeWith(EdgeOptions options) {
+        options.address = "127.0.0.1";
+        EdgeHooks hooks;
+        hooks.handle = [this](const Request& request) { return handleRequest(service, request, nowMs); };
+        hooks.blocks = callsProvider;
+        hooks.log = [this](const std::string& line) {
+            std::lock_guard guard(logLock);
+            logLines.push_back(line);
+        };
+        std::string error;
+        edge = startEdge(options, hooks, error);
+        ASSERT_TRUE(edge) << error;
+    }
+    void startTls(int readSeconds = 15) {
+        EdgeOptions options;
+        options.certificateFile = certificate.certificate;
+        options.privateKeyFile = certificate.privateKey;
+        options.readSeconds = readSeconds;
+        startEdgeWith(options);
+    }
+    std::unique_ptr<TestClient> client() {
+        auto made = std::make_unique<TestClient>(edgePort(*edge), certificate.certificate);
+        EXPECT_TRUE(made->connected());
+        return made;
+    }
+    std::vector<std::string> log() {
+        std::lock_guard guard(logLock);
+        return logLines;
+    }
+};
+
+const std::map<std::string, std::string> LauncherHeaders = {{"Accept", "application/json"},
+                                                            {"Content-Type", "application/json"}};
+
+std::map<std::string, std::string> withToken(const std::string& token) {
+    auto headers = LauncherHeaders;
+    headers["Authorization"] = "Bearer " + token;
+    return headers;
+}
+
+TEST_F(EdgeTest, TheLauncherRoadOverTlsWithKeepAliveAndCleanLogLines) {
+    startTls();
+    auto connection = client();
+    const Reply created = connection->request("POST", BasePath + "/sessions", LauncherHeaders, "{}");
+    ASSERT_EQ(created.status, 201);
+    EXPECT_EQ(created.headers.at("Content-Type"), "application/json");
+    EXPECT_EQ(created.headers.at("Strict-Transport-Security"), "max-age=31536000");
+    const std::string token = nlohmann::json::parse(created.body)["token"];
+    // The same connection serves the next request.
+    EXPECT_TRUE(created.keepAlive);
+    EXPECT_EQ(connection->request("GET", BasePath + "/session", withToken(token)).status, 200);
+    const Reply link = connection->request("POST", BasePath + "/link/steam", withToken(token), "{}");
+    ASSERT_EQ(link.status, 200);
+    const std::string url = nlohmann::json::parse(link.body)["url"];
+    const std::string state = url.substr(url.find("state=") + 6, 43);
+    script.nextSteam = providerAccount("76561198000000001", "Ana");
+    const Reply page =
+        client()->request("GET", BasePath + "/callback/steam?state=" + state + "&openid.sig=c2lnbmF0dXJl");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(nlohmann::json::parse(
+                  connection->request("GET", BasePath + "/session", withToken(token)).body)["steam"]["id"],
+              "76561198000000001");
+
+    const auto lines = log();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_NE(lines[0].find(" 127.0.0.1 POST " + BasePath + "/sessions 201 "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[3].find(" GET " + BasePath + "/callback/steam 200 "), std::string::npos) << lines[3];
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find(token), std::string::npos) << line;
+        EXPECT_EQ(line.find(state), std::string::npos) << line;
+        EXPECT_EQ(line.find("openid"), std::string::npos) << line;
+        EXPECT_EQ(line.find('?'), std::string::npos) << line;
+        EXPECT_EQ(line.back(), 's') << line; // "... 1.23ms"
+    }
+}
+
+TEST_F(EdgeTest, OversizedOrMalformedRequestsAreRefusedAndTheConnectionClosed) {
+    startTls();
+    const std::string target = BasePath + "/config";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int status;
+    };
+    const Case cases[] = {
+        {"headers over the limit",
+         "GET " + target + " HTTP/1.1\r\nHost: x\r\nX-Pad: " + std::string(edge_limits::HeaderBytes, 'p') +
+             "\r\n\r\n",
+         431},
+        {"request line over the limit",
+         "GET " + target + "?" + std::string(edge_limits::HeaderBytes, 'q') + " HTTP/1.1\r\nHost: x\r\n\r\n",
+         431},
+        {"body over the limit",
+         "POST " + BasePath + "/sessions HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+             std::to_string(edge_limits::BodyBytes + 1) + "\r\n\r\n{}",
+         413},
+        {"not HTTP", "HELLO THERE\r\n\r\n", 400},
+        {"bad header line", "GET " + target + " HTTP/1.1\r\nHost x\r\n\r\n", 400},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto connection = client();
+        ASSERT_TRUE(connection->sendRaw(c.bytes));
+        const Reply reply = connection->readReply();
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_FALSE(reply.keepAlive);
+        EXPECT_TRUE(connection->closedByServer());
+    }
+    // A body within the limit is read and answered.
+    auto connection = client();
+    EXPECT_EQ(connection
+                  ->request("POST", BasePath + "/sessions", LauncherHeaders,
+                            "{\"pad\":\"" + std::string(edge_limits::BodyBytes - 10, 'a') + "\"}")
+                  .status,
+              201);
+}
+
+TEST_F(EdgeTest, HundredsOfIdleConnectionsDoNotKeepOthersWaiting) {
+    EdgeOptions options;
+    options.certificateFile = certificate.certificate;
+    options.privateKeyFile = certificate.privateKey;
+    options.threads = 2;
+    startEdgeWith(options);
+    // Some never start TLS, some finish the handshake and then say nothing.
+    std::vector<std::unique_ptr<TestClient>> idle;
+    std::vector<std::unique_ptr<TestClient>> silent;
+    for (int i = 0; i < 300; ++i)
+        idle.push_back(std::make_unique<TestClient>(edgePort(*edge), ""));
+    for (int i = 0; i < 50; ++i)
+        silent.push_back(client());
+    for (const auto& c : idle)
+        ASSERT_TRUE(c->connected());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(client()->request("GET", BasePath + "/config", LauncherHeaders).status, 200);
+}
+
+TEST_F(EdgeTest, ASlowClientIsCutOffBeforeItFinishes) {
+    startTls(1);
+    // Nothing at all after the handshake.
+    EXPECT_TRUE(client()->closedByServer());
+    // A header sent a byte at a time, each well within any per-byte timeout, for far longer than the
+    // service gives a whole request: the service hangs up before the header is complete.
+    auto connection = client();
+    const std::string header =
+        "GET " + BasePath + "/config HTTP/1.1\r\nHost: x\r\nX-Slow: " + std::string(300, 's') + "\r\n\r\n";
+    std::size_t sent = 0;
+    while (sent < header.size() && connection->sendRaw(header.substr(sent, 1))) {
+        ++sent;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_LT(sent, header.size());
+    // Others are still served.
+    EXPECT_EQ(client()->request("GET", BasePath + "/config").status, 200);
+}
+
+TEST_F(EdgeTest, ForwardedAddressesAreBelievedOnlyFromTheTrustedProxy) {
+    struct Case {
+        const char* proxy;
+        const char* forwarded;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", "198.51.100.7, 203.0.113.5", " 203.0.113.5 GET "},
+        {"127.0.0.1", "not an address", " 127.0.0.1 GET "},
+        {"192.0.2.1", "203.0.113.5", " 127.0.0.1 GET "},
+        {"", "203.0.113.5", " 127.0.0.1 GET "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.proxy);
+        EdgeOptions options;
+        options.trustedProxy = c.proxy;
+        startEdgeWith(options);
+        TestClient plain(edgePort(*edge), "");
+        ASSERT_TRUE(plain.connected());
+        EXPECT_EQ(plain.request("GET", BasePath + "/config", {{"X-Forwarded-For", c.forwarded}}).status, 200);
+        stopEdge(*edge);
+        edge.reset();
+        ASSERT_FALSE(log().empty());
+        EXPECT_NE(log().back().find(c.logged), std::string::npos) << log().back();
+    }
+}
+
+TEST_F(EdgeTest, TlsBelowVersionOnePointTwoIsRefused) {
+    startTls();
+    namespace net = boost::asio;
+    net::io_context io;
+    net::ssl::context old(net::ssl::context::tls_client);
+    SSL_CTX_set_security_level(old.native_handle(), 0);
+    SSL_CTX_set_max_proto_version(old.native_handle(), TLS1_1_VERSION);
+    boost::beast::ssl_stream<boost::beast::tcp_stream> stream(io, old);
+    boost::beast::error_code ec;
+    boost::beast::get_lowest_layer(stream).expires_after(std::chrono::seconds(30));
+    boost::beast::get_lowest_layer(stream).connect(
+        net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), edgePort(*edge)), ec);
+    ASSERT_FALSE(ec);
+    stream.handshake(net::ssl::stream_base::client, ec);
+    EXPECT_TRUE(ec);
+}
+
+} // namespace

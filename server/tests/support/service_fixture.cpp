@@ -1,0 +1,120 @@
+#include "support/service_fixture.h"
+
+ServiceConfig fixtureConfig() {
+    ServiceConfig config;
+    config.publicHost = "links.example.org";
+    config.listenAddress = "127.0.0.1";
+    config.listenPort = 8443;
+    config.database = "unused: the fixture opens its own";
+    config.serverAddress = "203.0.113.7:27015";
+    config.communityUrl = "https://example.org/comunidad";
+    config.requireLinking = true;
+    config.discordClientId = "123456789012345678";
+    config.discordClientSecret = "discord-secret";
+    config.sessionLifetimeDays = 30;
+    config.sessionsPerMinute = 1000;
+    config.adminApiKey = "admin-key-admin-key-admin-key-admin-key";
+    config.news = {{3, "Temporada 3", "Nos vemos\nen el servidor.", "2026-10-08T17:00:00Z"}};
+    return config;
+}
+
+ProviderResult providerAccount(const std::string& id, const std::string& name) {
+    ProviderResult result;
+    result.account = {id, name};
+    return result;
+}
+
+ProviderCalls scriptedCalls(ScriptedProviders& script) {
+    ProviderCalls calls;
+    calls.steamReturnTo = [](const std::string& host, const std::string& state) {
+        return "https://" + host + BasePath + "/callback/steam?state=" + state;
+    };
+    calls.steamLoginUrl = [returnTo = calls.steamReturnTo](const std::string& host,
+                                                           const std::string& state) {
+        return "https://steamcommunity.com/openid/login?openid.mode=checkid_setup&openid.return_to=" +
+               returnTo(host, state);
+    };
+    calls.verifySteam = [&script](const QueryParams& query, const std::string& expected, std::int64_t,
+                                  NonceLedger&) {
+        ++script.steamChecks;
+        script.lastReturnTo = expected;
+        script.lastQuery = query;
+        return script.nextSteam;
+    };
+    calls.discordAuthorizationUrl = [](const DiscordApp& app, const std::string&, const std::string& state) {
+        return "https://discord.com/oauth2/authorize?response_type=code&client_id=" + app.clientId +
+               "&scope=identify&state=" + state;
+    };
+    calls.completeDiscord = [&script](const QueryParams& query, const DiscordApp&, const std::string&) {
+        ++script.discordExchanges;
+        script.lastQuery = query;
+        return script.nextDiscord;
+    };
+    return calls;
+}
+
+void ServiceFixture::start(const ServiceConfig& config) {
+    store.reset();
+    std::string error;
+    store = openSqliteStore(folder.file("links.sqlite3"), error);
+    ASSERT_TRUE(store) << error;
+    service.newSessions.buckets.clear();
+    service.everyRequest.buckets.clear();
+    ASSERT_TRUE(prepareService(service, config, *store, scriptedCalls(script)));
+}
+
+Response ServiceFixture::call(const std::string& method, const std::string& path, const std::string& token,
+                              const std::string& query, const std::string& client) {
+    Request request;
+    request.method = method;
+    request.path = BasePath + path;
+    request.query = query;
+    request.authorization = token.empty() ? std::string() : "Bearer " + token;
+    request.clientAddress = client;
+    request.body = method == "POST" ? "{}" : "";
+    return handleRequest(service, request, nowMs);
+}
+
+nlohmann::json ServiceFixture::json(const Response& response) const {
+    return nlohmann::json::parse(response.body, nullptr, false);
+}
+
+std::string ServiceFixture::newSession(const std::string& client) {
+    const Response response = call("POST", "/sessions", {}, {}, client);
+    EXPECT_EQ(response.status, 201);
+    const auto document = json(response);
+    return document.is_object() && document["token"].is_string() ? document["token"].get<std::string>()
+                                                                 : std::string();
+}
+
+std::string ServiceFixture::startLink(const std::string& token, const std::string& provider) {
+    const Response response = call("POST", "/link/" + provider, token);
+    EXPECT_EQ(response.status, 200) << response.body;
+    const auto document = json(response);
+    if (!document.is_object() || !document["url"].is_string())
+        return {};
+    const std::string url = document["url"];
+    const std::size_t at = url.find("state=");
+    return at == std::string::npos ? std::string() : url.substr(at + 6, 43);
+}
+
+Response ServiceFixture::callback(const std::string& provider, const std::string& query) {
+    return call("GET", "/callback/" + provider, {}, query);
+}
+
+Response ServiceFixture::linkSteam(const std::string& token, const std::string& id, const std::string& name) {
+    script.nextSteam = providerAccount(id, name);
+    return callback("steam", "state=" + startLink(token, "steam") + "&openid.mode=id_res");
+}
+
+Response ServiceFixture::linkDiscord(const std::string& token, const std::string& id,
+                                     const std::string& name) {
+    script.nextDiscord = providerAccount(id, name);
+    return callback("discord", "code=abc&state=" + startLink(token, "discord"));
+}
+
+nlohmann::json ServiceFixture::status(const std::string& token) {
+    const Response response = call("GET", "/session", token);
+    EXPECT_EQ(response.status, 200) << response.body;
+    return json(response);
+}

@@ -1,0 +1,48 @@
+#pragma once
+// A service on a real SQLite file in a temporary folder, with Steam and Discord scripted: each callback
+// answers what the test put in nextSteam / nextDiscord and records what the service asked.
+#include "contract/contract.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <memory>
+
+constexpr std::int64_t FixtureStartMs = 1'800'000'000'000;
+
+struct ScriptedProviders {
+    ProviderResult nextSteam;
+    ProviderResult nextDiscord;
+    int steamChecks = 0;
+    int discordExchanges = 0;
+    std::string lastReturnTo;
+    QueryParams lastQuery;
+};
+
+ServiceConfig fixtureConfig();
+ProviderCalls scriptedCalls(ScriptedProviders& script);
+ProviderResult providerAccount(const std::string& id, const std::string& name);
+
+struct ServiceFixture : ::testing::Test {
+    TempFolder folder;
+    std::unique_ptr<LinkStore> store;
+    ScriptedProviders script;
+    Service service;
+    std::int64_t nowMs = FixtureStartMs;
+
+    void SetUp() override { start(fixtureConfig()); }
+    void start(const ServiceConfig& config);
+
+    Response call(const std::string& method, const std::string& path, const std::string& token = {},
+                  const std::string& query = {}, const std::string& client = "203.0.113.9");
+    nlohmann::json json(const Response& response) const;
+    std::string newSession(const std::string& client = "203.0.113.9");
+    // The state inside the authorisation URL that POST /link/<provider> answered.
+    std::string startLink(const std::string& token, const std::string& provider);
+    Response callback(const std::string& provider, const std::string& query);
+    Response linkSteam(const std::string& token, const std::string& id, const std::string& name = "Jugador");
+    Response linkDiscord(const std::string& token, const std::string& id,
+                         const std::string& name = "jugador");
+    nlohmann::json status(const std::string& token);
+};
