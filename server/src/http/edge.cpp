@@ -300,21 +300,22 @@ void scheduleHousekeeping(const std::shared_ptr<Edge>& edge) {
     });
 }
 
-bool makeTls(Edge& edge, std::string& error) {
-    edge.tls.emplace(ssl::context::tls_server);
-    ssl::context& context = *edge.tls;
+bool makeTls(std::optional<ssl::context>& tls, const std::string& certificateFile,
+             const std::string& privateKeyFile, std::string& error) {
+    tls.emplace(ssl::context::tls_server);
+    ssl::context& context = *tls;
     context.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
                         ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
     SSL_CTX_set_min_proto_version(context.native_handle(), TLS1_2_VERSION);
     beast::error_code ec;
-    context.use_certificate_chain_file(edge.options.certificateFile, ec);
+    context.use_certificate_chain_file(certificateFile, ec);
     if (ec) {
-        error = "cannot use the certificate " + edge.options.certificateFile + ": " + ec.message();
+        error = "cannot use the certificate " + certificateFile + ": " + ec.message();
         return false;
     }
-    context.use_private_key_file(edge.options.privateKeyFile, ssl::context::pem, ec);
+    context.use_private_key_file(privateKeyFile, ssl::context::pem, ec);
     if (ec || SSL_CTX_check_private_key(context.native_handle()) != 1) {
-        error = "cannot use the private key " + edge.options.privateKeyFile + " with that certificate";
+        error = "cannot use the private key " + privateKeyFile + " with that certificate";
         return false;
     }
     return true;
@@ -322,9 +323,16 @@ bool makeTls(Edge& edge, std::string& error) {
 
 } // namespace
 
+bool checkTlsFiles(const std::string& certificateFile, const std::string& privateKeyFile,
+                   std::string& error) {
+    std::optional<ssl::context> tls;
+    return makeTls(tls, certificateFile, privateKeyFile, error);
+}
+
 std::shared_ptr<Edge> startEdge(const EdgeOptions& options, EdgeHooks hooks, std::string& error) {
     auto edge = std::make_shared<Edge>(options, std::move(hooks));
-    if (!options.certificateFile.empty() && !makeTls(*edge, error))
+    if (!options.certificateFile.empty() &&
+        !makeTls(edge->tls, options.certificateFile, options.privateKeyFile, error))
         return nullptr;
     beast::error_code ec;
     const auto address = net::ip::make_address(options.address, ec);

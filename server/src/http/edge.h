@@ -40,6 +40,9 @@ struct EdgeHooks {
 
 struct Edge;
 
+// Whether the certificate chain and private key load and belong together, for --check-config.
+bool checkTlsFiles(const std::string& certificateFile, const std::string& privateKeyFile, std::string& error);
+
 // Listens and serves on background threads. Null, with the reason, when it cannot start.
 std::shared_ptr<Edge> startEdge(const EdgeOptions& options, EdgeHooks hooks, std::string& error);
 std::uint16_t edgePort(const Edge& edge);

@@ -1,0 +1,133 @@
+// orvane-link-service: the community's link service, and its admin's command line over the same database.
+#include "admin/players_command.h"
+#include "config/service_config.h"
+#include "contract/contract.h"
+#include "http/edge.h"
+#include "providers/provider_flows.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+
+namespace {
+
+const char* const Usage = "usage: orvane-link-service --config FILE                 serve\n"
+                          "       orvane-link-service --config FILE --check-config  check the configuration\n"
+                          "       orvane-link-service --config FILE players list\n"
+                          "       orvane-link-service --config FILE players show STEAMID64\n"
+                          "       orvane-link-service --config FILE players unlink STEAMID64\n";
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+ProviderCalls realProviderCalls() {
+    ProviderCalls calls;
+    calls.steamLoginUrl = steamLoginUrl;
+    calls.steamReturnTo = steamReturnTo;
+    calls.verifySteam = verifySteamCallback;
+    calls.discordAuthorizationUrl = discordAuthorizationUrl;
+    calls.completeDiscord = completeDiscordCallback;
+    return calls;
+}
+
+// Everything --check-config can tell without listening: values, files, and whether the documents fit.
+std::vector<ConfigProblem> checkConfig(const std::string& path, ServiceConfig& config) {
+    std::vector<ConfigProblem> problems = loadServiceConfig(path, serviceEnvironment(), config);
+    if (!problems.empty())
+        return problems;
+    if (config.publicHost.size() > kMaxPublicHostLength)
+        problems.push_back({"public_host", "at most " + std::to_string(kMaxPublicHostLength) +
+                                               " characters, so the authorisation addresses stay short"});
+    std::string error;
+    if (servesTls(config) && !checkTlsFiles(config.tlsCertificate, config.tlsPrivateKey, error))
+        problems.push_back({"tls_certificate", error});
+    if (configDocumentOf(config).empty())
+        problems.push_back({"[news]", "the news make the /config document longer than the launcher reads; "
+                                      "shorten or remove some"});
+    return problems;
+}
+
+int serve(const ServiceConfig& config) {
+    std::string error;
+    std::unique_ptr<LinkStore> store = openSqliteStore(config.database, error);
+    if (!store) {
+        std::cerr << "cannot open the database " << config.database << ": " << error << "\n";
+        return 1;
+    }
+    if (!initProviderHttps()) {
+        std::cerr << "cannot set up the HTTPS client for Steam and Discord\n";
+        return 1;
+    }
+    Service service;
+    prepareService(service, config, *store, realProviderCalls());
+
+    EdgeOptions options;
+    options.address = config.listenAddress;
+    options.port = config.listenPort;
+    options.certificateFile = config.tlsCertificate;
+    options.privateKeyFile = config.tlsPrivateKey;
+    options.trustedProxy = config.trustedProxy;
+    options.threads = config.threads;
+    std::mutex logLock;
+    EdgeHooks hooks;
+    hooks.handle = [&](const Request& request) { return handleRequest(service, request, nowMs()); };
+    hooks.blocks = callsProvider;
+    hooks.log = [&](const std::string& line) {
+        std::lock_guard guard(logLock);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    };
+    hooks.housekeeping = [&] { store->removeExpired(nowMs() / 1000); };
+    const std::shared_ptr<Edge> edge = startEdge(options, hooks, error);
+    if (!edge) {
+        std::cerr << error << "\n";
+        return 1;
+    }
+    std::printf("orvane-link-service: serving https://%s%s on %s:%u (%s)\n", config.publicHost.c_str(),
+                BasePath.c_str(), config.listenAddress.c_str(), edgePort(*edge),
+                servesTls(config) ? "TLS" : "plain HTTP behind a reverse proxy");
+    std::fflush(stdout);
+    serveUntilSignal(*edge);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.size() < 2 || arguments[0] != "--config") {
+        std::cerr << Usage;
+        return 2;
+    }
+    const std::string& path = arguments[1];
+    const std::vector<std::string> rest(arguments.begin() + 2, arguments.end());
+    ServiceConfig config;
+    const std::vector<ConfigProblem> problems = checkConfig(path, config);
+    for (const ConfigProblem& problem : problems)
+        std::cerr << path << ": " << problem.where << ": " << problem.message << "\n";
+    if (!problems.empty())
+        return 1;
+    if (rest.empty())
+        return serve(config);
+    if (rest.size() == 1 && rest[0] == "--check-config") {
+        std::cout << path << ": the configuration is valid\n";
+        return 0;
+    }
+    if (rest[0] == "players") {
+        std::string error;
+        std::unique_ptr<LinkStore> store = openSqliteStore(config.database, error);
+        if (!store) {
+            std::cerr << "cannot open the database " << config.database << ": " << error << "\n";
+            return 1;
+        }
+        return runPlayersCommand(*store, std::vector<std::string>(rest.begin() + 1, rest.end()), std::cout,
+                                 std::cerr);
+    }
+    std::cerr << Usage;
+    return 2;
+}
