@@ -2,7 +2,7 @@
 # Measures the link service under the launchers' polling (GET /config and GET /session, each every 30 s
 # per launcher: 4 requests a minute) and prints one table:
 #
-#   tools/bench-service.sh [--double] [--quick] [--rsa] [--threads N]
+#   tools/bench-service.sh [--double | --service PROGRAM] [--quick] [--rsa] [--threads N]
 #
 # It builds orvane-link-service and orvane-link-bench (build/server), makes a throwaway CA and a
 # certificate for link.bench.test (ECDSA P-256; --rsa: RSA 2048), starts the service on a free loopback
@@ -14,6 +14,7 @@
 # The service's CPU and memory come from /proc, the generator's from its own rusage; both share this
 # machine's cores. Everything stays on loopback and is stopped and deleted at the end (about 4 minutes).
 # --double: the project's Python test double instead (slow: for checking the generator only).
+# --service: this orvane-link-service program instead of the one built here.
 # --quick: a few seconds per scenario. Raw figures: build/server/bench-report.txt.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,6 +22,7 @@ build="$root/build/server"
 host=link.bench.test
 base=/orvane-launcher/v1/9e3f51d0
 use_double=
+service=
 quick=
 key_type=ecdsa
 threads=1
@@ -29,13 +31,18 @@ while [ $# -gt 0 ]; do
     --double) use_double=1 ;;
     --quick) quick=1 ;;
     --rsa) key_type=rsa ;;
+    --service)
+        [ $# -ge 2 ] && [ -x "$2" ] || { echo "--service needs an executable program" >&2; exit 64; }
+        service=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+        shift
+        ;;
     --threads)
         [ $# -ge 2 ] || { echo "--threads needs a number" >&2; exit 64; }
         threads=$2
         shift
         ;;
     *)
-        echo "usage: $0 [--double] [--quick] [--rsa] [--threads N]" >&2
+        echo "usage: $0 [--double | --service PROGRAM] [--quick] [--rsa] [--threads N]" >&2
         exit 64
         ;;
     esac
@@ -65,12 +72,14 @@ log="$build/bench-build.log"
 mkdir -p "$build"
 nice cmake -S "$root/server" -B "$build" -G Ninja >"$log" 2>&1 || { tail -n 30 "$log"; fail "cmake failed"; }
 targets=(--target orvane-link-bench)
-if [ -z "$use_double" ]; then
+if [ -z "$use_double" ] && [ -z "$service" ]; then
+    service="$build/orvane-link-service"
     if cmake --build "$build" --target help 2>/dev/null | grep -q '^orvane-link-service:'; then
         targets+=(--target orvane-link-service)
     else
         echo "bench-service: this tree has no orvane-link-service yet; measuring the Python double" >&2
         use_double=1
+        service=
     fi
 fi
 nice cmake --build "$build" -j "$(nproc)" "${targets[@]}" >>"$log" 2>&1 || { tail -n 30 "$log"; fail "build failed"; }
@@ -106,7 +115,7 @@ if [ -n "$use_double" ]; then
         </dev/null >"$work/service.out" 2>&1 &
     service_pid=$!
 else
-    backend="orvane-link-service"
+    backend="orvane-link-service ($service)"
     cat >"$work/service.conf" <<EOF
 # Throwaway configuration of the benchmark: loopback only, no provider reachable.
 public_host = $host
@@ -117,12 +126,15 @@ database = $work/link.sqlite
 server_address = play.bench.test:27015
 community_url = https://community.bench.test/
 require_linking = true
+# Discord as a community sets it up; the benchmark never reaches Discord (nor Steam).
+discord_client_id = 100000000000000001
+discord_client_secret = bench-only-not-a-secret
 # Every client here is one loopback address: the per-address limits would stop the benchmark itself.
 sessions_per_minute = 100000
 requests_per_minute = 0
 threads = 2
 EOF
-    "$build/orvane-link-service" --config "$work/service.conf" </dev/null >"$work/service.out" 2>&1 &
+    "$service" --config "$work/service.conf" </dev/null >"$work/service.out" 2>&1 &
     service_pid=$!
 fi
 
@@ -143,9 +155,9 @@ reach=(--target "$address:$port" --host "$host" --ca "$work/ca.pem")
 if [ -n "$quick" ]; then
     sessions=200 sat_s=3 rate_s=3 slow_s=10
 elif [ -n "$use_double" ]; then
-    sessions=1000 sat_s=15 rate_s=20 slow_s=45
+    sessions=1000 sat_s=15 rate_s=20 slow_s=30
 else
-    sessions=10000 sat_s=15 rate_s=20 slow_s=45
+    sessions=10000 sat_s=15 rate_s=20 slow_s=30
 fi
 report="$build/bench-report.txt"
 loadavg_before=$(cut -d' ' -f1-3 /proc/loadavg)
