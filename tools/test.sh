@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test under the project's Wine prefix.
+# Installs what is missing, builds, and runs every test: the launcher's under the project's Wine prefix,
+# then the link service's, built natively. Either failing fails the run.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/build.sh"
 # Whatever happens, no Wine process outlives the run.
 trap '"$root/tools/wine-server.sh" stop' EXIT
-cd "$root/build"
-ctest --output-on-failure -j2 "$@"
+status=0
+(cd "$root/build" && ctest --output-on-failure -j2 "$@") || status=$?
+if [ ! -f "$root/build/server/build.ninja" ]; then
+    cmake -S "$root/server" -B "$root/build/server" -G Ninja
+fi
+cmake --build "$root/build/server"
+(cd "$root/build/server" && ctest --output-on-failure "$@") || status=$?
+exit $status
