@@ -153,11 +153,11 @@ done
 
 reach=(--target "$address:$port" --host "$host" --ca "$work/ca.pem")
 if [ -n "$quick" ]; then
-    sessions=200 sat_s=3 rate_s=3 slow_s=10
+    sessions=200 sat_s=3 rate_s=3 slow_s=10 idle_memory=300
 elif [ -n "$use_double" ]; then
-    sessions=1000 sat_s=15 rate_s=20 slow_s=30
+    sessions=1000 sat_s=15 rate_s=20 slow_s=30 idle_memory=300
 else
-    sessions=10000 sat_s=15 rate_s=20 slow_s=30
+    sessions=10000 sat_s=15 rate_s=20 slow_s=30 idle_memory=3000
 fi
 report="$build/bench-report.txt"
 loadavg_before=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -181,6 +181,8 @@ scenario() {
         { cat "$work/run.out" >&2; fail "the generator failed in: $label"; }
     { echo; cat "$work/run.out"; } >>"$report"
 }
+# First, on a service that has held no connection yet: what an open, idle TLS connection costs it.
+scenario "$idle_memory idle TLS connections, 10 req/s" --rate 10 --seconds 5 --idle "$idle_memory"
 scenario "saturation, new connection each" --saturate --seconds "$sat_s" --connections 64
 scenario "saturation, kept alive" --saturate --seconds "$sat_s" --keep-alive --connections 64
 scenario "667 req/s, new connection each" --rate 667 --seconds "$rate_s"
@@ -222,7 +224,14 @@ function field(line, key,   re) {
     per = "-"
 }
 /^(idle|trickle|silent_tcp)_connections:/ { slow = slow "\n" name ": " $0 }
-END { if (slow != "") print "\nslow clients:" slow }
+/^service_memory_mib:/ && name ~ /idle TLS connections/ {
+    split(name, words, " ")
+    per_connection = (field($0, "rss_start") - field($0, "rss_unconnected")) * 1024 / words[1]
+}
+END {
+    if (slow != "") print "\nslow clients:" slow
+    if (per_connection != "") printf "\nservice memory per idle TLS connection: %.0f KiB\n", per_connection
+}
 ' "$report"
 echo
 echo "(CPU in % of one core; the machine has $(nproc). Raw figures: $report)"

@@ -146,6 +146,8 @@ void printCpu(const char* name, const ProcessSample& before, const ProcessSample
 
 int runLoad(const BenchOptions& o, boost::asio::ssl::context& tls) {
     const LoadPlan plan{o, o.tokens, tls};
+    // Before any connection of this run: what the open connections cost shows against it.
+    const ProcessSample serviceUnconnected = sampleProcess(o.watchPid);
     SlowClients slow(o, tls);
     if (o.idle + o.trickle + o.silentTcp > 0)
         slow.open();
@@ -195,8 +197,9 @@ int runLoad(const BenchOptions& o, boost::asio::ssl::context& tls) {
         if (answered > 0)
             std::printf("service_cpu_ms_per_answer: %.3f\n",
                         1000.0 * (serviceAfter.cpuSeconds - serviceBefore.cpuSeconds) / answered);
-        std::printf("service_memory_mib: rss_start=%.1f rss_peak=%.1f rss_end=%.1f hwm=%.1f\n",
-                    serviceBefore.vmRssKiB / 1024.0,
+        std::printf("service_memory_mib: rss_unconnected=%.1f rss_start=%.1f rss_peak=%.1f rss_end=%.1f "
+                    "hwm=%.1f\n",
+                    serviceUnconnected.vmRssKiB / 1024.0, serviceBefore.vmRssKiB / 1024.0,
                     std::max(memory.peakRssKiB.load(), serviceAfter.vmRssKiB) / 1024.0,
                     serviceAfter.vmRssKiB / 1024.0, serviceAfter.vmHwmKiB / 1024.0);
     } else if (o.watchPid > 0) {
