@@ -177,7 +177,8 @@ scenario() {
     local label=$1
     shift
     echo "Running: $label" >&2
-    "$bench" "${reach[@]}" --watch-pid "$service_pid" --threads "$threads" --token-file "$work/tokens" --label "$label" "$@" >"$work/run.out" 2>&1 ||
+    "$bench" "${reach[@]}" --watch-pid "$service_pid" --threads "$threads" --token-file "$work/tokens" \
+        --label "$label" "$@" >"$work/run.out" 2>&1 ||
         { cat "$work/run.out" >&2; fail "the generator failed in: $label"; }
     { echo; cat "$work/run.out"; } >>"$report"
 }
