@@ -82,7 +82,7 @@ TEST(ServiceConfig, EachBadValueIsNamedByItsLineAndKey) {
         {"require_linking = true", "require_linking = yes", "line 8 (require_linking)", "true or false"},
         {"discord_client_secret = s3cr3t", "discord_client_secret = two words",
          "line 10 (discord_client_secret)", "visible ASCII"},
-        {"discord_client_secret = s3cr3t", "", "line 8 (require_linking)", "needs Discord configured"},
+        {"discord_client_secret = s3cr3t", "", "line 9 (discord_client_id)", "needs both"},
         {"session_lifetime_days = 30", "session_lifetime_days = 0", "line 11 (session_lifetime_days)",
          "1 to 365"},
         {"sessions_per_minute = 6", "sessions_per_minute = -1", "line 12 (sessions_per_minute)",

@@ -346,12 +346,6 @@ void checkTogether(const Entries& top, const ServiceConfig& config, Problems& pr
     if (config.discordClientId.empty() != config.discordClientSecret.empty())
         problems.push_back({where("discord_client_id", "discord_client_secret"),
                             "Discord needs both discord_client_id and its secret"});
-    // The launcher itself waits for both accounts whenever linking is required, so players could never
-    // play with Discord switched off.
-    if (config.requireLinking && !discordEnabled(config))
-        problems.push_back(
-            {where("require_linking", "require_linking"),
-             "require_linking = true needs Discord configured: the launcher asks for both accounts"});
     if (config.news.size() > limits::NewsItems)
         problems.push_back({"[news]", "at most " + std::to_string(limits::NewsItems) + " news items"});
 }
