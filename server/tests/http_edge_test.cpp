@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -99,6 +100,8 @@ TEST_F(EdgeTest, TheLauncherRoadOverTlsWithKeepAliveAndCleanLogLines) {
         EXPECT_EQ(line.find("openid"), std::string::npos) << line;
         EXPECT_EQ(line.find('?'), std::string::npos) << line;
         EXPECT_EQ(line.back(), 's') << line; // "... 1.23ms"
+        EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )")))
+            << line;
     }
 }
 

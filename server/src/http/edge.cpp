@@ -51,6 +51,17 @@ std::string addressText(const net::ip::address& address) {
     return address.to_string();
 }
 
+// UTC with milliseconds: polls of one client a few seconds apart stay in order and measurable.
+std::string logTimestamp(std::chrono::system_clock::time_point at) {
+    const long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+    std::string text = timestampOf(ms / 1000);
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03dZ", static_cast<int>(ms % 1000));
+    text.pop_back();
+    return text + fraction;
+}
+
 // What a log line may show of a path: printable ASCII, bounded.
 std::string loggable(std::string_view path) {
     std::string text;
@@ -237,8 +248,7 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         char elapsed[32];
         std::snprintf(elapsed, sizeof elapsed, "%.2fms",
                       static_cast<double>(steadyMicros() - started_) / 1000.0);
-        const auto now = std::chrono::system_clock::now().time_since_epoch();
-        edge_->hooks.log(timestampOf(std::chrono::duration_cast<std::chrono::seconds>(now).count()) + " " +
+        edge_->hooks.log(logTimestamp(std::chrono::system_clock::now()) + " " +
                          loggable(request_.clientAddress) + " " + loggable(request_.method) + " " +
                          loggable(request_.path) + " " + std::to_string(status) + " " +
                          std::to_string(bytes) + " " + elapsed);
