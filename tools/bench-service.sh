@@ -19,6 +19,7 @@
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/server"
+source "$root/tools/test-ca.sh"
 host=link.bench.test
 base=/orvane-launcher/v1/9e3f51d0
 use_double=
@@ -86,21 +87,7 @@ nice cmake --build "$build" -j "$(nproc)" "${targets[@]}" >>"$log" 2>&1 || { tai
 bench="$build/bench/orvane-link-bench"
 
 # Certificates: a CA of this run only, and the service's certificate signed by it.
-if [ "$key_type" = rsa ]; then
-    new_key=(-newkey rsa:2048)
-else
-    new_key=(-newkey ec -pkeyopt ec_paramgen_curve:P-256)
-fi
-openssl req -x509 "${new_key[@]}" -nodes -days 1 -subj "/CN=orvane bench CA $$" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
-    -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null || fail "openssl: CA"
-openssl req -new "${new_key[@]}" -nodes -subj "/CN=$host" -keyout "$work/service.key" \
-    -out "$work/service.csr" 2>/dev/null || fail "openssl: key"
-printf '%s\n' "subjectAltName=DNS:$host" "basicConstraints=critical,CA:FALSE" \
-    "extendedKeyUsage=serverAuth" >"$work/service.ext"
-openssl x509 -req -in "$work/service.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
-    -set_serial "0x$(openssl rand -hex 8)" -days 1 -extfile "$work/service.ext" \
-    -out "$work/service.pem" 2>/dev/null || fail "openssl: certificate"
+make_test_pair "$work" service "DNS:$host" "$key_type" || fail "openssl could not make the certificates"
 
 # A loopback address of its own, so other services on this machine are never in the way.
 address=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1))
@@ -142,7 +129,7 @@ fi
 ready=
 for _ in $(seq 1 100); do
     kill -0 "$service_pid" 2>/dev/null || fail "the service did not start"
-    if curl -s -o /dev/null --max-time 2 --cacert "$work/ca.pem" --resolve "$host:$port:$address" \
+    if curl -s -o /dev/null --max-time 2 --cacert "$work/service-ca.pem" --resolve "$host:$port:$address" \
         "https://$host:$port$base/config"; then
         ready=1
         break
@@ -151,7 +138,7 @@ for _ in $(seq 1 100); do
 done
 [ -n "$ready" ] || fail "the service did not answer"
 
-reach=(--target "$address:$port" --host "$host" --ca "$work/ca.pem")
+reach=(--target "$address:$port" --host "$host" --ca "$work/service-ca.pem")
 if [ -n "$quick" ]; then
     sessions=200 sat_s=3 rate_s=3 slow_s=10 idle_memory=300
 elif [ -n "$use_double" ]; then

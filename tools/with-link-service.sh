@@ -18,10 +18,10 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
+source "$here/test-ca.sh"
 
 source "$here/host-option.sh"
 decoy=decoy.orvane.test
-root_store='HKLM\Software\Microsoft\SystemCertificates\Root\Certificates'
 
 work=$(mktemp -d /tmp/orvane-link-service.XXXXXX)
 service_pid=
@@ -31,9 +31,7 @@ cleanup() {
         kill "$service_pid" 2>/dev/null
         wait "$service_pid" 2>/dev/null
     fi
-    if [ -n "$thumbprint" ]; then
-        "$ORVANE_WINE" reg delete "$root_store\\$thumbprint" /f </dev/null >/dev/null 2>&1
-    fi
+    untrust_in_prefix "$thumbprint"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -47,39 +45,10 @@ fail() {
 
 "$here/wine-prefix.sh" || fail "the Wine prefix could not be created"
 
-# CA and server certificate, signed by that CA, for the service's host names.
-make_pair() {
-    local name=$1
-    openssl req -x509 -newkey rsa:2048 -nodes -days 3 -subj "/CN=OrvaneGaming $name test CA $$" \
-        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
-        -keyout "$work/$name-ca.key" -out "$work/$name-ca.pem" 2>/dev/null || return 1
-    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=$host" \
-        -keyout "$work/$name.key" -out "$work/$name.csr" 2>/dev/null || return 1
-    printf '%s\n' "subjectAltName=DNS:$host,DNS:$decoy,DNS:localhost,IP:127.0.0.1" \
-        "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
-        "extendedKeyUsage=serverAuth" >"$work/$name.ext"
-    openssl x509 -req -in "$work/$name.csr" -CA "$work/$name-ca.pem" -CAkey "$work/$name-ca.key" \
-        -set_serial "0x$(openssl rand -hex 8)" -days 3 -extfile "$work/$name.ext" \
-        -out "$work/$name.pem" 2>/dev/null
-}
-make_pair trusted && make_pair untrusted || fail "openssl could not make the test certificates"
-
-# The CA as Wine's root store keeps it: a registry blob of properties (SHA-1 hash, then the DER).
-openssl x509 -in "$work/trusted-ca.pem" -outform DER -out "$work/trusted-ca.der" || fail "openssl x509"
-thumbprint=$(python3 - "$work/trusted-ca.der" "$work/trusted-ca.reg" "$root_store" <<'PY'
-import hashlib, struct, sys
-der = open(sys.argv[1], "rb").read()
-sha1 = hashlib.sha1(der).digest()
-blob = struct.pack("<III", 3, 1, 20) + sha1 + struct.pack("<III", 32, 1, len(der)) + der
-thumb = sha1.hex().upper()
-with open(sys.argv[2], "w") as f:
-    f.write("REGEDIT4\n\n[%s\\%s]\n\"Blob\"=hex:%s\n" % (sys.argv[3].replace("HKLM", "HKEY_LOCAL_MACHINE"),
-            thumb, ",".join("%02x" % b for b in blob)))
-print(thumb)
-PY
-) || fail "could not write the registry file"
-reg_file="$work/trusted-ca.reg"
-"$ORVANE_WINE" reg import "Z:${reg_file//\//\\}" </dev/null >/dev/null 2>&1 ||
+sans="DNS:$host,DNS:$decoy,DNS:localhost,IP:127.0.0.1"
+make_test_pair "$work" trusted "$sans" && make_test_pair "$work" untrusted "$sans" ||
+    fail "openssl could not make the test certificates"
+thumbprint=$(trust_in_prefix "$work/trusted-ca.pem" "$work") ||
     fail "the test CA could not be imported into the Wine prefix"
 
 python3 "$here/link-service/link_service.py" serve --listen auto --public-host "$host" \

@@ -16,6 +16,7 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
+source "$tools/test-ca.sh"
 ca_bundle=/etc/ssl/certs/ca-certificates.crt
 names=(steamcommunity.com discord.com)
 
@@ -44,19 +45,7 @@ fail() {
 
 [ -f "$ca_bundle" ] || fail "$ca_bundle is missing (install ca-certificates)"
 san=$(printf 'DNS:%s,' "${names[@]}")
-openssl req -x509 -newkey rsa:2048 -nodes -days 3 -subj "/CN=OrvaneGaming providers test CA $$" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
-    -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null &&
-    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=${names[0]}" \
-        -keyout "$work/providers.key" -out "$work/providers.csr" 2>/dev/null &&
-    printf '%s\n' "subjectAltName=${san%,}" "basicConstraints=critical,CA:FALSE" \
-        "keyUsage=critical,digitalSignature,keyEncipherment" "extendedKeyUsage=serverAuth" \
-        >"$work/providers.ext" &&
-    openssl x509 -req -in "$work/providers.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
-        -set_serial "0x$(openssl rand -hex 8)" -days 3 -extfile "$work/providers.ext" \
-        -out "$work/providers.pem" 2>/dev/null &&
-    openssl req -x509 -newkey rsa:2048 -nodes -days 3 -subj "/CN=${names[0]}" -addext "subjectAltName=${san%,}" \
-        -keyout "$work/untrusted.key" -out "$work/untrusted.pem" 2>/dev/null ||
+make_test_pair "$work" providers "${san%,}" && make_self_signed "$work" untrusted "${san%,}" ||
     fail "openssl could not make the test certificates"
 
 client_id=1100000000000000001
@@ -76,9 +65,9 @@ read -r address control < <(python3 -c 'import json,sys; r=json.load(open(sys.ar
 print(r["listen"].rsplit(":",1)[0], r["control"])' "$work/ready.json")
 
 export ORVANE_PROVIDERS_CONTROL="$control" ORVANE_PROVIDERS_ADDRESS="$address" \
-    ORVANE_PROVIDERS_CA="$work/ca.pem" ORVANE_DISCORD_CLIENT_ID="$client_id" \
+    ORVANE_PROVIDERS_CA="$work/providers-ca.pem" ORVANE_DISCORD_CLIENT_ID="$client_id" \
     ORVANE_DISCORD_CLIENT_SECRET="$client_secret"
 # with-hosts.sh gives the private mount namespace; the CA bundle is swapped inside it.
 "$tools/with-hosts.sh" "$address" "${names[@]}" -- /bin/sh -c \
-    'mount --bind "$1" "$2" || exit 125; shift 2; exec "$@"' with-ca "$work/ca.pem" "$ca_bundle" "$@"
+    'mount --bind "$1" "$2" || exit 125; shift 2; exec "$@"' with-ca "$work/providers-ca.pem" "$ca_bundle" "$@"
 exit $?
