@@ -42,7 +42,7 @@ done
 
 log="$root/build/benchmark-build.log"
 mkdir -p "$root/build"
-if ! "$root/tools/build.sh" >"$log" 2>&1; then
+if ! { "$root/tools/build.sh" && "$root/tools/build-service.sh" orvane-link-service; } >"$log" 2>&1; then
     tail -n 40 "$log"
     echo "build failed (full log: $log)" >&2
     exit 1
@@ -71,13 +71,13 @@ fi
 if [ -n "$window" ]; then
     # Pictures at the loader's limit, for the memory bound.
     python3 "$root/tests/make_fixtures.py" "$root/build/test-fixtures" "$root/build/OrvaneGaming/assets"
-    # The window talks to its link service: the project's own, on loopback, never the real host.
+    # The window talks to the link service built here, on loopback, never the real host.
     # The player's program draws with the fast path; the bench-only build beside it, with the reference.
     for path in $window_paths; do
         exe="$root/build/OrvaneGaming/OrvaneGaming.exe"
         [ "$path" = reference ] && exe="$root/build/bench/reference/OrvaneGaming.exe"
         echo
-        "$root/tools/with-link-service.sh" python3 "$root/bench/measure_window.py" \
+        "$root/tools/with-real-service.sh" python3 "$root/bench/measure_window.py" \
             "$exe" "$root/build/bench/window_bench.exe" --path "$path" \
             --large-picture "$root/build/test-fixtures/tall-16384x3906.png" || status=1
     done

@@ -5,9 +5,9 @@
 #
 # On the user's display when ORVANE_KEEP_DISPLAY is set; otherwise on the Wine session's virtual display,
 # with a screenshot of it in the reports folder every 2 s until the launcher ends (Ctrl+C ends it).
-# --demo (inside tools/with-link-service.sh): the prefix's browser accepts each authorisation a few
-# seconds after it gets it and the steam: handler says what Steam would do (tools/shell-handler);
-# the service's news say that this is the demo. Exits with the launcher's exit code.
+# --demo (inside tools/with-real-service.sh): the prefix's browser follows each authorisation page a few
+# seconds after it gets it, through the simulated provider back to the service, and the steam: handler
+# says what Steam would do (tools/shell-handler). Exits with the launcher's exit code.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tools/wine-env.sh"
@@ -19,14 +19,11 @@ shot="$root/build/run-shots/window.png"
 
 if [ "${1:-}" = "--demo" ]; then
     shift
-    export ORVANE_DEMO_CONTROL="$ORVANE_LINK_CONTROL"
-    python3 "$root/tools/link-service/link_service.py" config 'news=[{"id": 1,
-        "title": "Servicio de demostración",
-        "body": "Estás en el servicio local de la demo: el navegador de la demo acepta cada vinculación en unos segundos y Jugar solo cuenta en la terminal lo que se pediría a Steam.",
-        "published_at": "2026-12-01T12:00:00Z"}]' >/dev/null || exit 125
-    echo "Demo: the local link service answers as $ORVANE_LINK_SERVICE_HOST (control port $ORVANE_LINK_CONTROL)." \
-        "Press VINCULAR and the demo browser accepts for you after a few seconds; what the browser and Steam" \
-        "are asked to do is printed here."
+    export ORVANE_DEMO=1
+    echo "Demo: the link service (orvane-link-service) answers as $ORVANE_LINK_SERVICE_HOST; only Steam and" \
+        "Discord are simulated. Press VINCULAR and, after a few seconds, the demo browser follows the" \
+        "authorisation page to the simulated provider and back to the service, as a player's browser would;" \
+        "what the browser and Steam are asked to do is printed here. The service's log: $ORVANE_SERVICE_LOG"
 fi
 
 # Wine's GUI programs do not end on SIGINT, so Ctrl+C ends the launcher here.

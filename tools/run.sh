@@ -3,8 +3,9 @@
 #
 #   bash tools/run.sh [--offline] [LAUNCHER ARGUMENT]
 #
-# The window (no argument, --diagnose-linking or --test-steam-click) runs against the project's own
-# link service in its demo mode (tools/launch-window.sh --demo); with --offline it runs with no service
+# The window (no argument, --diagnose-linking or --test-steam-click) runs against the project's link
+# service, orvane-link-service, built from server/, with only Steam and Discord simulated
+# (tools/with-real-service.sh, tools/launch-window.sh --demo); with --offline it runs with no service
 # at all, the service host leading to a loopback address where nothing listens, to show the offline
 # state. Any other argument (--render-preview, --self-test ...) runs the launcher's batch mode as it is.
 # With a display (DISPLAY set and reachable) the window opens there; without one it runs on a virtual
@@ -19,7 +20,8 @@ if [ "${1:-}" = "--offline" ]; then
     offline=1
     shift
 fi
-# Only what the run needs: the launcher and its staged pictures, not the tests and benchmarks.
+# Only what the run needs: the launcher and its staged pictures, not the tests and benchmarks; the link
+# service for the window.
 "$root/tools/build.sh" OrvaneGaming stage_assets
 exe="${ORVANE_LAUNCH_EXE:-$root/build/OrvaneGaming/OrvaneGaming.exe}"
 
@@ -77,7 +79,8 @@ if [ -n "$offline" ]; then
     echo "Offline: no link service; $host leads to a loopback address where nothing listens."
     "$root/tools/with-offline-service.sh" --host "$host" "$root/tools/launch-window.sh" "$@"
 else
-    "$root/tools/with-link-service.sh" --host "$host" "$root/tools/launch-window.sh" --demo "$@"
+    "$root/tools/build-service.sh" orvane-link-service || exit 1
+    "$root/tools/with-real-service.sh" --host "$host" "$root/tools/launch-window.sh" --demo "$@"
 fi
 explain $?
 exit

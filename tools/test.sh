@@ -4,13 +4,11 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/build.sh"
+# The launcher's end-to-end test runs against the service, so it is built before either suite runs.
+"$root/tools/build-service.sh"
 # Whatever happens, no Wine process outlives the run.
 trap '"$root/tools/wine-server.sh" stop' EXIT
 status=0
 (cd "$root/build" && ctest --output-on-failure -j2 "$@") || status=$?
-if [ ! -f "$root/build/server/build.ninja" ]; then
-    cmake -S "$root/server" -B "$root/build/server" -G Ninja
-fi
-cmake --build "$root/build/server"
 (cd "$root/build/server" && ctest --output-on-failure "$@") || status=$?
 exit $status

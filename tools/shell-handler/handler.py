@@ -5,12 +5,14 @@ usage: handler.py browser|steam URL
 
 Wine hands every https URL the launcher opens to winebrowser, which runs the prefix's browser
 (tools/shell-handler/browser), and every steam: URL to the prefix's steam: protocol handler
-(tools/shell-handler/steam). Neither ever fetches the URL, so nothing leaves the machine.
+(tools/shell-handler/steam). Only the demo's browser fetches anything, and only from names that lead
+to this machine (player_browser.py), so nothing leaves it.
 
 - ORVANE_URL_LOG=FILE: append {"handler": ..., "url": ...} to FILE as one JSON line (the tests).
-- ORVANE_DEMO_CONTROL=HOST:PORT, the local link service's control port (the demo of tools/run.sh):
-  the browser says what it opened and, a few seconds later, accepts the Steam or Discord
-  authorisation as a player would; the Steam client says what it was asked to do.
+- ORVANE_DEMO=1 (the demo of tools/run.sh, inside tools/with-real-service.sh): the browser says what
+  it opened and, a few seconds later, follows a Steam or Discord authorisation page as a player's
+  browser would: to the (fake) provider, which signs the player in at once, and back to the link
+  service's callback, whose page it reports; the Steam client says what it was asked to do.
 - Neither: one line saying the URL was not opened.
 
 Messages go to stderr: Wine passes a child's stderr, not its stdout, to the launcher's terminal.
@@ -20,9 +22,10 @@ import os
 import sys
 import time
 import urllib.parse
-import urllib.request
 
-APPROVE_AFTER_SECONDS = 4
+import player_browser
+
+ACCEPT_AFTER_SECONDS = 4
 AUTHORISATION_PAGES = {
     ("steamcommunity.com", "/openid/login"): "steam",
     ("discord.com", "/oauth2/authorize"): "discord",
@@ -43,48 +46,37 @@ def record(role, url):
         log.write(line)
 
 
-def authorisation(url):
-    """(provider, state) of a Steam OpenID or Discord OAuth2 page, else (None, None). Steam carries the
-    link service's state inside its return address."""
+def provider_of(url):
     parts = urllib.parse.urlsplit(url)
-    provider = AUTHORISATION_PAGES.get((parts.hostname, parts.path))
-    query = urllib.parse.parse_qs(parts.query)
-    if provider == "steam":
-        back = urllib.parse.urlsplit(query.get("openid.return_to", [""])[0])
-        query = urllib.parse.parse_qs(back.query)
-    state = query.get("state", [None])[0]
-    return (provider, state) if provider and state else (None, None)
+    return AUTHORISATION_PAGES.get((parts.hostname, parts.path))
 
 
-def approve_later(control, provider, state):
+def follow_later(provider, url):
     """The player reads the page and accepts: a few seconds later, in a process of its own so the
     browser call returns at once."""
     if os.fork() != 0:
         return
     try:
         os.setsid()
-        time.sleep(APPROVE_AFTER_SECONDS)
-        body = json.dumps({"provider": provider, "state": state}).encode()
-        request = urllib.request.Request(f"http://{control}/link", data=body, method="POST",
-                                         headers={"Content-Type": "application/json"})
-        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        time.sleep(ACCEPT_AFTER_SECONDS)
         try:
-            with opener.open(request, timeout=10):
-                say(f"[demo browser] the player accepted on the {provider.capitalize()} page: linked")
-        except OSError as failure:
-            say(f"[demo browser] the {provider.capitalize()} approval was not taken: {failure}")
+            page = player_browser.follow(url)
+            say(f"[demo browser] the {provider.capitalize()} sign-in led back to the link service: "
+                f"{page.status} «{page.title}»")
+        except (OSError, ValueError) as failure:
+            say(f"[demo browser] the {provider.capitalize()} page could not be followed: {failure}")
     finally:
         os._exit(0)
 
 
-def demo_browser(control, url):
-    provider, state = authorisation(url)
+def demo_browser(url):
+    provider = provider_of(url)
     if provider is None:
         say(f"[demo browser] would open {url}")
         return
     say(f"[demo browser] opened the {provider.capitalize()} authorisation page; the player accepts in "
-        f"{APPROVE_AFTER_SECONDS} s")
-    approve_later(control, provider, state)
+        f"{ACCEPT_AFTER_SECONDS} s")
+    follow_later(provider, url)
 
 
 def demo_steam(url):
@@ -104,10 +96,10 @@ def main(argv):
         return 2
     role, url = argv[1], argv[2]
     record(role, url)
-    control = os.environ.get("ORVANE_DEMO_CONTROL")
-    if control and role == "browser":
-        demo_browser(control, url)
-    elif control:
+    demo = os.environ.get("ORVANE_DEMO") == "1"
+    if demo and role == "browser":
+        demo_browser(url)
+    elif demo:
         demo_steam(url)
     elif not os.environ.get("ORVANE_URL_LOG"):
         say(f"OrvaneGaming prefix: the {role} handler did not open {url}")
