@@ -12,8 +12,8 @@ import sys
 import time
 import unittest
 
-from e2e_test import DISCORD, DISCORD_NAME, STEAM, STEAM_NAME, LauncherCase, answer, control, exchanges, \
-    fingerprint, issued_tokens, link, log_mark
+from double_case import DoubleCase, answer, control, exchanges, fingerprint, issued_tokens, link, log_mark
+from e2e_support import DISCORD, DISCORD_NAME, STEAM, STEAM_NAME
 from error_lines import ErrorLines
 from window_support import Layout
 
@@ -69,7 +69,7 @@ FAULTS = (
 PATHS = {"config": ("GET", "/config"), "steam": ("POST", "/link/steam"), "discord": ("POST", "/link/discord")}
 
 
-class FaultMatrix(LauncherCase):
+class FaultMatrix(DoubleCase):
     def test_each_fault_shows_its_text_and_retry_recovers(self):
         folder = self.folder
         app = self.start("--diagnose-linking")

@@ -11,7 +11,8 @@ import sys
 import time
 import unittest
 
-from e2e_test import DISCORD_NAME, STEAM_NAME, LauncherCase, answer, control, exchanges, log_mark
+from double_case import DoubleCase, answer, control, exchanges, log_mark
+from e2e_support import DISCORD_NAME, STEAM_NAME
 from window_support import Layout
 
 # The worker asks for the configuration and the status every 30 s at rest; a change is seen within that.
@@ -34,7 +35,7 @@ def play_subtitle(layout):
     return layout.box(66, layout.H - 99, layout.W - 468, 25)
 
 
-class ReadyPlayer(LauncherCase):
+class ReadyPlayer(DoubleCase):
     def ready_at_home(self):
         """The launcher with both accounts of its session linked, on the home screen, its carousel held on
         the first scene so that the texts over it can be compared between screenshots."""

@@ -14,7 +14,7 @@ import subprocess
 import sys
 import unittest
 
-from e2e_test import LauncherCase, control
+from double_case import DoubleCase, control
 from error_lines import ErrorLines
 from window_support import TOOLS, Layout
 
@@ -58,7 +58,7 @@ def remount(mode):
     subprocess.run(["mount", "-o", f"remount,{mode}", SMALL], check=True)
 
 
-class SmallDisk(LauncherCase):
+class SmallDisk(DoubleCase):
     folder_parent = SMALL
 
     def start_window(self):

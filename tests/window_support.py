@@ -141,6 +141,14 @@ class Shot:
         rows = [self.raw[(y * self.width + left) * 3:(y * self.width + right) * 3] for y in range(top, bottom)]
         return Shot(b"".join(rows), right - left, bottom - top)
 
+    def without(self, box):
+        """A copy with box painted black: a part left out of a comparison."""
+        left, top, right, bottom = box
+        raw = bytearray(self.raw)
+        for y in range(top, bottom):
+            raw[(y * self.width + left) * 3:(y * self.width + right) * 3] = bytes((right - left) * 3)
+        return Shot(bytes(raw), self.width, self.height)
+
     def accent_near(self, point, rows=3):
         """An accent-coloured stroke within a few rows of point (lines are 2 units thick)."""
         x, y = point
@@ -297,7 +305,12 @@ class Launcher:
         subprocess.run(["xdotool", *map(str, args)], env=dict(self.env, DISPLAY=self.display), check=True)
 
     def to_screen(self, point):
-        st = self.state()
+        # Wine has been seen to miss the window in one lookup while the launcher runs on: a few more.
+        for _ in range(10):
+            st = self.state()
+            if st is not None or self.process.poll() is not None:
+                break
+            time.sleep(0.3)
         if st is None:
             out = self.last_probe
             alive = "alive" if self.process.poll() is None else f"ended with {self.process.returncode}"
