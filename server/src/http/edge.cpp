@@ -53,8 +53,7 @@ std::string addressText(const net::ip::address& address) {
 
 // UTC with milliseconds: polls of one client a few seconds apart stay in order and measurable.
 std::string logTimestamp(std::chrono::system_clock::time_point at) {
-    const long long ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
     std::string text = timestampOf(ms / 1000);
     char fraction[8];
     std::snprintf(fraction, sizeof fraction, ".%03dZ", static_cast<int>(ms % 1000));
