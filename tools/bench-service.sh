@@ -2,7 +2,7 @@
 # Measures the link service under the launchers' polling (GET /config and GET /session, each every 30 s
 # per launcher: 4 requests a minute) and prints one table:
 #
-#   tools/bench-service.sh [--double | --service PROGRAM] [--quick] [--rsa] [--threads N]
+#   tools/bench-service.sh [--double | --service PROGRAM] [--quick] [--rsa] [--threads N] [--scale]
 #
 # It builds orvane-link-service and orvane-link-bench (build/server), makes a throwaway CA and a
 # certificate for link.bench.test (ECDSA P-256; --rsa: RSA 2048), starts the service on a free loopback
@@ -16,6 +16,9 @@
 # --double: the project's Python test double instead (slow: for checking the generator only).
 # --service: this orvane-link-service program instead of the one built here.
 # --quick: a few seconds per scenario. Raw figures: build/server/bench-report.txt.
+# --scale: then a community's scale (tools/bench-scale-scenarios.sh): the cost at 1,000 launchers, a
+#   minute of 100,000 launchers polling while 10,000 start and 1,000 link Steam, and a second instance.
+#   Runs inside server/tests/with-fake-providers.sh, so the links reach a fake Steam (about 8 minutes).
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/server"
@@ -25,6 +28,8 @@ base=/orvane-launcher/v1/9e3f51d0
 use_double=
 service=
 quick=
+scale=
+given=("$@")
 key_type=ecdsa
 threads=1
 while [ $# -gt 0 ]; do
@@ -32,6 +37,7 @@ while [ $# -gt 0 ]; do
     --double) use_double=1 ;;
     --quick) quick=1 ;;
     --rsa) key_type=rsa ;;
+    --scale) scale=1 ;;
     --service)
         [ $# -ge 2 ] && [ -x "$2" ] || { echo "--service needs an executable program" >&2; exit 64; }
         service=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
@@ -43,20 +49,26 @@ while [ $# -gt 0 ]; do
         shift
         ;;
     *)
-        echo "usage: $0 [--double | --service PROGRAM] [--quick] [--rsa] [--threads N]" >&2
+        echo "usage: $0 [--double | --service PROGRAM] [--quick] [--rsa] [--threads N] [--scale]" >&2
         exit 64
         ;;
     esac
     shift
 done
 
+# Links need Steam: the fake one, under its real name, for the whole run.
+if [ -n "$scale" ] && [ -z "${ORVANE_PROVIDERS_CONTROL:-}" ]; then
+    exec "$root/server/tests/with-fake-providers.sh" bash "$0" "${given[@]}"
+fi
+
 work=$(mktemp -d /tmp/orvane-bench-service.XXXXXX)
 service_pid=
+second_pid=
 cleanup() {
-    if [ -n "$service_pid" ]; then
-        kill "$service_pid" 2>/dev/null
-        wait "$service_pid" 2>/dev/null
-    fi
+    for pid in $service_pid $second_pid; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -75,13 +87,7 @@ nice cmake -S "$root/server" -B "$build" -G Ninja >"$log" 2>&1 || { tail -n 30 "
 targets=(--target orvane-link-bench)
 if [ -z "$use_double" ] && [ -z "$service" ]; then
     service="$build/orvane-link-service"
-    if cmake --build "$build" --target help 2>/dev/null | grep -q '^orvane-link-service:'; then
-        targets+=(--target orvane-link-service)
-    else
-        echo "bench-service: this tree has no orvane-link-service yet; measuring the Python double" >&2
-        use_double=1
-        service=
-    fi
+    targets+=(--target orvane-link-service)
 fi
 nice cmake --build "$build" -j "$(nproc)" "${targets[@]}" >>"$log" 2>&1 || { tail -n 30 "$log"; fail "build failed"; }
 bench="$build/bench/orvane-link-bench"
@@ -105,7 +111,7 @@ else
     backend="orvane-link-service ($service)"
     cat >"$work/service.conf" <<EOF
 # Throwaway configuration of the benchmark: loopback only, no provider reachable.
-public_host = $host
+public_host = $host:$port
 listen = $address:$port
 tls_certificate = $work/service.pem
 tls_private_key = $work/service.key
@@ -113,7 +119,8 @@ database = $work/link.sqlite
 server_address = play.bench.test:27015
 community_url = https://community.bench.test/
 require_linking = true
-# Discord as a community sets it up; the benchmark never reaches Discord (nor Steam).
+# Discord as a community sets it up; the benchmark never reaches Discord, and Steam only with --scale
+# (the fake one).
 discord_client_id = 100000000000000001
 discord_client_secret = bench-only-not-a-secret
 # Every client here is one loopback address: the per-address limits would stop the benchmark itself.
@@ -180,6 +187,9 @@ scenario "6,667 req/s, kept alive" --rate 6667 --seconds "$rate_s" --keep-alive 
 scenario "667 req/s new each + 300 idle + 300 trickling" --rate 667 --seconds "$slow_s" --idle 300 \
     --trickle 300
 scenario "667 req/s new each + 300 silent before TLS" --rate 667 --seconds "$slow_s" --silent-tcp 300
+if [ -n "$scale" ]; then
+    source "$root/tools/bench-scale-scenarios.sh"
+fi
 echo "# load average after: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$report"
 
 # The table: one row per scenario, from the blocks the generator printed.
@@ -189,34 +199,41 @@ function field(line, key,   re) {
     if (match(line, re)) return substr(line, RSTART + length(key) + 1, RLENGTH - length(key) - 1)
     return "-"
 }
+function reset() {
+    sent = answered = failures = handshakes = rate = p50 = p99 = max = gen = svc = per = rss = hwm = "-"
+}
+# One row per block, when the next block begins or the report ends.
+function flush() {
+    if (name == "") return
+    if (!header++) {
+        print ""
+        print "| scenario | sent | answered | failures | TLS handshakes | rate | p50 ms | p99 ms | max ms | service CPU | service CPU ms/answer | generator CPU | service RSS peak MiB | VmHWM MiB |"
+        print "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+    }
+    printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name, sent, answered, failures, handshakes, rate, p50, p99, max, svc, per, gen, rss, hwm
+    name = ""
+}
+BEGIN { reset() }
 /^#/ { print; next }
 /^sessions_made:/ { print "# " $0; next }
-/^scenario:/ { sub(/^scenario: /, ""); name = $0; next }
+/^scenario:/ { flush(); reset(); sub(/^scenario: /, ""); name = $0; next }
 /^sent:/ { sent = $2 }
 /^answered:/ { answered = $2 }
 /^failures:/ { failures = $2; for (i = 3; i <= NF; i++) failures = failures " " $i }
 /^tls_handshakes:/ { handshakes = $2 }
-/^achieved_rate:/ { rate = $2 }
+/^achieved_rate:/ { rate = $2 " " $3 }
 /^latency_ms:/ { p50 = field($0, "p50"); p99 = field($0, "p99"); max = field($0, "max") }
 /^generator_cpu:/ { gen = $2 }
 /^service_cpu:/ { svc = $2 }
 /^service_cpu_ms_per_answer:/ { per = $2 }
-/^service_memory_mib:/ {
-    rss = field($0, "rss_peak"); hwm = field($0, "hwm")
-    if (!header++) {
-        print ""
-        print "| scenario | sent | answered | failures | TLS handshakes | req/s | p50 ms | p99 ms | max ms | service CPU | service CPU ms/answer | generator CPU | service RSS peak MiB | VmHWM MiB |"
-        print "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
-    }
-    printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name, sent, answered, failures, handshakes, rate, p50, p99, max, svc, per, gen, rss, hwm
-    per = "-"
-}
+/^service_memory_mib:/ { rss = field($0, "rss_peak"); hwm = field($0, "hwm") }
 /^(idle|trickle|silent_tcp)_connections:/ { slow = slow "\n" name ": " $0 }
 /^service_memory_mib:/ && name ~ /idle TLS connections/ {
     split(name, words, " ")
     per_connection = (field($0, "rss_start") - field($0, "rss_unconnected")) * 1024 / words[1]
 }
 END {
+    flush()
     if (slow != "") print "\nslow clients:" slow
     if (per_connection != "") printf "\nservice memory per idle TLS connection: %.0f KiB\n", per_connection
 }

@@ -65,14 +65,17 @@ int defaultConnections(const BenchOptions& o) {
 
 const char* benchUsage() {
     return "usage: orvane-link-bench --target IP:PORT --host NAME --ca FILE\n"
-           "         (--rate N | --saturate) [--seconds N] [--keep-alive] [--connections N] [--threads N]\n"
+           "         (--rate N | --saturate) [--seconds N] [--keep-alive] [--startups] [--connections N]\n"
+           "         [--threads N]\n"
            "         [--token T]... [--token-file FILE] [--timeout-ms N] [--base-path P] [--label TEXT]\n"
            "         [--idle N] [--trickle N] [--silent-tcp N] [--watch-pid PID]\n"
            "       orvane-link-bench --target IP:PORT --host NAME --ca FILE --sessions N --save-tokens FILE\n"
            "Requests alternate GET /config and GET /session (the tokens taken in turn) as a launcher at "
            "rest\n"
            "polls. --rate schedules requests at a fixed rate and measures each from its scheduled time, so\n"
-           "queueing counts. Without --keep-alive every request has a TLS connection of its own.\n";
+           "queueing counts. Without --keep-alive every request has a TLS connection of its own.\n"
+           "--startups: launchers starting instead, each POST /sessions, GET /config and GET /session (an\n"
+           "existing token: the service does the same work as for the new one).\n";
 }
 
 ParsedOptions parseBenchOptions(const std::vector<std::string>& args) {
@@ -90,6 +93,10 @@ ParsedOptions parseBenchOptions(const std::vector<std::string>& args) {
         }
         if (name == "--keep-alive") {
             o.keepAlive = true;
+            continue;
+        }
+        if (name == "--startups") {
+            o.startups = true;
             continue;
         }
         if (i + 1 >= args.size()) {

@@ -14,7 +14,9 @@ struct BenchOptions {
     bool saturate = false; // closed loop: every connection asks again as soon as it is answered
     double seconds = 10;
     bool keepAlive = false; // otherwise a new TLS connection per request
-    int connections = 0;    // 0: the default of the mode (see defaultConnections)
+    // Launchers starting instead of polling: POST /sessions, GET /config, GET /session in turn.
+    bool startups = false;
+    int connections = 0; // 0: the default of the mode (see defaultConnections)
     int threads = 1;
     int timeoutMs = 10000;
     std::vector<std::string> tokens; // never printed

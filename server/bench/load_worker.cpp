@@ -152,19 +152,21 @@ class Worker {
         request.set(http::field::user_agent, "orvane-link-bench");
         request.set(http::field::accept, "application/json");
         request.keep_alive(keepAlive());
-        if (mode_ == Mode::Sessions) {
+        // Polling alternates the two documents; a starting launcher first asks for its session.
+        const std::uint64_t step = o.startups ? job.index % 3 : job.index % 2 + 1;
+        if (mode_ == Mode::Sessions || step == 0) {
             request.method(http::verb::post);
             request.target(o.basePath + "/sessions");
             request.set(http::field::content_type, "application/json");
             request.body() = "{}";
-        } else if (plan_.tokens.empty() || job.index % 2 == 0) {
+        } else if (plan_.tokens.empty() || step == 1) {
             request.method(http::verb::get);
             request.target(o.basePath + "/config");
         } else {
             request.method(http::verb::get);
             request.target(o.basePath + "/session");
             request.set(http::field::authorization,
-                        "Bearer " + plan_.tokens[(job.index / 2) % plan_.tokens.size()]);
+                        "Bearer " + plan_.tokens[(job.index / (o.startups ? 3 : 2)) % plan_.tokens.size()]);
         }
         request.prepare_payload();
     }
