@@ -20,7 +20,7 @@ struct StoreTest : ::testing::Test {
     void reopen() {
         store.reset();
         std::string error;
-        store = openSqliteStore(folder.file("links.sqlite3"), error);
+        store = openLinkStore(folder.file("links.sqlite3"), error);
         ASSERT_TRUE(store) << error;
     }
     std::int64_t session(const std::string& token, std::int64_t expiresAt = Now + 3600) {

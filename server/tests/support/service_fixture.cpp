@@ -56,7 +56,7 @@ ProviderCalls scriptedCalls(ScriptedProviders& script) {
 void ServiceFixture::start(const ServiceConfig& config) {
     store.reset();
     std::string error;
-    store = openSqliteStore(folder.file("links.sqlite3"), error);
+    store = openLinkStore(folder.file("links.sqlite3"), error);
     ASSERT_TRUE(store) << error;
     service.newSessions.buckets.clear();
     service.everyRequest.buckets.clear();
