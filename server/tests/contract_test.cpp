@@ -49,9 +49,8 @@ TEST_F(Contract, TheDatabaseHoldsNeitherTokensNorStates) {
     const std::string token = newSession();
     const std::string state = startLink(token, "steam");
     ASSERT_EQ(state.size(), 43u);
-    store.reset(); // closes the file, folding the write-ahead log into it
-    std::ifstream file(folder.file("links.sqlite3"), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    store.reset(); // closes a SQLite file, folding the write-ahead log into it
+    const std::string bytes = databaseContents(database);
     ASSERT_NE(bytes.find(sha256Hex(token)), std::string::npos);
     EXPECT_EQ(bytes.find(token), std::string::npos);
     EXPECT_EQ(bytes.find(state), std::string::npos);

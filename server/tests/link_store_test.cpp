@@ -1,10 +1,13 @@
-// The SQLite store on a real file: sessions and their expiry, single-use states, accounts that move between
+// The store on a real database (SQLite, or PostgreSQL under with-postgres.sh): sessions and their expiry, single-use states, accounts that move between
 // sessions, logout, and what survives a restart.
 #include "storage/link_store.h"
 #include "storage/secrets.h"
-#include "support/temp_folder.h"
+#include "storage/migrations.h"
+#include "support/test_database.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
@@ -15,12 +18,16 @@ const LinkedAccount DiscordA{"123456789012345678", "ana#1"};
 
 struct StoreTest : ::testing::Test {
     TempFolder folder;
+    std::string database;
     std::unique_ptr<LinkStore> store;
-    void SetUp() override { reopen(); }
+    void SetUp() override {
+        database = freshTestDatabase(folder);
+        reopen();
+    }
     void reopen() {
         store.reset();
         std::string error;
-        store = openLinkStore(folder.file("links.sqlite3"), error);
+        store = openLinkStore(database, error);
         ASSERT_TRUE(store) << error;
     }
     std::int64_t session(const std::string& token, std::int64_t expiresAt = Now + 3600) {
@@ -168,6 +175,56 @@ TEST_F(StoreTest, ARestartKeepsSessionsLinksStatesAndNonces) {
     std::int64_t owner = 0;
     EXPECT_EQ(store->consumeState(sha256Hex("state"), Provider::Discord, Now, owner), StoreResult::Ok);
     EXPECT_FALSE(store->remember("nonce", Now + 300));
+}
+
+TEST_F(StoreTest, TheSchemaIsMigratedOnceAndANewerOneIsRefused) {
+    const std::int64_t id = session("token-1");
+    ASSERT_EQ(store->link(id, Provider::Steam, SteamA, Now), StoreResult::Ok);
+    reopen(); // the migrations find nothing left to do and keep the rows
+    EXPECT_EQ(view("token-1").steam->id, SteamA.id);
+
+    store.reset();
+    ASSERT_TRUE(runRawSql(database, "INSERT INTO schema_migrations (version, applied_at) VALUES (" +
+                                        std::to_string(latestSchemaVersion() + 1) + ", 0)"));
+    std::string error;
+    EXPECT_FALSE(openLinkStore(database, error));
+    EXPECT_NE(error.find("newer than this program"), std::string::npos) << error;
+    ASSERT_TRUE(runRawSql(database, "DELETE FROM schema_migrations WHERE version > " +
+                                        std::to_string(latestSchemaVersion())));
+    reopen();
+    EXPECT_EQ(view("token-1").steam->id, SteamA.id);
+}
+
+// Two instances share one database: what one spends, the other cannot spend again, even at once.
+TEST_F(StoreTest, AnotherInstanceSeesTheSessionsAndCannotReuseAStateOrNonce) {
+    std::string error;
+    const std::unique_ptr<LinkStore> other = openLinkStore(database, error);
+    ASSERT_TRUE(other) << error;
+    const std::int64_t id = session("token-1");
+    SessionView seen;
+    ASSERT_EQ(other->findSession(sha256Hex("token-1"), Now, seen), StoreResult::Ok);
+    EXPECT_EQ(seen.id, id);
+    EXPECT_TRUE(store->remember("nonce-1", Now + 300));
+    EXPECT_FALSE(other->remember("nonce-1", Now + 300));
+
+    constexpr int States = 40;
+    for (int i = 0; i < States; ++i)
+        ASSERT_EQ(store->createState(sha256Hex("state-" + std::to_string(i)), id, Provider::Steam, Now + 600),
+                  StoreResult::Ok);
+    int spent[2] = {0, 0};
+    auto spendAll = [&](LinkStore& instance, int& count) {
+        for (int i = 0; i < States; ++i) {
+            std::int64_t owner = 0;
+            if (instance.consumeState(sha256Hex("state-" + std::to_string(i)), Provider::Steam, Now, owner) ==
+                StoreResult::Ok)
+                ++count;
+        }
+    };
+    std::thread first(spendAll, std::ref(*store), std::ref(spent[0]));
+    std::thread second(spendAll, std::ref(*other), std::ref(spent[1]));
+    first.join();
+    second.join();
+    EXPECT_EQ(spent[0] + spent[1], States);
 }
 
 TEST(Secrets, TokensAreFreshUrlSafeAndHashesAreNotTheToken) {
