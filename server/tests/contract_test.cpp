@@ -292,7 +292,8 @@ TEST_F(Contract, TheAdminEndpointAnswersTheLinkedDiscordAccount) {
 TEST_F(Contract, AnUnusableDatabaseAnswers503AndTheConfigurationStillAnswers) {
     const std::string token = newSession();
     const std::string state = startLink(token, "steam");
-    ASSERT_TRUE(runRawSql(database, "DROP TABLE links; DROP TABLE states; DROP TABLE sessions; DROP TABLE nonces"));
+    ASSERT_TRUE(
+        runRawSql(database, "DROP TABLE links; DROP TABLE states; DROP TABLE sessions; DROP TABLE nonces"));
     const std::string key = fixtureConfig().adminApiKey;
     struct Case {
         const char* method;

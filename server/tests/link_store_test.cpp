@@ -1,5 +1,5 @@
-// The store on a real database (SQLite, or PostgreSQL under with-postgres.sh): sessions and their expiry, single-use states, accounts that move between
-// sessions, logout, and what survives a restart.
+// The store on a real database (SQLite, or PostgreSQL under with-postgres.sh): sessions and their expiry,
+// single-use states, accounts that move between sessions, logout, and what survives a restart.
 #include "storage/link_store.h"
 #include "storage/secrets.h"
 #include "storage/migrations.h"

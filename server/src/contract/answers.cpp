@@ -66,8 +66,9 @@ Response storageFailure(const Request& request) {
 }
 
 Response storageFailurePage(const std::string& whatFailed) {
-    Response response = pageAnswer(503, "Servicio no disponible",
-                                   whatFailed + " Espera un momento, vuelve al launcher y pulsa «Vincular» de nuevo.");
+    Response response =
+        pageAnswer(503, "Servicio no disponible",
+                   whatFailed + " Espera un momento, vuelve al launcher y pulsa «Vincular» de nuevo.");
     response.headers.emplace_back("Retry-After", std::to_string(StorageRetryAfterSeconds));
     return response;
 }

@@ -207,7 +207,8 @@ Response route(Service& service, const Request& request, const std::string& path
     if (path == "/logout")
         return service.store->revokeSession(session.id) == StoreResult::Ok ? jsonAnswer(200, json::object())
                                                                            : storageFailure(request);
-    return startLink(service, request, path == "/link/steam" ? Provider::Steam : Provider::Discord, session, now);
+    return startLink(service, request, path == "/link/steam" ? Provider::Steam : Provider::Discord, session,
+                     now);
 }
 
 } // namespace

@@ -16,8 +16,8 @@ const char* providerName(Provider provider) {
 }
 
 // Ok when a row came (or, with anyRows, once the query ran); NotFound when none did.
-StoreResult query(SqlConnection& db, const char* sql, const std::vector<SqlValue>& values, const OnSqlRow& onRow,
-                  bool anyRows = false) {
+StoreResult query(SqlConnection& db, const char* sql, const std::vector<SqlValue>& values,
+                  const OnSqlRow& onRow, bool anyRows = false) {
     bool any = false;
     if (!db.run(sql, values, [&](const SqlRow& row) {
             any = true;
@@ -56,7 +56,8 @@ class SqlStore final : public LinkStore {
         return query(
             *db, "SELECT provider, account_id, display_name FROM links WHERE session_id = $1", {session.id},
             [&](const SqlRow& row) {
-                (row.text(0) == "steam" ? session.steam : session.discord) = LinkedAccount{row.text(1), row.text(2)};
+                (row.text(0) == "steam" ? session.steam : session.discord) =
+                    LinkedAccount{row.text(1), row.text(2)};
             },
             true);
     }
@@ -74,9 +75,9 @@ class SqlStore final : public LinkStore {
     StoreResult createState(const std::string& stateHash, std::int64_t sessionId, Provider provider,
                             std::int64_t expiresAt) override {
         Lease db(*this);
-        return write(*db,
-                     "INSERT INTO states (state_hash, session_id, provider, expires_at) VALUES ($1, $2, $3, $4)",
-                     {stateHash, sessionId, std::string(providerName(provider)), expiresAt});
+        return write(
+            *db, "INSERT INTO states (state_hash, session_id, provider, expires_at) VALUES ($1, $2, $3, $4)",
+            {stateHash, sessionId, std::string(providerName(provider)), expiresAt});
     }
 
     StoreResult consumeState(const std::string& stateHash, Provider provider, std::int64_t now,
@@ -107,12 +108,14 @@ class SqlStore final : public LinkStore {
         if (!db->run(db->beginWrite(), {}, nullptr))
             return StoreResult::Failed;
         std::string held;
-        StoreResult result = query(*db, "SELECT account_id FROM links WHERE session_id = $1 AND provider = $2",
-                                   {sessionId, name}, [&](const SqlRow& row) { held = row.text(0); });
+        StoreResult result =
+            query(*db, "SELECT account_id FROM links WHERE session_id = $1 AND provider = $2",
+                  {sessionId, name}, [&](const SqlRow& row) { held = row.text(0); });
         if (result == StoreResult::Ok && held != account.id)
             result = StoreResult::Conflict;
         else if (result == StoreResult::Ok || result == StoreResult::NotFound)
-            result = write(*db, "DELETE FROM links WHERE provider = $1 AND account_id = $2", {name, account.id});
+            result =
+                write(*db, "DELETE FROM links WHERE provider = $1 AND account_id = $2", {name, account.id});
         if (result == StoreResult::Ok)
             result = write(*db,
                            "INSERT INTO links (provider, account_id, display_name, session_id, linked_at) "
@@ -150,8 +153,9 @@ class SqlStore final : public LinkStore {
 
     StoreResult removeExpired(std::int64_t now) override {
         Lease db(*this);
-        for (const char* sql : {"DELETE FROM sessions WHERE expires_at <= $1",
-                                "DELETE FROM states WHERE expires_at <= $1", "DELETE FROM nonces WHERE expires_at <= $1"})
+        for (const char* sql :
+             {"DELETE FROM sessions WHERE expires_at <= $1", "DELETE FROM states WHERE expires_at <= $1",
+              "DELETE FROM nonces WHERE expires_at <= $1"})
             if (write(*db, sql, {now}) != StoreResult::Ok)
                 return StoreResult::Failed;
         return StoreResult::Ok;

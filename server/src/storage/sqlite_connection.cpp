@@ -81,7 +81,8 @@ class SqliteConnection final : public SqlConnection {
                 sqlite3_bind_int64(statement, index, *number);
             else
                 sqlite3_bind_text(statement, index, std::get<std::string>(values[i]).data(),
-                                  static_cast<int>(std::get<std::string>(values[i]).size()), SQLITE_TRANSIENT);
+                                  static_cast<int>(std::get<std::string>(values[i]).size()),
+                                  SQLITE_TRANSIENT);
         }
         return statement;
     }
@@ -111,8 +112,8 @@ std::unique_ptr<SqlConnection> connectSqlite(const std::string& path, std::strin
     sqlite3_busy_timeout(db, BusyTimeoutMs);
     auto connection = std::make_unique<SqliteConnection>(db);
     std::string why;
-    if (!connection->script("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON",
-                            why)) {
+    if (!connection->script(
+            "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON", why)) {
         error = path + ": " + why;
         return nullptr;
     }
