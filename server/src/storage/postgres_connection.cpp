@@ -2,12 +2,14 @@
 
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <cstdlib>
 
 namespace {
 
 // Bounds on every wait for the database, so a request fails (503) rather than hangs while it restarts.
 const char* const ConnectTimeoutSeconds = "3";
+constexpr std::chrono::milliseconds ReconnectInterval{1000};
 const char* const SessionSetup = "SET statement_timeout = 5000; SET lock_timeout = 5000; "
                                  "SET idle_in_transaction_session_timeout = 10000; SET client_min_messages = "
                                  "warning";
@@ -91,16 +93,23 @@ class PostgresConnection final : public SqlConnection {
     const char* lockSchema() const override { return "SELECT pg_advisory_xact_lock(7412900231)"; }
 
   private:
-    // After the server went away (a restart, a failover), the next statement connects again.
+    // After the server went away (a restart, a failover), the next statement connects again; while it
+    // stays away, at most one attempt a second, so requests queued on the pool fail at once (503)
+    // instead of each waiting out a connection timeout.
     bool connected() {
         if (PQstatus(connection_) == CONNECTION_OK)
             return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastAttempt_ < ReconnectInterval)
+            return false;
+        lastAttempt_ = now;
         PQreset(connection_);
         std::string ignored;
         return PQstatus(connection_) == CONNECTION_OK && setUp(ignored);
     }
 
     PGconn* connection_;
+    std::chrono::steady_clock::time_point lastAttempt_{};
 };
 
 } // namespace
