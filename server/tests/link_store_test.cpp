@@ -3,6 +3,7 @@
 #include "storage/link_store.h"
 #include "storage/secrets.h"
 #include "storage/migrations.h"
+#include "storage/sql_connection.h"
 #include "support/test_database.h"
 
 #include <gtest/gtest.h>
@@ -193,6 +194,39 @@ TEST_F(StoreTest, TheSchemaIsMigratedOnceAndANewerOneIsRefused) {
                                         std::to_string(latestSchemaVersion())));
     reopen();
     EXPECT_EQ(view("token-1").steam->id, SteamA.id);
+}
+
+// A SQLite file made before the schema had numbered migrations: its rows are kept and it is brought up
+// to date in place.
+TEST_F(StoreTest, AFileFromBeforeTheMigrationsIsTakenOver) {
+    if (testsUsePostgres())
+        GTEST_SKIP() << "PostgreSQL came with the migrations";
+    store.reset();
+    const std::string old = folder.file("old.sqlite3");
+    ASSERT_TRUE(
+        runRawSql(old, "CREATE TABLE sessions (id INTEGER PRIMARY KEY, token_hash TEXT NOT NULL UNIQUE, "
+                       "created_at INTEGER NOT NULL, expires_at INTEGER NOT NULL);"
+                       "CREATE TABLE links (provider TEXT NOT NULL, account_id TEXT NOT NULL, "
+                       "display_name TEXT NOT NULL, session_id INTEGER NOT NULL REFERENCES sessions (id) "
+                       "ON DELETE CASCADE, linked_at INTEGER NOT NULL, PRIMARY KEY (provider, account_id), "
+                       "UNIQUE (session_id, provider));"
+                       "INSERT INTO sessions VALUES (7, '" +
+                           sha256Hex("token-1") + "', 1, " + std::to_string(Now + 3600) +
+                           ");"
+                           "INSERT INTO links VALUES ('steam', '" +
+                           SteamA.id + "', 'Ana', 7, 1)"));
+    database = old;
+    reopen();
+    EXPECT_EQ(view("token-1").id, 7);
+    ASSERT_TRUE(view("token-1").steam);
+    EXPECT_EQ(view("token-1").steam->id, SteamA.id);
+    EXPECT_TRUE(store->remember("nonce", Now + 300));
+    std::int64_t version = 0;
+    std::string error;
+    connectSqlite(old, error)->run("SELECT MAX(version) FROM schema_migrations", {}, [&](const SqlRow& row) {
+        version = row.integer(0);
+    });
+    EXPECT_EQ(version, latestSchemaVersion());
 }
 
 // Two instances share one database: what one spends, the other cannot spend again, even at once.
