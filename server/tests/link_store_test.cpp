@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -259,6 +260,37 @@ TEST_F(StoreTest, AnotherInstanceSeesTheSessionsAndCannotReuseAStateOrNonce) {
     first.join();
     second.join();
     EXPECT_EQ(spent[0] + spent[1], States);
+}
+
+// Players proving the same account on two instances at once: each proof moves it, none fails, and it
+// ends in exactly one session.
+TEST_F(StoreTest, AnAccountProvedOnTwoInstancesAtOnceEndsInOneSession) {
+    std::string error;
+    const std::unique_ptr<LinkStore> other = openLinkStore(database, error);
+    ASSERT_TRUE(other) << error;
+    constexpr int Rounds = 30;
+    std::vector<std::int64_t> sessions;
+    for (int i = 0; i < 4; ++i)
+        sessions.push_back(session("token-" + std::to_string(i)));
+    int failed = 0;
+    std::mutex lock;
+    auto prove = [&](LinkStore& instance, int first) {
+        for (int round = 0; round < Rounds; ++round) {
+            const StoreResult result = instance.link(sessions[(first + round) % sessions.size()],
+                                                     Provider::Steam, SteamA, Now + round);
+            std::lock_guard guard(lock);
+            failed += result != StoreResult::Ok;
+        }
+    };
+    std::thread a(prove, std::ref(*store), 0);
+    std::thread b(prove, std::ref(*other), 1);
+    a.join();
+    b.join();
+    EXPECT_EQ(failed, 0);
+    int holders = 0;
+    for (int i = 0; i < 4; ++i)
+        holders += view("token-" + std::to_string(i)).steam.has_value();
+    EXPECT_EQ(holders, 1);
 }
 
 TEST(Secrets, TokensAreFreshUrlSafeAndHashesAreNotTheToken) {

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr int PostgresConnections = 4;
+constexpr int LinkAttempts = 5;
 
 const char* providerName(Provider provider) {
     return provider == Provider::Steam ? "steam" : "discord";
@@ -104,26 +105,9 @@ class SqlStore final : public LinkStore {
     StoreResult link(std::int64_t sessionId, Provider provider, const LinkedAccount& account,
                      std::int64_t now) override {
         Lease db(*this);
-        const std::string name = providerName(provider);
-        if (!db->run(db->beginWrite(), {}, nullptr))
-            return StoreResult::Failed;
-        std::string held;
-        StoreResult result =
-            query(*db, "SELECT account_id FROM links WHERE session_id = $1 AND provider = $2",
-                  {sessionId, name}, [&](const SqlRow& row) { held = row.text(0); });
-        if (result == StoreResult::Ok && held != account.id)
-            result = StoreResult::Conflict;
-        else if (result == StoreResult::Ok || result == StoreResult::NotFound)
-            result =
-                write(*db, "DELETE FROM links WHERE provider = $1 AND account_id = $2", {name, account.id});
-        if (result == StoreResult::Ok)
-            result = write(*db,
-                           "INSERT INTO links (provider, account_id, display_name, session_id, linked_at) "
-                           "VALUES ($1, $2, $3, $4, $5)",
-                           {name, account.id, account.displayName, sessionId, now});
-        if (result == StoreResult::Ok)
-            return db->run("COMMIT", {}, nullptr) ? StoreResult::Ok : StoreResult::Failed;
-        db->run("ROLLBACK", {}, nullptr);
+        StoreResult result = StoreResult::Failed;
+        for (int attempt = 0; attempt < LinkAttempts && result == StoreResult::Failed; ++attempt)
+            result = linkOnce(*db, sessionId, provider, account, now);
         return result;
     }
 
@@ -170,6 +154,33 @@ class SqlStore final : public LinkStore {
     }
 
   private:
+    // Under PostgreSQL's read committed, another instance linking an account of the same provider to the
+    // same session at the same moment makes this one's write collide; a new attempt sees its row.
+    static StoreResult linkOnce(SqlConnection& db, std::int64_t sessionId, Provider provider,
+                                const LinkedAccount& account, std::int64_t now) {
+        const std::string name = providerName(provider);
+        if (!db.run(db.beginWrite(), {}, nullptr))
+            return StoreResult::Failed;
+        std::string held;
+        StoreResult result = query(db, "SELECT account_id FROM links WHERE session_id = $1 AND provider = $2",
+                                   {sessionId, name}, [&](const SqlRow& row) { held = row.text(0); });
+        if (result == StoreResult::Ok && held != account.id)
+            result = StoreResult::Conflict;
+        else if (result == StoreResult::Ok || result == StoreResult::NotFound)
+            // One statement takes the account from whichever session held it: two instances moving it at
+            // once queue on its row instead of colliding.
+            result = write(db,
+                           "INSERT INTO links (provider, account_id, display_name, session_id, linked_at) "
+                           "VALUES ($1, $2, $3, $4, $5) ON CONFLICT (provider, account_id) DO UPDATE SET "
+                           "display_name = excluded.display_name, session_id = excluded.session_id, "
+                           "linked_at = excluded.linked_at",
+                           {name, account.id, account.displayName, sessionId, now});
+        if (result == StoreResult::Ok)
+            return db.run("COMMIT", {}, nullptr) ? StoreResult::Ok : StoreResult::Failed;
+        db.run("ROLLBACK", {}, nullptr);
+        return result;
+    }
+
     // A connection of the pool for the length of one store call.
     class Lease {
       public:
