@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -195,6 +196,26 @@ TEST_F(StoreTest, TheSchemaIsMigratedOnceAndANewerOneIsRefused) {
                                         std::to_string(latestSchemaVersion())));
     reopen();
     EXPECT_EQ(view("token-1").steam->id, SteamA.id);
+}
+
+// Instances started together on an empty database: one applies the migrations, the others wait for it.
+TEST_F(StoreTest, InstancesStartingTogetherOnAnEmptyDatabaseAllOpenIt) {
+    store.reset();
+    database = freshTestDatabase(folder);
+    if (!testsUsePostgres())
+        std::remove(database.c_str()); // SetUp made it already
+    constexpr int Instances = 4;
+    std::unique_ptr<LinkStore> opened[Instances];
+    std::string errors[Instances];
+    std::vector<std::thread> starts;
+    for (int i = 0; i < Instances; ++i)
+        starts.emplace_back([&, i] { opened[i] = openLinkStore(database, errors[i]); });
+    for (std::thread& start : starts)
+        start.join();
+    for (int i = 0; i < Instances; ++i)
+        EXPECT_TRUE(opened[i]) << errors[i];
+    reopen();
+    EXPECT_NE(session("token-1"), 0);
 }
 
 // A SQLite file made before the schema had numbered migrations: its rows are kept and it is brought up
