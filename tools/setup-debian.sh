@@ -5,7 +5,7 @@ packages=(
     cmake ninja-build python3 openssl util-linux
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     nlohmann-json3-dev googletest
-    g++ libboost-dev libssl-dev libsqlite3-dev libcurl4-openssl-dev
+    g++ libboost-dev libssl-dev libsqlite3-dev libpq-dev postgresql libcurl4-openssl-dev
     wine wine64
     xvfb xdotool x11-apps x11-utils xauth imagemagick
     fonts-open-sans fonts-roboto-unhinted fonts-dejavu-core python3-fonttools

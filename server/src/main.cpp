@@ -51,13 +51,20 @@ std::vector<ConfigProblem> checkConfig(const std::string& path, ServiceConfig& c
     return problems;
 }
 
+// The connection string is not printed: it may hold a password.
+std::unique_ptr<LinkStore> openStore(const ServiceConfig& config) {
+    std::string error;
+    std::unique_ptr<LinkStore> store = openLinkStore(config.database, error);
+    if (!store)
+        std::cerr << "cannot open the database: " << error << "\n";
+    return store;
+}
+
 int serve(const ServiceConfig& config) {
     std::string error;
-    std::unique_ptr<LinkStore> store = openSqliteStore(config.database, error);
-    if (!store) {
-        std::cerr << "cannot open the database " << config.database << ": " << error << "\n";
+    std::unique_ptr<LinkStore> store = openStore(config);
+    if (!store)
         return 1;
-    }
     if (!initProviderHttps()) {
         std::cerr << "cannot set up the HTTPS client for Steam and Discord\n";
         return 1;
@@ -119,12 +126,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (rest[0] == "players") {
-        std::string error;
-        std::unique_ptr<LinkStore> store = openSqliteStore(config.database, error);
-        if (!store) {
-            std::cerr << "cannot open the database " << config.database << ": " << error << "\n";
+        std::unique_ptr<LinkStore> store = openStore(config);
+        if (!store)
             return 1;
-        }
         return runPlayersCommand(*store, std::vector<std::string>(rest.begin() + 1, rest.end()), std::cout,
                                  std::cerr);
     }

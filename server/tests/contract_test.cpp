@@ -49,9 +49,8 @@ TEST_F(Contract, TheDatabaseHoldsNeitherTokensNorStates) {
     const std::string token = newSession();
     const std::string state = startLink(token, "steam");
     ASSERT_EQ(state.size(), 43u);
-    store.reset(); // closes the file, folding the write-ahead log into it
-    std::ifstream file(folder.file("links.sqlite3"), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    store.reset(); // closes a SQLite file, folding the write-ahead log into it
+    const std::string bytes = databaseContents(database);
     ASSERT_NE(bytes.find(sha256Hex(token)), std::string::npos);
     EXPECT_EQ(bytes.find(token), std::string::npos);
     EXPECT_EQ(bytes.find(state), std::string::npos);
@@ -285,6 +284,41 @@ TEST_F(Contract, TheAdminEndpointAnswersTheLinkedDiscordAccount) {
     config.adminApiKey.clear();
     start(config);
     EXPECT_EQ(call("GET", path, key).status, 403);
+}
+
+// The database gone from under the service (dropped tables fail every statement on both backends): each
+// answer that needs it is 503 with Retry-After, never a 200 or a 401 that would send the launcher to a new
+// session; POST /link/discord answers 500, since the launcher reads its 503 as "Discord not configured".
+TEST_F(Contract, AnUnusableDatabaseAnswers503AndTheConfigurationStillAnswers) {
+    const std::string token = newSession();
+    const std::string state = startLink(token, "steam");
+    ASSERT_TRUE(
+        runRawSql(database, "DROP TABLE links; DROP TABLE states; DROP TABLE sessions; DROP TABLE nonces"));
+    const std::string key = fixtureConfig().adminApiKey;
+    struct Case {
+        const char* method;
+        std::string path;
+        std::string credential;
+        std::string query;
+        int expected;
+    };
+    const Case cases[] = {
+        {"POST", "/sessions", "", "", 503},
+        {"GET", "/session", token, "", 503},
+        {"POST", "/link/steam", token, "", 503},
+        {"POST", "/logout", token, "", 503},
+        {"POST", "/link/discord", token, "", 500},
+        {"GET", "/admin/players/" + SteamA, key, "", 503},
+        {"GET", "/callback/steam", "", "state=" + state, 503},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method + std::string(" ") + c.path);
+        const Response response = call(c.method, c.path, c.credential, c.query);
+        EXPECT_EQ(response.status, c.expected) << response.body;
+        EXPECT_EQ(header(response, "Retry-After"), c.expected == 503 ? "5" : "");
+    }
+    EXPECT_EQ(script.steamChecks, 0);
+    EXPECT_EQ(call("GET", "/config").status, 200);
 }
 
 TEST_F(Contract, OnlyTheEndpointsWithTheirMethods) {

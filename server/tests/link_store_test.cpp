@@ -1,10 +1,16 @@
-// The SQLite store on a real file: sessions and their expiry, single-use states, accounts that move between
-// sessions, logout, and what survives a restart.
+// The store on a real database (SQLite, or PostgreSQL under with-postgres.sh): sessions and their expiry,
+// single-use states, accounts that move between sessions, logout, and what survives a restart.
 #include "storage/link_store.h"
 #include "storage/secrets.h"
-#include "support/temp_folder.h"
+#include "storage/migrations.h"
+#include "storage/sql_connection.h"
+#include "support/test_database.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -15,12 +21,16 @@ const LinkedAccount DiscordA{"123456789012345678", "ana#1"};
 
 struct StoreTest : ::testing::Test {
     TempFolder folder;
+    std::string database;
     std::unique_ptr<LinkStore> store;
-    void SetUp() override { reopen(); }
+    void SetUp() override {
+        database = freshTestDatabase(folder);
+        reopen();
+    }
     void reopen() {
         store.reset();
         std::string error;
-        store = openSqliteStore(folder.file("links.sqlite3"), error);
+        store = openLinkStore(database, error);
         ASSERT_TRUE(store) << error;
     }
     std::int64_t session(const std::string& token, std::int64_t expiresAt = Now + 3600) {
@@ -168,6 +178,140 @@ TEST_F(StoreTest, ARestartKeepsSessionsLinksStatesAndNonces) {
     std::int64_t owner = 0;
     EXPECT_EQ(store->consumeState(sha256Hex("state"), Provider::Discord, Now, owner), StoreResult::Ok);
     EXPECT_FALSE(store->remember("nonce", Now + 300));
+}
+
+TEST_F(StoreTest, TheSchemaIsMigratedOnceAndANewerOneIsRefused) {
+    const std::int64_t id = session("token-1");
+    ASSERT_EQ(store->link(id, Provider::Steam, SteamA, Now), StoreResult::Ok);
+    reopen(); // the migrations find nothing left to do and keep the rows
+    EXPECT_EQ(view("token-1").steam->id, SteamA.id);
+
+    store.reset();
+    ASSERT_TRUE(runRawSql(database, "INSERT INTO schema_migrations (version, applied_at) VALUES (" +
+                                        std::to_string(latestSchemaVersion() + 1) + ", 0)"));
+    std::string error;
+    EXPECT_FALSE(openLinkStore(database, error));
+    EXPECT_NE(error.find("newer than this program"), std::string::npos) << error;
+    ASSERT_TRUE(runRawSql(database, "DELETE FROM schema_migrations WHERE version > " +
+                                        std::to_string(latestSchemaVersion())));
+    reopen();
+    EXPECT_EQ(view("token-1").steam->id, SteamA.id);
+}
+
+// Instances started together on an empty database: one applies the migrations, the others wait for it.
+TEST_F(StoreTest, InstancesStartingTogetherOnAnEmptyDatabaseAllOpenIt) {
+    store.reset();
+    database = freshTestDatabase(folder);
+    if (!testsUsePostgres())
+        std::remove(database.c_str()); // SetUp made it already
+    constexpr int Instances = 4;
+    std::unique_ptr<LinkStore> opened[Instances];
+    std::string errors[Instances];
+    std::vector<std::thread> starts;
+    for (int i = 0; i < Instances; ++i)
+        starts.emplace_back([&, i] { opened[i] = openLinkStore(database, errors[i]); });
+    for (std::thread& start : starts)
+        start.join();
+    for (int i = 0; i < Instances; ++i)
+        EXPECT_TRUE(opened[i]) << errors[i];
+    reopen();
+    EXPECT_NE(session("token-1"), 0);
+}
+
+// A SQLite file made before the schema had numbered migrations: its rows are kept and it is brought up
+// to date in place.
+TEST_F(StoreTest, AFileFromBeforeTheMigrationsIsTakenOver) {
+    if (testsUsePostgres())
+        GTEST_SKIP() << "PostgreSQL came with the migrations";
+    store.reset();
+    const std::string old = folder.file("old.sqlite3");
+    ASSERT_TRUE(
+        runRawSql(old, "CREATE TABLE sessions (id INTEGER PRIMARY KEY, token_hash TEXT NOT NULL UNIQUE, "
+                       "created_at INTEGER NOT NULL, expires_at INTEGER NOT NULL);"
+                       "CREATE TABLE links (provider TEXT NOT NULL, account_id TEXT NOT NULL, "
+                       "display_name TEXT NOT NULL, session_id INTEGER NOT NULL REFERENCES sessions (id) "
+                       "ON DELETE CASCADE, linked_at INTEGER NOT NULL, PRIMARY KEY (provider, account_id), "
+                       "UNIQUE (session_id, provider));"
+                       "INSERT INTO sessions VALUES (7, '" +
+                           sha256Hex("token-1") + "', 1, " + std::to_string(Now + 3600) +
+                           ");"
+                           "INSERT INTO links VALUES ('steam', '" +
+                           SteamA.id + "', 'Ana', 7, 1)"));
+    database = old;
+    reopen();
+    EXPECT_EQ(view("token-1").id, 7);
+    ASSERT_TRUE(view("token-1").steam);
+    EXPECT_EQ(view("token-1").steam->id, SteamA.id);
+    EXPECT_TRUE(store->remember("nonce", Now + 300));
+    std::int64_t version = 0;
+    std::string error;
+    connectSqlite(old, error)->run("SELECT MAX(version) FROM schema_migrations", {}, [&](const SqlRow& row) {
+        version = row.integer(0);
+    });
+    EXPECT_EQ(version, latestSchemaVersion());
+}
+
+// Two instances share one database: what one spends, the other cannot spend again, even at once.
+TEST_F(StoreTest, AnotherInstanceSeesTheSessionsAndCannotReuseAStateOrNonce) {
+    std::string error;
+    const std::unique_ptr<LinkStore> other = openLinkStore(database, error);
+    ASSERT_TRUE(other) << error;
+    const std::int64_t id = session("token-1");
+    SessionView seen;
+    ASSERT_EQ(other->findSession(sha256Hex("token-1"), Now, seen), StoreResult::Ok);
+    EXPECT_EQ(seen.id, id);
+    EXPECT_TRUE(store->remember("nonce-1", Now + 300));
+    EXPECT_FALSE(other->remember("nonce-1", Now + 300));
+
+    constexpr int States = 40;
+    for (int i = 0; i < States; ++i)
+        ASSERT_EQ(store->createState(sha256Hex("state-" + std::to_string(i)), id, Provider::Steam, Now + 600),
+                  StoreResult::Ok);
+    int spent[2] = {0, 0};
+    auto spendAll = [&](LinkStore& instance, int& count) {
+        for (int i = 0; i < States; ++i) {
+            std::int64_t owner = 0;
+            if (instance.consumeState(sha256Hex("state-" + std::to_string(i)), Provider::Steam, Now, owner) ==
+                StoreResult::Ok)
+                ++count;
+        }
+    };
+    std::thread first(spendAll, std::ref(*store), std::ref(spent[0]));
+    std::thread second(spendAll, std::ref(*other), std::ref(spent[1]));
+    first.join();
+    second.join();
+    EXPECT_EQ(spent[0] + spent[1], States);
+}
+
+// Players proving the same account on two instances at once: each proof moves it, none fails, and it
+// ends in exactly one session.
+TEST_F(StoreTest, AnAccountProvedOnTwoInstancesAtOnceEndsInOneSession) {
+    std::string error;
+    const std::unique_ptr<LinkStore> other = openLinkStore(database, error);
+    ASSERT_TRUE(other) << error;
+    constexpr int Rounds = 30;
+    std::vector<std::int64_t> sessions;
+    for (int i = 0; i < 4; ++i)
+        sessions.push_back(session("token-" + std::to_string(i)));
+    int failed = 0;
+    std::mutex lock;
+    auto prove = [&](LinkStore& instance, int first) {
+        for (int round = 0; round < Rounds; ++round) {
+            const StoreResult result = instance.link(sessions[(first + round) % sessions.size()],
+                                                     Provider::Steam, SteamA, Now + round);
+            std::lock_guard guard(lock);
+            failed += result != StoreResult::Ok;
+        }
+    };
+    std::thread a(prove, std::ref(*store), 0);
+    std::thread b(prove, std::ref(*other), 1);
+    a.join();
+    b.join();
+    EXPECT_EQ(failed, 0);
+    int holders = 0;
+    for (int i = 0; i < 4; ++i)
+        holders += view("token-" + std::to_string(i)).steam.has_value();
+    EXPECT_EQ(holders, 1);
 }
 
 TEST(Secrets, TokensAreFreshUrlSafeAndHashesAreNotTheToken) {

@@ -55,7 +55,7 @@ TEST_F(OutboundHttps, RefusesACertificateItDoesNotTrustAndSendsNothing) {
     controlPost("/tls", {{"certificate", "untrusted"}});
     HttpsAnswer answer = get(steamLoginUrl("link.example.org", kState));
     EXPECT_FALSE(answer.reached);
-    MemoryLedger ledger;
+    StoreLedger ledger;
     ProviderResult result =
         verifySteamCallback(callback, steamReturnTo("link.example.org", kState), unixNow(), ledger);
     EXPECT_EQ(result.failure, ProviderFailure::Unreachable) << result.reason;

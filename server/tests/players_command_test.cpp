@@ -1,7 +1,7 @@
 // The admin's players command over a real database.
 #include "admin/players_command.h"
 #include "storage/secrets.h"
-#include "support/temp_folder.h"
+#include "support/test_database.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ struct PlayersCommand : ::testing::Test {
     std::ostringstream out, err;
     void SetUp() override {
         std::string error;
-        store = openSqliteStore(folder.file("links.sqlite3"), error);
+        store = openLinkStore(freshTestDatabase(folder), error);
         ASSERT_TRUE(store) << error;
         for (const char* token : {"one", "two"})
             ASSERT_EQ(store->createSession(sha256Hex(token), 1'800'000'000, 1'900'000'000), StoreResult::Ok);

@@ -30,7 +30,7 @@ using SteamFlow = FakeProviders;
 TEST_F(SteamFlow, LinksTheAccountSteamConfirmsAfterAskingSteamWithExactlyTheReceivedFields) {
     controlPost("/steam", {{"steamid", kSteamId}});
     QueryParams callback = steamAssertion();
-    MemoryLedger ledger;
+    StoreLedger ledger;
     ProviderResult result = verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow(), ledger);
     ASSERT_EQ(result.failure, ProviderFailure::None) << result.reason;
     EXPECT_EQ(result.account.id, kSteamId);
@@ -51,7 +51,7 @@ TEST_F(SteamFlow, AcceptsTheHttpFormOfTheIdsAsSteamSendsThem) {
     QueryParams callback = steamAssertion();
     setValue(callback, "openid.claimed_id", "http://steamcommunity.com/openid/id/" + kSteamId);
     setValue(callback, "openid.identity", "http://steamcommunity.com/openid/id/" + kSteamId);
-    MemoryLedger ledger;
+    StoreLedger ledger;
     ProviderResult result = verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow(), ledger);
     EXPECT_EQ(result.failure, ProviderFailure::None) << result.reason;
     EXPECT_EQ(result.account.id, kSteamId);
@@ -60,7 +60,7 @@ TEST_F(SteamFlow, AcceptsTheHttpFormOfTheIdsAsSteamSendsThem) {
 TEST_F(SteamFlow, ACancelIsReportedAsSuchAndSteamIsNotAsked) {
     QueryParams callback = {
         {"state", kState}, {"openid.ns", "http://specs.openid.net/auth/2.0"}, {"openid.mode", "cancel"}};
-    MemoryLedger ledger;
+    StoreLedger ledger;
     ProviderResult result = verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow(), ledger);
     EXPECT_EQ(result.failure, ProviderFailure::Cancelled);
     EXPECT_EQ(result.account.id, "");
@@ -93,7 +93,7 @@ TEST_F(SteamFlow, WhatSteamDoesNotConfirmIsRefusedAndASteamFailureIsUnreachable)
         controlPost("/steam", {{"mode", c.mode}});
         QueryParams callback = steamAssertion();
         c.change(callback);
-        MemoryLedger ledger;
+        StoreLedger ledger;
         ProviderResult result =
             verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow(), ledger);
         EXPECT_EQ(result.failure, c.expected) << result.reason;
@@ -105,7 +105,7 @@ TEST_F(SteamFlow, WhatSteamDoesNotConfirmIsRefusedAndASteamFailureIsUnreachable)
 TEST_F(SteamFlow, AReplayedAssertionIsRefusedWithoutAskingSteamAgain) {
     controlPost("/steam", {{"mode", "always_valid"}});
     QueryParams callback = steamAssertion();
-    MemoryLedger ledger;
+    StoreLedger ledger;
     std::string expected = steamReturnTo(kHost, kState);
     EXPECT_EQ(verifySteamCallback(callback, expected, unixNow(), ledger).failure, ProviderFailure::None);
     expectRefused(verifySteamCallback(callback, expected, unixNow(), ledger));
@@ -224,7 +224,7 @@ TEST_F(SteamFlow, EverySpoofIsRefusedByTheServiceItselfEvenWhenSteamWouldSayVali
         SCOPED_TRACE(c.name);
         QueryParams callback = steamAssertion();
         c.change(callback);
-        MemoryLedger ledger;
+        StoreLedger ledger;
         expectRefused(
             verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow() + c.clockShift, ledger));
     }
@@ -239,7 +239,7 @@ TEST_F(SteamFlow, EverySpoofIsRefusedByTheServiceItselfEvenWhenSteamWouldSayVali
         SCOPED_TRACE(b.name);
         QueryParams callback = steamAssertion(b.host, b.state);
         setValue(callback, "state", kState);
-        MemoryLedger ledger;
+        StoreLedger ledger;
         expectRefused(verifySteamCallback(callback, steamReturnTo(kHost, kState), unixNow(), ledger));
     }
 

@@ -2,11 +2,14 @@
 // Drives the fake providers (fake_providers.py) as a browser and a test would: pages fetched without
 // following redirects, and the fake's control port for accounts, modes and what it received.
 #include "providers/provider_flows.h"
+#include "storage/link_store.h"
+#include "support/test_database.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <map>
+#include <memory>
 #include <vector>
 #include <string>
 
@@ -39,10 +42,18 @@ void setValue(QueryParams& query, const std::string& name, const std::string& va
 
 std::int64_t unixNow();
 
-struct MemoryLedger : NonceLedger {
-    std::map<std::string, std::int64_t> seen;
+// The service's own nonce ledger: a link store on a fresh test database (support/test_database.h), so
+// the flows run on SQLite and, under with-postgres.sh, on PostgreSQL.
+struct StoreLedger : NonceLedger {
+    TempFolder folder;
+    std::unique_ptr<LinkStore> store;
+    StoreLedger() {
+        std::string error;
+        store = openLinkStore(freshTestDatabase(folder), error);
+        EXPECT_TRUE(store) << error;
+    }
     bool remember(const std::string& nonce, std::int64_t expiresAtUnix) override {
-        return seen.emplace(nonce, expiresAtUnix).second;
+        return store && store->remember(nonce, expiresAtUnix);
     }
 };
 

@@ -174,7 +174,7 @@ const std::map<std::string, Setter>& setters() {
         {"database",
          [](const std::string& v, ServiceConfig& c, std::string& e) {
              if (v.empty() || v.size() > 4096) {
-                 e = "expected the path of the SQLite file";
+                 e = "expected the path of the SQLite file or a postgresql:// connection string";
                  return false;
              }
              c.database = v;

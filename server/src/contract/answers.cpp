@@ -3,6 +3,9 @@
 
 namespace {
 
+// Long enough for a database restart, short against the launchers' 30 s polls.
+constexpr int StorageRetryAfterSeconds = 5;
+
 const std::string PageStyle =
     "body{font-family:sans-serif;background:#15171c;color:#eceff4;margin:0;display:flex;min-height:100vh;"
     "align-items:center;justify-content:center}main{max-width:32em;padding:2em}h1{font-size:1.4em}"
@@ -52,6 +55,22 @@ Response jsonAnswer(int status, const nlohmann::json& body) {
 
 Response errorAnswer(int status, const std::string& code) {
     return jsonAnswer(status, nlohmann::json{{"error", code}});
+}
+
+Response storageFailure(const Request& request) {
+    if (request.method == "POST" && request.path == BasePath + "/link/discord")
+        return errorAnswer(500, "storage");
+    Response response = errorAnswer(503, "storage");
+    response.headers.emplace_back("Retry-After", std::to_string(StorageRetryAfterSeconds));
+    return response;
+}
+
+Response storageFailurePage(const std::string& whatFailed) {
+    Response response =
+        pageAnswer(503, "Servicio no disponible",
+                   whatFailed + " Espera un momento, vuelve al launcher y pulsa «Vincular» de nuevo.");
+    response.headers.emplace_back("Retry-After", std::to_string(StorageRetryAfterSeconds));
+    return response;
 }
 
 Response pageAnswer(int status, const std::string& title, const std::string& message) {

@@ -138,7 +138,7 @@ Response verifyAndLink(Service& service, Provider provider, const QueryParams& q
             "una vez." +
                 AgainHint);
     default:
-        return pageAnswer(500, "Error del servicio", "No se pudo completar la vinculación." + AgainHint);
+        return storageFailurePage("No se pudo completar la vinculación.");
     }
     const ServiceConfig& config = service.config;
     const ProviderResult result =
@@ -162,7 +162,7 @@ Response verifyAndLink(Service& service, Provider provider, const QueryParams& q
                           "Esta sesión ya tiene otra cuenta de " + std::string(nameOf(provider)) +
                               " vinculada y se mantiene. Si quieres cambiarla, contacta con administración.");
     default:
-        return pageAnswer(500, "Error del servicio", "No se pudo guardar la vinculación." + AgainHint);
+        return storageFailurePage("No se pudo guardar la vinculación.");
     }
 }
 

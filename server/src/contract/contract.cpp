@@ -84,7 +84,7 @@ Response createSession(Service& service, const Request& request, std::int64_t no
     const StoreResult stored = service.store->createSession(sha256Hex(token), now, expiresAt);
     if (stored != StoreResult::Ok) {
         wipe(token);
-        return errorAnswer(500, "storage");
+        return storageFailure(request);
     }
     Response response = jsonAnswer(201, json{{"token", token}, {"expires_at", timestampOf(expiresAt)}});
     wipe(token);
@@ -98,7 +98,8 @@ Response linkStatus(const Service& service, const SessionView& session) {
                                 {"ready", isReady(service.config, session)}});
 }
 
-Response startLink(Service& service, Provider provider, const SessionView& session, std::int64_t now) {
+Response startLink(Service& service, const Request& request, Provider provider, const SessionView& session,
+                   std::int64_t now) {
     if ((provider == Provider::Steam ? session.steam : session.discord).has_value())
         return errorAnswer(409, "already_linked");
     std::string state;
@@ -107,7 +108,7 @@ Response startLink(Service& service, Provider provider, const SessionView& sessi
     if (service.store->createState(sha256Hex(state), session.id, provider, now + StateLifetimeSeconds) !=
         StoreResult::Ok) {
         wipe(state);
-        return errorAnswer(500, "storage");
+        return storageFailure(request);
     }
     const ServiceConfig& config = service.config;
     std::string url =
@@ -143,7 +144,7 @@ Response adminPlayer(Service& service, const Request& request, const std::string
     case StoreResult::NotFound:
         return errorAnswer(404, "not_linked");
     default:
-        return errorAnswer(500, "storage");
+        return storageFailure(request);
     }
     if (!player.discord)
         return errorAnswer(404, "not_linked");
@@ -199,14 +200,15 @@ Response route(Service& service, const Request& request, const std::string& path
     case Found::No:
         return errorAnswer(401, "session");
     case Found::Failed:
-        return errorAnswer(500, "storage");
+        return storageFailure(request);
     }
     if (path == "/session")
         return linkStatus(service, session);
     if (path == "/logout")
         return service.store->revokeSession(session.id) == StoreResult::Ok ? jsonAnswer(200, json::object())
-                                                                           : errorAnswer(500, "storage");
-    return startLink(service, path == "/link/steam" ? Provider::Steam : Provider::Discord, session, now);
+                                                                           : storageFailure(request);
+    return startLink(service, request, path == "/link/steam" ? Provider::Steam : Provider::Discord, session,
+                     now);
 }
 
 } // namespace

@@ -63,5 +63,7 @@ class LinkStore : public NonceLedger {
     virtual StoreResult removeExpired(std::int64_t now) = 0;
 };
 
-// One SQLite file in WAL mode, created when missing. Null, with the reason, when it cannot be opened.
-std::unique_ptr<LinkStore> openSqliteStore(const std::string& path, std::string& error);
+// A postgresql:// connection string (storage/sql_connection.h), or else the path of a SQLite file in WAL
+// mode, created when missing. The schema is brought up to date first. Null, with the reason, when the
+// database cannot be reached or is newer than this program.
+std::unique_ptr<LinkStore> openLinkStore(const std::string& database, std::string& error);

@@ -53,10 +53,15 @@ ProviderCalls scriptedCalls(ScriptedProviders& script) {
     return calls;
 }
 
+void ServiceFixture::SetUp() {
+    database = freshTestDatabase(folder);
+    start(fixtureConfig());
+}
+
 void ServiceFixture::start(const ServiceConfig& config) {
     store.reset();
     std::string error;
-    store = openSqliteStore(folder.file("links.sqlite3"), error);
+    store = openLinkStore(database, error);
     ASSERT_TRUE(store) << error;
     service.newSessions.buckets.clear();
     service.everyRequest.buckets.clear();

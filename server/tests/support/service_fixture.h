@@ -2,7 +2,7 @@
 // A service on a real SQLite file in a temporary folder, with Steam and Discord scripted: each callback
 // answers what the test put in nextSteam / nextDiscord and records what the service asked.
 #include "contract/contract.h"
-#include "support/temp_folder.h"
+#include "support/test_database.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -26,12 +26,13 @@ ProviderResult providerAccount(const std::string& id, const std::string& name);
 
 struct ServiceFixture : ::testing::Test {
     TempFolder folder;
+    std::string database; // support/test_database.h: SQLite or PostgreSQL
     std::unique_ptr<LinkStore> store;
     ScriptedProviders script;
     Service service;
     std::int64_t nowMs = FixtureStartMs;
 
-    void SetUp() override { start(fixtureConfig()); }
+    void SetUp() override;
     void start(const ServiceConfig& config);
 
     Response call(const std::string& method, const std::string& path, const std::string& token = {},

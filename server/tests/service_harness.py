@@ -1,0 +1,202 @@
+"""Real orvane-link-service processes for the multi-instance test and the fault runs: each instance on
+plain HTTP on a loopback port of its own (as behind a reverse proxy), a round-robin TCP front before
+them, plain HTTP calls, and the fake Steam (fake_providers.py, under with-fake-providers.sh) for links.
+"""
+import http.client
+import json
+import os
+import socket
+import ssl
+import subprocess
+import threading
+import time
+import urllib.parse
+import urllib.request
+
+BASE = "/orvane-launcher/v1/9e3f51d0"
+PUBLIC_HOST = "link.example.org"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Instance:
+    """One service process on `database` (a SQLite path or a postgresql:// string)."""
+
+    def __init__(self, binary, folder, database, name, sessions_per_minute=100000):
+        self.binary, self.folder, self.name = binary, folder, name
+        self.port = free_port()
+        self.config = os.path.join(folder, name + ".conf")
+        self.out = os.path.join(folder, name + ".out")
+        with open(self.config, "w") as f:
+            f.write(f"""public_host = {PUBLIC_HOST}
+listen = 127.0.0.1:{self.port}
+database = {database}
+server_address = play.example.org:27015
+community_url = https://example.org/comunidad
+require_linking = true
+discord_client_id = {os.environ.get("ORVANE_DISCORD_CLIENT_ID", "1100000000000000001")}
+discord_client_secret = {os.environ.get("ORVANE_DISCORD_CLIENT_SECRET", "not-used")}
+sessions_per_minute = {sessions_per_minute}
+threads = 2
+""")
+        self.process = None
+
+    def start(self, wait=True):
+        self.process = subprocess.Popen([self.binary, "--config", self.config], stdin=subprocess.DEVNULL,
+                                        stdout=open(self.out, "ab"), stderr=subprocess.STDOUT)
+        if wait:
+            self.wait_ready()
+        return self
+
+    def wait_ready(self, seconds=30):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                raise RuntimeError(f"{self.name} ended with {self.process.returncode}: {self.log()}")
+            try:
+                if call(self.port, "GET", "/config", timeout=2)[0] == 200:
+                    return
+            except OSError:
+                pass
+            time.sleep(0.05)
+        raise RuntimeError(f"{self.name} did not answer: {self.log()}")
+
+    def log(self):
+        with open(self.out, errors="replace") as f:
+            return f.read()[-2000:]
+
+    def kill(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.kill()
+
+
+def call(port, method, path, token=None, timeout=10, query=""):
+    """(status, headers, body) of one request over a new connection."""
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    try:
+        headers = {"Host": PUBLIC_HOST}
+        if token:
+            headers["Authorization"] = "Bearer " + token
+        body = "{}" if method == "POST" else None
+        if body:
+            headers["Content-Type"] = "application/json"
+        connection.request(method, BASE + path + (("?" + query) if query else ""), body=body, headers=headers)
+        response = connection.getresponse()
+        return response.status, dict(response.getheaders()), response.read()
+    finally:
+        connection.close()
+
+
+def new_session(port):
+    status, _, body = call(port, "POST", "/sessions")
+    if status != 201:
+        raise RuntimeError(f"POST /sessions answered {status}")
+    return json.loads(body)["token"]
+
+
+def session_status(port, token):
+    status, _, body = call(port, "GET", "/session", token)
+    return status, (json.loads(body) if status == 200 else None)
+
+
+class _NoRedirect(urllib.request.HTTPRedirectHandler):
+    def redirect_request(self, *args, **kwargs):
+        return None
+
+
+def steam_callback(port, token, steamid):
+    """POST /link/steam on port, then sign in at the fake Steam as steamid: the callback's path?query."""
+    status, _, body = call(port, "POST", "/link/steam", token)
+    if status != 200:
+        raise RuntimeError(f"POST /link/steam answered {status}")
+    control = os.environ["ORVANE_PROVIDERS_CONTROL"]
+    set_steam = urllib.request.Request(f"http://{control}/steam", data=json.dumps({"steamid": steamid}).encode(),
+                                       headers={"Content-Type": "application/json"})
+    urllib.request.urlopen(set_steam, timeout=10).read()
+    context = ssl.create_default_context(cafile=os.environ["ORVANE_PROVIDERS_CA"])
+    opener = urllib.request.build_opener(urllib.request.HTTPSHandler(context=context), _NoRedirect)
+    try:
+        opener.open(json.loads(body)["url"], timeout=10)
+        raise RuntimeError("the fake Steam did not redirect")
+    except urllib.error.HTTPError as redirect:
+        location = redirect.headers["Location"]
+    parsed = urllib.parse.urlsplit(location)
+    if parsed.hostname != PUBLIC_HOST or not parsed.path.startswith(BASE + "/callback/steam"):
+        raise RuntimeError("unexpected return address " + parsed.path)
+    return parsed.query
+
+
+def complete(port, query):
+    status, _, body = call(port, "GET", "/callback/steam", query=query)
+    return status, body.decode("utf-8", "replace")
+
+
+class RoundRobinFront:
+    """One loopback address before several instances: each new connection goes to the next one."""
+
+    def __init__(self, ports):
+        self.ports = list(ports)
+        self.turn = 0
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(64)
+        self.port = self.listener.getsockname()[1]
+        self.lock = threading.Lock()
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            with self.lock:
+                port = self.ports[self.turn % len(self.ports)]
+                self.turn += 1
+            threading.Thread(target=self._forward, args=(client, port), daemon=True).start()
+
+    @staticmethod
+    def _pipe(source, target):
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                target.sendall(data)
+        except OSError:
+            pass
+        finally:
+            try:
+                target.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
+
+    def _forward(self, client, port):
+        try:
+            backend = socket.create_connection(("127.0.0.1", port), timeout=10)
+        except OSError:
+            client.close()
+            return
+        back = threading.Thread(target=self._pipe, args=(backend, client), daemon=True)
+        back.start()
+        self._pipe(client, backend)
+        back.join()
+        client.close()
+        backend.close()
+
+    def close(self):
+        self.listener.close()
