@@ -2,13 +2,14 @@
 # Runs one command against the project's real link service, orvane-link-service (server/), with only
 # Steam and Discord faked:
 #
-#   tools/with-real-service.sh [--host HOST] [--settings FILE] COMMAND [ARGS...]
+#   tools/with-real-service.sh [--host HOST] [--settings FILE] [--postgres] COMMAND [ARGS...]
 #
 # - the fake Steam and Discord of server/tests/with-fake-providers.sh, under their real names;
 # - a throwaway CA and a certificate for HOST, the CA trusted inside the project's Wine prefix only;
 # - orvane-link-service (ORVANE_LINK_SERVICE_PROGRAM, by default build/server/orvane-link-service) on
 #   port 443 of a free loopback address, configured for this run: HOST, that certificate, a new SQLite
-#   file, the fake Discord's application, an admin key, and FILE's settings (server address, community
+#   file (--postgres: a PostgreSQL server of the run's own, server/tests/with-postgres.sh), the fake
+#   Discord's application, an admin key, and FILE's settings (server address, community
 #   page, require_linking, news; by default tools/demo-service.conf);
 # - HOST mapped to that address, beside the providers' names, in a private mount namespace that only
 #   COMMAND sees.
@@ -60,7 +61,7 @@ serve_and_run() {
             echo "listen = $address:443"
             echo "tls_certificate = $work/service.pem"
             echo "tls_private_key = $work/service.key"
-            echo "database = $work/links.sqlite"
+            echo "database = ${ORVANE_TEST_POSTGRES:-$work/links.sqlite}"
             echo "discord_client_id = $ORVANE_DISCORD_CLIENT_ID"
             echo "discord_client_secret_file = $work/discord-secret"
             echo "admin_api_key_file = $work/admin-key"
@@ -98,7 +99,12 @@ if [ "${1:-}" = "--settings" ]; then
     settings=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
     shift 2
 fi
-[ $# -gt 0 ] || { echo "usage: $0 [--host HOST] [--settings FILE] COMMAND [ARGS...]" >&2; exit 2; }
+under=()
+if [ "${1:-}" = "--postgres" ]; then
+    under=("$root/server/tests/with-postgres.sh")
+    shift
+fi
+[ $# -gt 0 ] || { echo "usage: $0 [--host HOST] [--settings FILE] [--postgres] COMMAND [ARGS...]" >&2; exit 2; }
 program=${ORVANE_LINK_SERVICE_PROGRAM:-$root/build/server/orvane-link-service}
 [ -x "$program" ] || { echo "with-real-service: no link service at $program (build server/ first)" >&2; exit 125; }
 
@@ -110,5 +116,5 @@ thumbprint=$(trust_in_prefix "$work/service-ca.pem" "$work") ||
 
 export ORVANE_REAL_SERVICE_WORK="$work" ORVANE_REAL_SERVICE_SETTINGS="$settings" \
     ORVANE_LINK_SERVICE_PROGRAM="$program" ORVANE_LINK_SERVICE_HOST="$host" ORVANE_LINK_CA="$work/service-ca.pem"
-"$root/server/tests/with-fake-providers.sh" bash "$0" "$@"
+"${under[@]}" "$root/server/tests/with-fake-providers.sh" bash "$0" "$@"
 exit $?
