@@ -3,6 +3,7 @@
 # per launcher: 4 requests a minute) and prints one table:
 #
 #   tools/bench-service.sh [--double | --service PROGRAM] [--quick] [--rsa] [--threads N] [--scale]
+#                          [--postgres]
 #
 # It builds orvane-link-service and orvane-link-bench (build/server), makes a throwaway CA and a
 # certificate for link.bench.test (ECDSA P-256; --rsa: RSA 2048), starts the service on a free loopback
@@ -19,6 +20,8 @@
 # --scale: then a community's scale (tools/bench-scale-scenarios.sh): the cost at 1,000 launchers, a
 #   minute of 100,000 launchers polling while 10,000 start and 1,000 link Steam, and a second instance.
 #   Runs inside server/tests/with-fake-providers.sh, so the links reach a fake Steam (about 8 minutes).
+# --postgres: the service's database on a PostgreSQL server of the run's own (server/tests/with-postgres.sh)
+#   instead of a SQLite file.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/server"
@@ -29,6 +32,7 @@ use_double=
 service=
 quick=
 scale=
+postgres=
 given=("$@")
 key_type=ecdsa
 threads=1
@@ -38,6 +42,7 @@ while [ $# -gt 0 ]; do
     --quick) quick=1 ;;
     --rsa) key_type=rsa ;;
     --scale) scale=1 ;;
+    --postgres) postgres=1 ;;
     --service)
         [ $# -ge 2 ] && [ -x "$2" ] || { echo "--service needs an executable program" >&2; exit 64; }
         service=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
@@ -49,14 +54,17 @@ while [ $# -gt 0 ]; do
         shift
         ;;
     *)
-        echo "usage: $0 [--double | --service PROGRAM] [--quick] [--rsa] [--threads N] [--scale]" >&2
+        echo "usage: $0 [--double | --service PROGRAM] [--quick] [--rsa] [--threads N] [--scale] [--postgres]" >&2
         exit 64
         ;;
     esac
     shift
 done
 
-# Links need Steam: the fake one, under its real name, for the whole run.
+# A PostgreSQL server of the run's own; links need Steam: the fake one, under its real name.
+if [ -n "$postgres" ] && [ -z "${ORVANE_TEST_POSTGRES:-}" ]; then
+    exec "$root/server/tests/with-postgres.sh" bash "$0" "${given[@]}"
+fi
 if [ -n "$scale" ] && [ -z "${ORVANE_PROVIDERS_CONTROL:-}" ]; then
     exec "$root/server/tests/with-fake-providers.sh" bash "$0" "${given[@]}"
 fi
@@ -108,14 +116,16 @@ if [ -n "$use_double" ]; then
         </dev/null >"$work/service.out" 2>&1 &
     service_pid=$!
 else
-    backend="orvane-link-service ($service)"
+    store_name=SQLite
+    [ -n "$postgres" ] && store_name="PostgreSQL 15"
+    backend="orvane-link-service ($service) on $store_name"
     cat >"$work/service.conf" <<EOF
 # Throwaway configuration of the benchmark: loopback only, no provider reachable.
 public_host = $host:$port
 listen = $address:$port
 tls_certificate = $work/service.pem
 tls_private_key = $work/service.key
-database = $work/link.sqlite
+database = ${ORVANE_TEST_POSTGRES:-$work/link.sqlite}
 server_address = play.bench.test:27015
 community_url = https://community.bench.test/
 require_linking = true
