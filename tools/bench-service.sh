@@ -177,13 +177,26 @@ echo "Creating $sessions sessions..." >&2
     >"$work/sessions.out" 2>&1 || { cat "$work/sessions.out" >&2; fail "sessions could not be created"; }
 grep '^sessions_made' "$work/sessions.out" >>"$report"
 
+# CPU seconds the PostgreSQL server's processes have used so far (0 on SQLite).
+database_cpu_seconds() {
+    [ -n "$postgres" ] || { echo 0; return; }
+    local pid ticks=0
+    for pid in $(pgrep -u postgres); do
+        ticks=$((ticks + $(awk '{ print $14 + $15 }' "/proc/$pid/stat" 2>/dev/null || echo 0)))
+    done
+    awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" 'BEGIN { print t / hz }'
+}
 scenario() {
-    local label=$1
+    local label=$1 before started
     shift
     echo "Running: $label" >&2
+    before=$(database_cpu_seconds)
+    started=$(date +%s.%N)
     "$bench" "${reach[@]}" --watch-pid "$service_pid" --threads "$threads" --token-file "$work/tokens" \
         --label "$label" "$@" >"$work/run.out" 2>&1 ||
         { cat "$work/run.out" >&2; fail "the generator failed in: $label"; }
+    [ -n "$postgres" ] && awk -v a="$before" -v b="$(database_cpu_seconds)" -v t0="$started" -v t1="$(date +%s.%N)" \
+        'BEGIN { printf "database_cpu: %.0f%% of one core\n", 100 * (b - a) / (t1 - t0) }' >>"$work/run.out"
     { echo; cat "$work/run.out"; } >>"$report"
 }
 # First, on a service that has held no connection yet: what an open, idle TLS connection costs it.
@@ -210,17 +223,17 @@ function field(line, key,   re) {
     return "-"
 }
 function reset() {
-    sent = answered = failures = handshakes = rate = p50 = p99 = max = gen = svc = per = rss = hwm = "-"
+    sent = answered = failures = handshakes = rate = p50 = p99 = max = gen = svc = per = rss = hwm = db = "-"
 }
 # One row per block, when the next block begins or the report ends.
 function flush() {
     if (name == "") return
     if (!header++) {
         print ""
-        print "| scenario | sent | answered | failures | TLS handshakes | rate | p50 ms | p99 ms | max ms | service CPU | service CPU ms/answer | generator CPU | service RSS peak MiB | VmHWM MiB |"
-        print "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+        print "| scenario | sent | answered | failures | TLS handshakes | rate | p50 ms | p99 ms | max ms | service CPU | service CPU ms/answer | database CPU | generator CPU | service RSS peak MiB | VmHWM MiB |"
+        print "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
     }
-    printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name, sent, answered, failures, handshakes, rate, p50, p99, max, svc, per, gen, rss, hwm
+    printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name, sent, answered, failures, handshakes, rate, p50, p99, max, svc, per, db, gen, rss, hwm
     name = ""
 }
 BEGIN { reset() }
@@ -236,6 +249,7 @@ BEGIN { reset() }
 /^generator_cpu:/ { gen = $2 }
 /^service_cpu:/ { svc = $2 }
 /^service_cpu_ms_per_answer:/ { per = $2 }
+/^database_cpu:/ { db = $2 }
 /^service_memory_mib:/ { rss = field($0, "rss_peak"); hwm = field($0, "hwm") }
 /^(idle|trickle|silent_tcp)_connections:/ { slow = slow "\n" name ": " $0 }
 /^service_memory_mib:/ && name ~ /idle TLS connections/ {
