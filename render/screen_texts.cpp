@@ -114,7 +114,7 @@ LinkingCardView linkingCardView(const LinkState& link, const UiState& ui) {
         view.statusLine = baseStatusLine(link);
     }
     view.retryColour = ui.hover == RetryButton ? ThemeText : ThemeTextMuted;
-    view.signOutShown = ui.linkingEnabled && signOutOffered(link);
+    view.signOutShown = signOutOffered(link);
     view.signOutLabel = ui.signOutArmed ? L"CONFIRMAR CIERRE" : L"CERRAR SESIÓN";
     // Armed, it takes the error line's colour: the next press ends the session.
     view.signOutColour = ui.signOutArmed             ? 0xFFFCA799
