@@ -247,6 +247,18 @@ class LauncherCase(unittest.TestCase):
                  if r["path"] == "/session" and s and s["status"] == 200]
         return (polls[0] - at if polls else float("nan")), self.shown[0] - at, self.shown[1] - at
 
+    def link_both_accounts(self, mark):
+        """Once the launcher started after log mark `mark` has its session and its first status, both
+        accounts are linked to that session, as the player would in the browser; returns the session's
+        fingerprint."""
+        sessions = lambda: control("GET", "/state")["sessions"]
+        session = self.wait(lambda: sessions() and sessions()[0]["session"], "the launcher's session")
+        self.wait(lambda: [r for r, s in exchanges(mark) if r["path"] == "/session" and s and s["status"] == 200],
+                  "the first status")
+        for provider, name in (("steam", STEAM_NAME), ("discord", DISCORD_NAME)):
+            control("POST", "/link", {"provider": provider, "session": session, "display_name": name})
+        return session
+
     def wait(self, ready, what, timeout=DEADLINE):
         end = time.monotonic() + timeout
         while time.monotonic() < end:

@@ -12,7 +12,7 @@ import sys
 import time
 import unittest
 
-from e2e_test import DISCORD_NAME, STEAM_NAME, LauncherCase, answer, bearer, control, exchanges, log_mark
+from e2e_test import LauncherCase, answer, bearer, control, exchanges, log_mark
 from window_support import Layout, close_to, error_ink
 
 FOCUS_RING = (0xCE, 0xE4, 0xFA)
@@ -41,12 +41,7 @@ class SignOut(LauncherCase):
         mark = log_mark()
         app = self.start()
         layout = app.layout
-        sessions = lambda: control("GET", "/state")["sessions"]
-        session = self.wait(lambda: sessions() and sessions()[0]["session"], "the launcher's session")
-        self.wait(lambda: [r for r, s in exchanges(mark) if r["path"] == "/session" and s and s["status"] == 200],
-                  "the first status")
-        for provider, name in (("steam", STEAM_NAME), ("discord", DISCORD_NAME)):
-            control("POST", "/link", {"provider": provider, "session": session, "display_name": name})
+        session = self.link_both_accounts(mark)
         self.wait(lambda: os.path.exists(self.folder.session), "the session file")
         return app, layout, session
 

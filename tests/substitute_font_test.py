@@ -16,7 +16,7 @@ import subprocess
 import sys
 import unittest
 
-from e2e_test import DISCORD_NAME, SHOTS, STEAM_NAME, WINEPREFIX, LauncherCase, ProgramFolder, control, exchanges, log_mark
+from e2e_test import SHOTS, WINEPREFIX, LauncherCase, ProgramFolder, log_mark
 from window_support import TOOLS, Layout, Shot, bright, overlap, prefix_env
 
 FONTS = os.path.join(WINEPREFIX, "drive_c", "windows", "Fonts")
@@ -73,12 +73,7 @@ class SubstituteFont(LauncherCase):
         mark = log_mark()
         app = self.start()
         layout = app.layout
-        sessions = lambda: control("GET", "/state")["sessions"]
-        session = self.wait(lambda: sessions() and sessions()[0]["session"], "the launcher's session")
-        self.wait(lambda: [r for r, s in exchanges(mark) if r["path"] == "/session" and s and s["status"] == 200],
-                  "the first status")
-        for provider, name in (("steam", STEAM_NAME), ("discord", DISCORD_NAME)):
-            control("POST", "/link", {"provider": provider, "session": session, "display_name": name})
+        self.link_both_accounts(mark)
         app.click(layout.centre(layout.box(layout.W - 276, 48, 214, 44)))
         app.move(self.rest)
         card = lambda shot: self.same_as_preview(shot, layout, "linking_ready", Layout.card)
