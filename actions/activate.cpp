@@ -9,6 +9,7 @@ namespace {
 
 constexpr wchar_t kLinkPreparing[] = L"Preparando la pantalla oficial de autorización…";
 constexpr wchar_t kLinkSteamFirst[] = L"Vincula primero Steam. Discord se habilita al terminar.";
+constexpr wchar_t kSignOutRefused[] = L"No se pudo cerrar la sesión. Pulsa Reintentar.";
 constexpr wchar_t kLinkCouldNotStart[] =
     L"La vinculación no pudo empezar. Pulsa Reintentar y vuelve a intentarlo.";
 
@@ -43,6 +44,24 @@ void linkClick(HitTarget control, ActionRecords& r) {
     r.port.diagnose(DiagnosticStage::LinkClick);
 }
 
+// The first press only arms "CERRAR SESIÓN"; a second one within the confirmation time signs out.
+void signOutPress(ActionRecords& r) {
+    UiState& ui = r.ui;
+    if (!signOutOffered(r.link))
+        return;
+    if (!signOutConfirming(ui, r.now)) {
+        ui.signOutArmed = true;
+        ui.signOutArmedAt = r.now;
+        return;
+    }
+    ui.signOutArmed = false;
+    ui.awaitingBrowser = false;
+    ui.awaitedLink = None;
+    const bool queued = r.port.post(Logout);
+    ui.statusIsError = !queued;
+    copyText(ui.statusText, queued ? L"" : kSignOutRefused);
+}
+
 void openCommunity(ActionRecords& r) {
     if (isValidCommunityUrl(r.config.community)) {
         r.port.openUrl(r.config.community);
@@ -54,6 +73,10 @@ void openCommunity(ActionRecords& r) {
 }
 
 } // namespace
+
+bool signOutConfirming(const UiState& ui, uint64_t now) {
+    return ui.signOutArmed && now >= ui.signOutArmedAt && now - ui.signOutArmedAt < kSignOutConfirmMs;
+}
 
 ActionOutcome activate(HitTarget control, ActionRecords& r) {
     ActionOutcome outcome;
@@ -108,6 +131,9 @@ ActionOutcome activate(HitTarget control, ActionRecords& r) {
         r.ui.awaitingBrowser = false;
         r.ui.awaitedLink = None;
         r.port.post(Retry);
+        break;
+    case SignOutButton:
+        signOutPress(r);
         break;
     case AccountsButton:
         r.ui.screen = Linking;

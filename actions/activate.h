@@ -4,6 +4,11 @@
 // What a control does when released over, or pressed with Enter / Space / its key.
 ActionOutcome activate(HitTarget control, ActionRecords& records);
 
+// "CERRAR SESIÓN" reads "CONFIRMAR CIERRE" for this long after a first press; a second press within
+// it posts the logout. The pump disarms it once the time is up.
+inline constexpr uint64_t kSignOutConfirmMs = 5000;
+bool signOutConfirming(const UiState& ui, uint64_t now);
+
 // "Jugar": the linking gate, then the steam:// URL handed to the shell and the result line.
 ActionOutcome playGame(ActionRecords& records);
 

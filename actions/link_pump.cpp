@@ -45,6 +45,9 @@ void followSnapshot(bool wasReady, ActionRecords& r) {
         ui.awaitingBrowser = false;
         r.port.diagnose(DiagnosticStage::ServiceUpdate);
     }
+    // Signed out: the control is gone, and the keyboard focus goes back to the start of the card.
+    if (!signOutOffered(link) && ui.focus == SignOutButton)
+        ui.focus = LinkSteamButton;
     if (link.ready || awaitedLinkMade(ui, link)) {
         copyText(ui.statusText, L"");
         ui.statusIsError = false;
@@ -70,6 +73,10 @@ ActionOutcome pumpLinkService(const LinkPull& pull, ActionRecords& r) {
     ActionOutcome outcome;
     if (!r.ui.linkingEnabled)
         return outcome;
+    if (r.ui.signOutArmed && (!signOutConfirming(r.ui, r.now) || !signOutOffered(r.link))) {
+        r.ui.signOutArmed = false;
+        outcome.repaint = true;
+    }
     if (pull.changed) {
         followSnapshot(pull.wasReady, r);
         outcome.repaint = true;

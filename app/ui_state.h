@@ -28,6 +28,7 @@ enum HitTarget : int32_t {
     ContinueButton = 62,
     RetryButton = 63,
     AccountsButton = 64,
+    SignOutButton = 65,
 };
 
 inline constexpr int kUiTextCapacity = 320;
@@ -54,6 +55,12 @@ struct UiState {
     int64_t lastBrowserResult = 0;
     int32_t lastMouseX = 0;
     int32_t lastMouseY = 0;
+    // "CERRAR SESIÓN" was pressed once and reads "CONFIRMAR CIERRE" until a second press or until it
+    // expires (GetTickCount64 milliseconds of the first press).
+    bool signOutArmed = false;
+    uint64_t signOutArmedAt = 0;
+    // The window is maximised: its maximise button shows the restore glyph.
+    bool windowMaximised = false;
     const LinkState* previewLinkState = nullptr;
     float emblemAngle = 0.0f;
     double lastFrameTime = 0.0;

@@ -47,7 +47,7 @@ void repaint(HWND window) {
 }
 
 HitConditions hitConditions() {
-    return hitConditionsFor(gUiState, gSceneLibrary.scenes.size());
+    return hitConditionsFor(gUiState, gSceneLibrary.scenes.size(), gLinkService.state);
 }
 
 SIZE clientSize(HWND window) {
@@ -190,7 +190,7 @@ void onKeyDown(HWND window, WPARAM key, LPARAM lParam) {
     const bool shift = key == VK_TAB && GetKeyState(VK_SHIFT) < 0;
     const bool repeated = (lParam & (1 << 30)) != 0;
     const KeyResult result =
-        applyKey(gUiState, gSceneLibrary.scenes.size(), static_cast<unsigned>(key), ctrl, shift, repeated);
+        applyKey(gUiState, hitConditions(), static_cast<unsigned>(key), ctrl, shift, repeated);
     if (result.minimise)
         ShowWindow(window, SW_MINIMIZE);
     if (result.repaint)
@@ -226,6 +226,9 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_ERASEBKGND:
         return 1;
     case WM_SIZE:
+        // A minimised window keeps the state it will be restored to.
+        if (wParam == SIZE_MAXIMIZED || wParam == SIZE_RESTORED)
+            gUiState.windowMaximised = wParam == SIZE_MAXIMIZED;
         carouselMinimised(gSceneLibrary, gMinimisePause, wParam == SIZE_MINIMIZED, GetTickCount64());
         repaint(window);
         return 0;

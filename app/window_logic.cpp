@@ -1,6 +1,6 @@
 #include "app/window_logic.h"
 
-#include "render/geometry.h"
+#include "render/hit_geometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -39,29 +39,37 @@ int frameHitCode(int x, int y, int right, int bottom, bool maximised, float dpiF
     return HTCLIENT;
 }
 
-HitTarget nextFocus(Screen screen, size_t sceneCount, HitTarget focus, bool backwards) {
+HitTarget nextFocus(const HitConditions& when, HitTarget focus, bool backwards) {
     static const HitTarget kLinkingRing[] = {LinkSteamButton, LinkDiscordButton, ContinueButton,
                                              RetryButton,     AccountsButton,    PreviousSceneButton,
                                              PauseButton,     NextSceneButton};
     static const HitTarget kHomeRing[] = {TabHome,     TabNews,         TabCommunity,
                                           PlayButton,  CommunityButton, PreviousSceneButton,
                                           PauseButton, NextSceneButton};
-    const HitTarget* ring = screen == Linking ? kLinkingRing : kHomeRing;
+    const bool linking = when.screen == Linking;
     // Without two scenes the carousel controls are absent.
-    const int n = sceneCount < 2 ? 5 : 8;
+    const int fixed = when.sceneCount < 2 ? 5 : 8;
+    HitTarget ring[9];
+    std::copy_n(linking ? kLinkingRing : kHomeRing, fixed, ring);
+    int n = fixed;
+    // The stops added later come after the fixed ones, so the fixed order stays as players know it.
+    const HitTarget extra = linking ? SignOutButton : AccountsButton;
+    if (isHitTestable(extra, when))
+        ring[n++] = extra;
     const HitTarget* end = ring + n;
-    const HitTarget* at = std::find(ring, end, focus);
+    const HitTarget* at = std::find(static_cast<const HitTarget*>(ring), end, focus);
     if (at == end)
         return ring[backwards ? n - 1 : 0];
     const int i = static_cast<int>(at - ring);
     return ring[backwards ? (i + n - 1) % n : (i + n + 1) % n];
 }
 
-KeyResult applyKey(UiState& ui, size_t sceneCount, unsigned key, bool ctrl, bool shift, bool repeated) {
+KeyResult applyKey(UiState& ui, const HitConditions& when, unsigned key, bool ctrl, bool shift,
+                   bool repeated) {
     KeyResult result;
     switch (key) {
     case VK_TAB:
-        ui.focus = nextFocus(ui.screen, sceneCount, ui.focus, shift);
+        ui.focus = nextFocus(when, ui.focus, shift);
         ui.focusVisible = true;
         result.repaint = true;
         break;

@@ -1,5 +1,6 @@
 #pragma once
 #include "app/ui_state.h"
+#include "render/hit_geometry.h"
 
 #include <windows.h>
 
@@ -31,18 +32,21 @@ RECT clientAreaFor(const RECT& window, bool maximised, const RECT* workArea);
 // and bottom.
 int frameHitCode(int x, int y, int right, int bottom, bool maximised, float dpiFactor = 1.0f);
 
-// The control Tab (or Shift+Tab) moves the focus to.
-HitTarget nextFocus(Screen screen, size_t sceneCount, HitTarget focus, bool backwards);
+// The control Tab (or Shift+Tab) moves the focus to: the screen's fixed ring (its first 5 stops
+// without two scenes), then "MIS CUENTAS" on the home screens or "CERRAR SESIÓN" on the linking
+// screen while they can be clicked.
+HitTarget nextFocus(const HitConditions& when, HitTarget focus, bool backwards);
 
-// What a key press asks for (keys never reach default processing). Tab moves the focus here; the
-// screen keys change ui.screen here.
+// What a key press asks for (keys never reach default processing), `when` describing the current
+// screen. Tab moves the focus here; the screen keys change ui.screen here.
 struct KeyResult {
     bool activates = false; // activate(target)
     HitTarget target = None;
     bool minimise = false;
     bool repaint = false;
 };
-KeyResult applyKey(UiState& ui, size_t sceneCount, unsigned key, bool ctrl, bool shift, bool repeated);
+KeyResult applyKey(UiState& ui, const HitConditions& when, unsigned key, bool ctrl, bool shift,
+                   bool repeated);
 
 // Emblem turns 4 degrees a second; a stall advances it by at most 0.4 degrees. lastFrameTime 0 = none.
 struct EmblemClock {

@@ -99,6 +99,20 @@ void forgetSession(LinkServiceState& s) {
     publish(s, std::move(next));
 }
 
+// Without a session no account is linked; the service is not asked, so no session file is made.
+void showSignedOut(LinkServiceState& s) {
+    LinkState next = currentState(s);
+    next.steamLinked = false;
+    next.discordLinked = false;
+    next.steamName.clear();
+    next.discordName.clear();
+    next.linkPending = false;
+    next.busy = false;
+    next.message.clear();
+    next.ready = next.configLoaded && requiredLinksPresent(next);
+    publish(s, std::move(next));
+}
+
 // The new token becomes current only once the protected file holds it.
 bool createSession(LinkServiceState& s) {
     HttpResult result;
@@ -185,6 +199,10 @@ bool pollStatus(LinkServiceState& s) {
         s.sessionToken = loadSessionToken(s.sessionPath.c_str());
         s.sessionLoaded = true;
     }
+    if (s.sessionToken.empty() && s.signedOut) {
+        showSignedOut(s);
+        return true;
+    }
     if (s.sessionToken.empty() && !createSession(s))
         return false;
     HttpResult first;
@@ -232,6 +250,8 @@ void startLink(LinkServiceState& s, LinkProvider provider) {
         return setLinkError(s, kDiscordNotConfiguredText, DiscordProvider);
     if (discord ? current.discordLinked : current.steamLinked)
         return;
+    // A link needs a session: after a sign-out this is where the next one begins.
+    s.signedOut = false;
     if (s.sessionToken.empty() && !pollStatus(s))
         return setLinkError(s, currentState(s).message, provider);
 
@@ -270,6 +290,7 @@ void timeOutLink(LinkServiceState& s) {
 
 void logout(LinkServiceState& s) {
     clearLinkNotice(s);
+    beginBusy(s);
     // A session never read from disk is still valid at the service: revoke it too.
     if (!s.sessionLoaded) {
         s.sessionToken = loadSessionToken(s.sessionPath.c_str());
@@ -279,10 +300,11 @@ void logout(LinkServiceState& s) {
         HttpResult ignored;
         exchange(s, ignored, L"POST", L"/logout", true);
     }
+    // Forgotten whatever the service answered: on a shared computer nothing of the player may stay.
+    s.signedOut = true;
     forgetSession(s);
     if (isStopping(s))
         return;
-    beginBusy(s);
     pollStatus(s);
 }
 

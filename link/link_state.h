@@ -27,3 +27,8 @@ struct LinkState {
 inline bool requiredLinksPresent(const LinkState& state) {
     return !state.requireLinking || (state.steamLinked && (state.discordLinked || !state.discordEnabled));
 }
+
+// Signing out is offered while the session holds at least one account.
+inline bool signOutOffered(const LinkState& state) {
+    return state.steamLinked || state.discordLinked;
+}

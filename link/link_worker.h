@@ -43,6 +43,8 @@ struct LinkServiceState {
     bool steamPending = false;
     bool discordPending = false;
     bool sessionLoaded = false;
+    // The player signed out: no session is made again until they start a link.
+    bool signedOut = false;
     uint64_t linkStartedAt = 0;
 
     LinkServiceState();

@@ -30,6 +30,7 @@ struct InterfaceKey {
     Screen screen = Home;
     HitTarget hover = None, focus = None;
     bool focusVisible = false, statusIsError = false, awaitingBrowser = false, linkingEnabled = false;
+    bool signOutArmed = false, windowMaximised = false;
     std::wstring statusText, playStatusText;
     LinkState link;
     LauncherConfig config{};
@@ -39,7 +40,8 @@ struct InterfaceKey {
     bool operator==(const InterfaceKey& o) const {
         return screen == o.screen && hover == o.hover && focus == o.focus && focusVisible == o.focusVisible &&
                statusIsError == o.statusIsError && awaitingBrowser == o.awaitingBrowser &&
-               linkingEnabled == o.linkingEnabled && statusText == o.statusText &&
+               linkingEnabled == o.linkingEnabled && signOutArmed == o.signOutArmed &&
+               windowMaximised == o.windowMaximised && statusText == o.statusText &&
                playStatusText == o.playStatusText && link == o.link &&
                std::memcmp(&config, &o.config, sizeof config) == 0 && sceneCount == o.sceneCount &&
                paused == o.paused;
@@ -55,6 +57,8 @@ InterfaceKey interfaceKey(const FrameInputs& in) {
     key.statusIsError = in.ui.statusIsError;
     key.awaitingBrowser = in.ui.awaitingBrowser;
     key.linkingEnabled = in.ui.linkingEnabled;
+    key.signOutArmed = in.ui.signOutArmed;
+    key.windowMaximised = in.ui.windowMaximised;
     key.statusText = in.ui.statusText;
     key.playStatusText = in.ui.playStatusText;
     key.link = in.ui.previewLinkState ? *in.ui.previewLinkState : in.link;

@@ -4,10 +4,10 @@ namespace {
 
 // The order decides overlaps: window buttons first, carousel controls last.
 const HitTarget kHitOrder[] = {
-    MinimizeButton,  MaximizeButton,      CloseButton, AccountsButton,  LinkSteamButton, LinkDiscordButton,
-    ContinueButton,  RetryButton,         TabHome,     TabNews,         TabCommunity,    PlayButton,
-    CommunityButton, PreviousSceneButton, PauseButton, NextSceneButton, SceneDot0,       SceneDot1,
-    SceneDot2,       SceneDot3,
+    MinimizeButton, MaximizeButton,  CloseButton,         AccountsButton, LinkSteamButton, LinkDiscordButton,
+    ContinueButton, RetryButton,     SignOutButton,       TabHome,        TabNews,         TabCommunity,
+    PlayButton,     CommunityButton, PreviousSceneButton, PauseButton,    NextSceneButton, SceneDot0,
+    SceneDot1,      SceneDot2,       SceneDot3,
 };
 
 } // namespace
@@ -51,6 +51,9 @@ DesignRect hitRect(HitTarget target, int W, int H) {
         return {card.x + 488, card.y + 324, 172, 27};
     case AccountsButton:
         return {w - 276, 48, 214, 44};
+    case SignOutButton:
+        // On the eyebrow's line, right-aligned like the retry link below.
+        return {card.x + 488, card.y + 20, 172, 27};
     default:
         return {0, 0, 0, 0};
     }
@@ -77,6 +80,8 @@ bool isHitTestable(HitTarget target, const HitConditions& when) {
         return when.screen == Linking;
     case AccountsButton:
         return when.linkingEnabled;
+    case SignOutButton:
+        return when.screen == Linking && when.signOutOffered;
     case None:
         return false;
     default:

@@ -1,5 +1,6 @@
 #pragma once
 #include "app/ui_state.h"
+#include "link/link_state.h"
 #include "render/geometry.h"
 
 #include <cstddef>
@@ -12,12 +13,14 @@ struct HitConditions {
     Screen screen;
     size_t sceneCount;
     bool linkingEnabled;
+    bool signOutOffered; // the linking card shows "CERRAR SESIÓN"
 };
 bool isHitTestable(HitTarget target, const HitConditions& when);
 
-// What decides hit-testability, taken from the window's state and its library's scene count.
-inline HitConditions hitConditionsFor(const UiState& ui, size_t sceneCount) {
-    return {ui.screen, sceneCount, ui.linkingEnabled};
+// What decides hit-testability, taken from the window's state, its library's scene count and its copy
+// of the link service's snapshot.
+inline HitConditions hitConditionsFor(const UiState& ui, size_t sceneCount, const LinkState& link) {
+    return {ui.screen, sceneCount, ui.linkingEnabled, ui.linkingEnabled && signOutOffered(link)};
 }
 
 // Mouse position in client pixels to the control under it, or None; the window passes its screen's

@@ -15,6 +15,14 @@ namespace {
 constexpr ARGB kHoverWash = 0x18DAE8F6;
 constexpr ARGB kRule = 0x23A5BACF;
 
+// Two overlapping squares in the maximise square's 8 x 8 place: the front one lower left, the back
+// one showing only its top and right edges.
+void drawRestoreGlyph(DrawContext& ctx, float cx) {
+    strokeRect(ctx, {cx - 4, 14, 6, 6}, ThemeTextMuted, 1, false);
+    const DesignPoint back[] = {{cx - 2, 14}, {cx - 2, 12}, {cx + 4, 12}, {cx + 4, 18}, {cx + 2, 18}};
+    strokePolyline(ctx, back, 5, ThemeTextMuted, 1);
+}
+
 void paintHeader(DrawContext& ctx, int W, int H, const UiState& ui, const LinkState& link) {
     const float w = static_cast<float>(W);
     drawTitle(ctx, L"ORVANE GAMING", {112, 42, 258, 27}, 17, ThemeText);
@@ -51,6 +59,8 @@ void paintHeader(DrawContext& ctx, int W, int H, const UiState& ui, const LinkSt
         const float cx = r.x + r.w / 2;
         if (button == MinimizeButton)
             strokeLine(ctx, {cx - 4, 19}, {cx + 4, 19}, ThemeTextMuted, 1);
+        else if (button == MaximizeButton && ui.windowMaximised)
+            drawRestoreGlyph(ctx, cx);
         else if (button == MaximizeButton)
             strokeRect(ctx, {cx - 4, 12, 8, 8}, ThemeTextMuted, 1, false);
         else

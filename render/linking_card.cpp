@@ -9,6 +9,8 @@ void paintLinkingCard(DrawContext& ctx, int W, int H, const LinkState& link, con
     fillRoundRect(ctx, {o.x, o.y, 700, 430}, 13, 0xF00A131F, 0x507D97B2);
     drawText(ctx, L"IDENTIFICACIÓN  /  ORVANE GAMING", {o.x + 40, o.y + 21, 620, 24}, 10, ThemeTextMuted, 1,
              AlignNear);
+    if (view.signOutShown)
+        drawText(ctx, view.signOutLabel, hitRect(SignOutButton, W, H), 10, view.signOutColour, 1, AlignFar);
     drawTitle(ctx, L"TU HISTORIA EMPIEZA AQUÍ", {o.x + 37, o.y + 54, 626, 49}, 30, ThemeText);
     drawText(ctx, L"Vincula tus cuentas de Steam y Discord para entrar en la Orvane.",
              {o.x + 40, o.y + 105, 620, 27}, 13, ThemeTextMuted, 0, AlignNear);

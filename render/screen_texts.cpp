@@ -114,6 +114,12 @@ LinkingCardView linkingCardView(const LinkState& link, const UiState& ui) {
         view.statusLine = baseStatusLine(link);
     }
     view.retryColour = ui.hover == RetryButton ? ThemeText : ThemeTextMuted;
+    view.signOutShown = signOutOffered(link);
+    view.signOutLabel = ui.signOutArmed ? L"CONFIRMAR CIERRE" : L"CERRAR SESIÓN";
+    // Armed, it takes the error line's colour: the next press ends the session.
+    view.signOutColour = ui.signOutArmed             ? 0xFFFCA799
+                         : ui.hover == SignOutButton ? ThemeText
+                                                     : ThemeTextMuted;
     view.continueFill = link.ready ? ThemeAccent : 0xDC223142;
     view.continueLabel = link.ready ? L"CONTINUAR  →" : L"COMPLETA LA VINCULACIÓN";
     view.continueLabelColour = link.ready ? ThemeText : ThemeTextMuted;

@@ -40,6 +40,9 @@ struct LinkingCardView {
     std::wstring errorText;  // when hasError
     std::wstring statusLine; // when not
     Argb retryColour;
+    bool signOutShown;
+    const wchar_t* signOutLabel; // "CERRAR SESIÓN", or "CONFIRMAR CIERRE" while it waits for the second press
+    Argb signOutColour;
     Argb continueFill;
     const wchar_t* continueLabel;
     Argb continueLabelColour;

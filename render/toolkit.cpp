@@ -1,4 +1,5 @@
 #include "render/toolkit.h"
+#include "render/text_symbols.h"
 
 #include "render/toolkit_internal.h"
 
@@ -177,11 +178,48 @@ INT styleFor(int bold) {
     return bold == 1 ? FontStyleBold : FontStyleRegular;
 }
 
+// A label ending in a check mark or an arrow: its lead text, then the symbol's strokes where the
+// glyph would stand. Both are clipped to the label's box, as a plain string is.
+void drawSymbolLabel(DrawContext& ctx, TextTools& tools, const SymbolLabel& label, DesignRect rect,
+                     float size, ARGB colour, bool bold, INT formatFlags, int alignment) {
+    GpStringFormat* format = tools.format.get();
+    keepStatus(ctx, GdipSetStringFormatFlags(format, formatFlags | StringFormatFlagsMeasureTrailingSpaces));
+    const float leadWidth = measureText(ctx, label.lead, tools.font.get(), format, 1e6f).width;
+    const SymbolPlacement at = placeSymbol(rect, leadWidth, size, alignment);
+    keepStatus(ctx, GdipSetStringFormatAlign(format, StringAlignmentNear));
+    const OwnedBrush brush = makeBrush(ctx, colour);
+    const OwnedPen pen = makePen(ctx, colour, 1);
+    if (!brush || !pen)
+        return;
+    const SymbolStrokes strokes = symbolStrokes(label.symbol, at.symbolBox, bold);
+    keepStatus(ctx, GdipSetPenWidth(pen.get(), strokes.width));
+    keepStatus(ctx, GdipSetPenLineCap197819(pen.get(), LineCapRound, LineCapRound, DashCapRound));
+    keepStatus(ctx, GdipSetPenLineJoin(pen.get(), LineJoinRound));
+
+    const RectF layout(at.leadX, rect.y, rect.x + rect.w - at.leadX, rect.h);
+    GraphicsState saved = 0;
+    keepStatus(ctx, GdipSaveGraphics(ctx.graphics, &saved));
+    keepStatus(ctx, GdipSetClipRect(ctx.graphics, rect.x, rect.y, rect.w, rect.h, CombineModeIntersect));
+    keepStatus(ctx, GdipDrawString(ctx.graphics, label.lead.data(), static_cast<INT>(label.lead.size()),
+                                   tools.font.get(), &layout, format, brush.get()));
+    for (int i = 0; i < 2; ++i) {
+        if (strokes.counts[i] < 2)
+            continue;
+        const std::vector<GpPointF> line = toPoints(strokes.lines[i], strokes.counts[i]);
+        keepStatus(ctx, GdipDrawLines(ctx.graphics, pen.get(), line.data(), strokes.counts[i]));
+    }
+    keepStatus(ctx, GdipRestoreGraphics(ctx.graphics, saved));
+}
+
 void drawString(DrawContext& ctx, const wchar_t* familyName, const wchar_t* text, DesignRect rect, float size,
                 ARGB colour, INT style, INT formatFlags, int alignment) {
     TextTools tools;
     if (text == nullptr || !makeTextTools(ctx, familyName, size, style, formatFlags, alignment, tools))
         return;
+    const SymbolLabel label = splitTrailingSymbol(text);
+    if (label.symbol != TextSymbol::None)
+        return drawSymbolLabel(ctx, tools, label, rect, size, colour, (style & FontStyleBold) != 0,
+                               formatFlags, alignment);
     std::wstring cut;
     const bool oneLine = (formatFlags & StringFormatFlagsNoWrap) != 0;
     const wchar_t* shown =

@@ -58,14 +58,14 @@ void checkLinkingControls(SelfTestTally& tally, const HitConditions& when) {
 } // namespace
 
 void checkHitTargets(SelfTestTally& tally, UiState& ui, size_t sceneCount) {
-    checkCompactLayouts(tally, hitConditionsFor(ui, sceneCount));
-    checkScaledPlayButton(tally, hitConditionsFor(ui, sceneCount));
+    checkCompactLayouts(tally, hitConditionsFor(ui, sceneCount, LinkState{}));
+    checkScaledPlayButton(tally, hitConditionsFor(ui, sceneCount, LinkState{}));
 
     const Screen screen = ui.screen;
     const bool linkingEnabled = ui.linkingEnabled;
     ui.screen = Linking;
     ui.linkingEnabled = true;
-    checkLinkingControls(tally, hitConditionsFor(ui, sceneCount));
+    checkLinkingControls(tally, hitConditionsFor(ui, sceneCount, LinkState{}));
     ui.screen = screen;
     ui.linkingEnabled = linkingEnabled;
 }

@@ -50,6 +50,7 @@ struct Bench {
     SceneLibrary scenes;
     FakePort port;
     bool maximised = false;
+    uint64_t now = 5000; // GetTickCount64 of the action
 
     Bench() {
         port.ui = &ui;
@@ -67,11 +68,11 @@ struct Bench {
         link.steamLinked = link.discordLinked = link.ready = true;
     }
     ActionOutcome press(HitTarget control) {
-        ActionRecords r{ui, link, config, scenes, 5000, maximised, port};
+        ActionRecords r{ui, link, config, scenes, now, maximised, port};
         return activate(control, r);
     }
     ActionOutcome pump(const LinkPull& pull) {
-        ActionRecords r{ui, link, config, scenes, 5000, maximised, port};
+        ActionRecords r{ui, link, config, scenes, now, maximised, port};
         return pumpLinkService(pull, r);
     }
 };

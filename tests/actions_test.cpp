@@ -172,6 +172,98 @@ TEST(Activate, RetryClearsTheLocalErrorEvenWhenTheServiceIsNotRunning) {
     EXPECT_EQ(b.port.posts, std::vector<uint32_t>{Retry});
 }
 
+// "CERRAR SESIÓN": a first press arms it, a second one within 5 s posts the logout; later, or once
+// nothing is linked any more, the label goes back and the next press only arms it again.
+TEST(SignOut, ConfirmationTiming) {
+    struct Case {
+        const char* what;
+        uint64_t secondPressAfter;
+        bool posted;
+    };
+    const Case cases[] = {
+        {"at once", 0, true},
+        {"just inside", kSignOutConfirmMs - 1, true},
+        {"when the time is up", kSignOutConfirmMs, false},
+        {"a minute later", 60000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bench b;
+        b.readyToPlay();
+        b.now = 100000;
+        EXPECT_TRUE(b.press(SignOutButton).repaint);
+        EXPECT_TRUE(b.ui.signOutArmed);
+        EXPECT_TRUE(b.port.posts.empty());
+        b.now += c.secondPressAfter;
+        b.press(SignOutButton);
+        EXPECT_EQ(b.port.posts, c.posted ? std::vector<uint32_t>{Logout} : std::vector<uint32_t>{});
+        // Signing out disarms; a late press arms it afresh from its own moment.
+        EXPECT_EQ(b.ui.signOutArmed, !c.posted);
+        if (!c.posted) {
+            EXPECT_EQ(b.ui.signOutArmedAt, b.now);
+        }
+    }
+}
+
+TEST(SignOut, ThePumpDisarmsOnTimeOrWhenNothingIsLinked) {
+    struct Case {
+        const char* what;
+        uint64_t pumpAfter;
+        bool linked;
+        bool armed, repaint;
+    };
+    const Case cases[] = {
+        {"still waiting", kSignOutConfirmMs - 1, true, true, false},
+        {"time is up", kSignOutConfirmMs, true, false, true},
+        {"signed out elsewhere", 10, false, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bench b;
+        b.connected();
+        b.link.steamLinked = true;
+        b.press(SignOutButton);
+        b.link.steamLinked = c.linked;
+        b.now += c.pumpAfter;
+        EXPECT_EQ(b.pump(LinkPull{}).repaint, c.repaint);
+        EXPECT_EQ(b.ui.signOutArmed, c.armed);
+    }
+}
+
+TEST(SignOut, PressesThatSignNobodyOut) {
+    // Nothing linked: the control is not there, and a stale focus on it does nothing.
+    Bench b;
+    b.connected();
+    b.press(SignOutButton);
+    b.press(SignOutButton);
+    EXPECT_FALSE(b.ui.signOutArmed);
+    EXPECT_TRUE(b.port.posts.empty());
+
+    // The service refuses the request (stopped): the player reads why, with the retry link.
+    Bench refused;
+    refused.readyToPlay();
+    refused.port.accepts = false;
+    refused.press(SignOutButton);
+    refused.press(SignOutButton);
+    EXPECT_EQ(refused.port.posts, std::vector<uint32_t>{Logout});
+    EXPECT_TRUE(refused.ui.statusIsError);
+    EXPECT_STREQ(refused.ui.statusText, L"No se pudo cerrar la sesión. Pulsa Reintentar.");
+}
+
+TEST(SignOut, FocusLeavesTheControlOnceSignedOut) {
+    // Steam alone linked, so the screen's readiness is not what moves the focus.
+    Bench b;
+    b.connected();
+    b.link.steamLinked = true;
+    b.ui.focus = SignOutButton;
+    b.link.steamLinked = false;
+    LinkPull pull;
+    pull.changed = true;
+    b.pump(pull);
+    EXPECT_EQ(b.ui.focus, LinkSteamButton);
+    EXPECT_EQ(b.ui.screen, Linking);
+}
+
 TEST(Activate, CarouselControlsAndDotsBeyondTheLoadedScenes) {
     Bench b;
     b.scenes.scenes.resize(3); // timing needs only the count

@@ -149,8 +149,9 @@ TEST(SyntheticClick, LandsOnTheSteamButtonAtAnyClientSize) {
         const ClientPoint p = syntheticClickPoint(c.w, c.h);
         EXPECT_EQ(p.x, c.x) << c.w << "x" << c.h;
         EXPECT_EQ(p.y, c.y) << c.w << "x" << c.h;
-        EXPECT_EQ(hitTest(static_cast<float>(p.x), static_cast<float>(p.y), c.w, c.h, {Linking, 3, true}),
-                  LinkSteamButton)
+        EXPECT_EQ(
+            hitTest(static_cast<float>(p.x), static_cast<float>(p.y), c.w, c.h, {Linking, 3, true, false}),
+            LinkSteamButton)
             << c.w << "x" << c.h;
     }
 }
@@ -171,9 +172,9 @@ TEST(SyntheticClick, LandsOnTheSteamButtonWhereTheWindowDrawsItAtItsDpi) {
         const ClientPoint p = syntheticClickPoint(c.w, c.h, c.factor);
         EXPECT_EQ(p.x, c.x) << c.w << "x" << c.h << " at " << c.factor;
         EXPECT_EQ(p.y, c.y) << c.w << "x" << c.h << " at " << c.factor;
-        EXPECT_EQ(
-            hitTest(static_cast<float>(p.x), static_cast<float>(p.y), c.w, c.h, {Linking, 3, true}, c.factor),
-            LinkSteamButton)
+        EXPECT_EQ(hitTest(static_cast<float>(p.x), static_cast<float>(p.y), c.w, c.h,
+                          {Linking, 3, true, false}, c.factor),
+                  LinkSteamButton)
             << c.w << "x" << c.h << " at " << c.factor;
     }
 }

@@ -5,7 +5,7 @@ import json
 import os
 import subprocess
 
-from e2e_support import SERVICE_HOST, WINEPREFIX, LauncherCase
+from e2e_support import DISCORD_NAME, SERVICE_HOST, STEAM_NAME, WINEPREFIX, LauncherCase
 from link_control import control
 from window_support import TOOLS, prefix_env
 
@@ -65,6 +65,18 @@ class DoubleCase(LauncherCase):
         control("POST", "/reset", {"all": True})
         control("POST", "/config", {"server_address": SERVER, "news": [NEWS]})
         super().setUp()
+
+    def link_both_accounts(self, mark):
+        """Once the launcher started after log mark `mark` has its session and its first status, both
+        accounts are linked to that session, as the player would in the browser; returns the session's
+        fingerprint."""
+        sessions = lambda: control("GET", "/state")["sessions"]
+        session = self.wait(lambda: sessions() and sessions()[0]["session"], "the launcher's session")
+        self.wait(lambda: [r for r, s in exchanges(mark) if r["path"] == "/session" and s and s["status"] == 200],
+                  "the first status")
+        for provider, name in (("steam", STEAM_NAME), ("discord", DISCORD_NAME)):
+            control("POST", "/link", {"provider": provider, "session": session, "display_name": name})
+        return session
 
     # --- the token ------------------------------------------------------------------------------------
 

@@ -553,7 +553,9 @@ TEST(LinkServiceSession, ExpiredSessionIsReplacedOnce) {
     }
 }
 
-TEST(LinkServiceSession, LogoutRevokesAndStartsAFreshSession) {
+// Signing out revokes the session at the service and leaves nothing of it on the computer: no new
+// session is made (nor its file written) until the next player starts a link.
+TEST(LinkServiceSession, LogoutRevokesAndLeavesNoSessionUntilTheNextLink) {
     ServiceRun run;
     run.harness.setLinked(true, false);
     ASSERT_TRUE(run.start());
@@ -561,14 +563,28 @@ TEST(LinkServiceSession, LogoutRevokesAndStartsAFreshSession) {
     run.requests();
     run.harness.setLinked(false, false);
     ASSERT_TRUE(run.postAndTurn(Logout));
-    EXPECT_EQ(run.requests(), "POST /logout@0, POST /sessions@0, GET /session@0");
+    EXPECT_EQ(run.requests(), "POST /logout@0");
     EXPECT_EQ(run.tokensOf("POST /logout"), std::vector<std::string>{tokenNumber(1)});
-    EXPECT_EQ(run.tokensOf("GET /session").back(), tokenNumber(2));
-    EXPECT_EQ(loadSessionToken(run.sessionFile().c_str()).view(), tokenNumber(2));
+    EXPECT_FALSE(exists(run.sessionFile()));
     const LinkState& state = run.snapshot();
     EXPECT_FALSE(state.steamLinked);
+    EXPECT_FALSE(state.discordLinked);
     EXPECT_EQ(state.steamName, L"");
     EXPECT_FALSE(state.busy);
+    EXPECT_FALSE(state.ready);
+    EXPECT_TRUE(state.configLoaded);
+    EXPECT_EQ(state.message, L"");
+
+    // The scheduled polls that follow ask nothing of a session that does not exist.
+    ASSERT_TRUE(run.turn());
+    EXPECT_EQ(run.requests(), "GET /config@30000");
+    EXPECT_FALSE(exists(run.sessionFile()));
+
+    // The next link makes a fresh session first, saved before it is used.
+    ASSERT_TRUE(run.postAndTurn(LinkSteam));
+    EXPECT_EQ(run.requests(), "POST /sessions@30000, GET /session@30000, POST /link/steam@30000");
+    EXPECT_EQ(run.tokensOf("POST /link/steam").back(), tokenNumber(2));
+    EXPECT_EQ(loadSessionToken(run.sessionFile().c_str()).view(), tokenNumber(2));
 }
 
 TEST(LinkServiceLink, OutcomesOfALinkAttempt) {
@@ -798,7 +814,7 @@ TEST(LinkServiceLink, AnAwaitedAuthorisationEndsWithItsSession) {
          0,
          kUnavailable,
          "GET /config@30000, POST /sessions@30000, GET /session@30000"},
-        {"player logs out", {}, Logout, L"", atRest(30000)},
+        {"player logs out", {}, Logout, L"", "GET /config@30000"}, // signed out: no session to ask about
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -62,7 +62,7 @@ class Package(unittest.TestCase):
         text = data.decode("utf-8")
         for needed in ("OrvaneGaming.exe", "launcher-session.dat", "--self-test", "reports\\self-test.json",
                        "reports", "Wine", "Proton", "Steam Deck", "OrvaneGaming.ini", "background=",
-                       f"OrvaneGaming {VERSION}"):
+                       f"OrvaneGaming {VERSION}", '"CERRAR SESIÓN"', '"CONFIRMAR CIERRE"'):
             self.assertIn(needed, text)
 
     def test_exe_is_the_version_named_and_carries_no_build_folder_or_link_time(self):

@@ -1,5 +1,6 @@
 #include "render/carousel.h"
 #include "render/hit_geometry.h"
+#include "render/text_symbols.h"
 #include "render/screen_texts.h"
 
 #include <gtest/gtest.h>
@@ -23,10 +24,10 @@ DesignPoint centreOf(DesignRect r) {
 }
 
 const HitTarget kAllTargets[] = {
-    TabHome,         TabNews,           TabCommunity,   PlayButton,          CommunityButton,
-    MinimizeButton,  MaximizeButton,    CloseButton,    PreviousSceneButton, PauseButton,
-    NextSceneButton, SceneDot0,         SceneDot1,      SceneDot2,           SceneDot3,
-    LinkSteamButton, LinkDiscordButton, ContinueButton, RetryButton,         AccountsButton};
+    TabHome,        TabNews,        TabCommunity,        PlayButton,      CommunityButton,   MinimizeButton,
+    MaximizeButton, CloseButton,    PreviousSceneButton, PauseButton,     NextSceneButton,   SceneDot0,
+    SceneDot1,      SceneDot2,      SceneDot3,           LinkSteamButton, LinkDiscordButton, ContinueButton,
+    RetryButton,    AccountsButton, SignOutButton};
 
 } // namespace
 
@@ -105,8 +106,9 @@ TEST(UiScaleTable, DpiFactorsAndScaledPixels) {
 }
 
 TEST(HitGeometry, PointsOnTheDesignCanvas) {
-    const HitConditions home{Home, 3, true}, linking{Linking, 3, true};
-    const HitConditions oneScene{Home, 1, true}, noScenes{Home, 0, true}, noLinking{Home, 3, false};
+    const HitConditions home{Home, 3, true, false}, linking{Linking, 3, true, false};
+    const HitConditions oneScene{Home, 1, true, false}, noScenes{Home, 0, true, false};
+    const HitConditions noLinking{Home, 3, false, false}, signOut{Linking, 3, true, true};
     struct Case {
         const char* what;
         float x, y; // client pixels on a 960 x 640 window unless size given
@@ -130,6 +132,10 @@ TEST(HitGeometry, PointsOnTheDesignCanvas) {
         {"accounts button needs linking", 960 - 200, 70, 960, 640, noLinking, None},
         {"accounts button", 960 - 200, 70, 960, 640, home, AccountsButton},
         {"close button", 959, 0, 960, 640, home, CloseButton},
+        {"sign-out on the card's eyebrow line", 704, 141, 960, 640, signOut, SignOutButton},
+        {"sign-out's first unit", 618, 128, 960, 640, signOut, SignOutButton},
+        {"left of sign-out", 617.9f, 141, 960, 640, signOut, None},
+        {"sign-out hidden while nothing is linked", 704, 141, 960, 640, linking, None},
         {"right edge is outside", 960, 10, 960, 640, home, None},
         {"scaled Play at 800x540", 145.8f, 421.7f, 800, 540, home, PlayButton},
         {"scaled Play at 920x540", 147.7f, 420.2f, 920, 540, home, PlayButton},
@@ -145,7 +151,7 @@ TEST(HitGeometry, EveryControlIsFoundAtItsOwnCentreOnEverySize) {
     for (int w = 960; w <= 1920; w += 80)
         for (int h = 640; h <= 1080; h += 55)
             for (Screen screen : {Home, Linking}) {
-                const HitConditions when{screen, 4, true};
+                const HitConditions when{screen, 4, true, true};
                 const UiScale ui = computeUiScale(w, h);
                 for (HitTarget target : kAllTargets) {
                     if (!isHitTestable(target, when))
@@ -167,7 +173,7 @@ TEST(HitGeometry, EveryControlIsFoundAtItsCentreAtEveryDpiFactor) {
         for (const Client& client : clients)
             for (Screen screen : {Home, Linking}) {
                 const int w = dpiPixels(client.w, factor), h = dpiPixels(client.h, factor);
-                const HitConditions when{screen, 4, true};
+                const HitConditions when{screen, 4, true, true};
                 const UiScale ui = computeUiScale(w, h, factor);
                 for (HitTarget target : kAllTargets) {
                     if (!isHitTestable(target, when))
@@ -500,4 +506,98 @@ TEST(ScreenTexts, PanelsFallBackWhenSettingsAreEmpty) {
     EXPECT_STREQ(panelTexts(Community, config).headline, L"Conecta con OrvaneGaming");
     EXPECT_STREQ(communityLabel(config), L"ABRIR COMUNIDAD");
     EXPECT_STREQ(playSubtitle(config), L"1.2.3.4:27015");
+}
+
+// The check mark and arrow ending a label are strokes in the place of their glyph.
+TEST(TextSymbols, SplitsTheLabelsThatEndInASymbol) {
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* lead;
+        TextSymbol symbol;
+    };
+    const Case cases[] = {
+        {L"MIS CUENTAS  ✓", L"MIS CUENTAS  ", TextSymbol::Check},
+        {L"VINCULADO  ✓", L"VINCULADO  ", TextSymbol::Check},
+        {L"CONTINUAR  →", L"CONTINUAR  ", TextSymbol::Arrow},
+        {L"VINCULAR CUENTAS  →", L"VINCULAR CUENTAS  ", TextSymbol::Arrow},
+        {L"REINTENTAR  →", L"REINTENTAR  ", TextSymbol::Arrow},
+        {L"→", L"", TextSymbol::Arrow},
+        {L"VINCULAR", L"VINCULAR", TextSymbol::None},
+        {L"✓ listo", L"✓ listo", TextSymbol::None}, // only a trailing symbol is drawn
+        {L"", L"", TextSymbol::None},
+    };
+    for (const Case& c : cases) {
+        const SymbolLabel label = splitTrailingSymbol(c.text);
+        EXPECT_EQ(std::wstring(label.lead), c.lead);
+        EXPECT_EQ(label.symbol, c.symbol);
+    }
+}
+
+TEST(TextSymbols, TheLabelAndItsSymbolKeepTheTextsAlignment) {
+    const DesignRect rect{100, 40, 184, 44};
+    const float size = 11, leadWidth = 80, advance = kSymbolAdvanceEm * size;
+    const float right = rect.x + rect.w;
+    struct Case {
+        int alignment;
+        float leadX;
+    };
+    const Case cases[] = {
+        {0, rect.x}, {1, rect.x + (rect.w - leadWidth - advance) / 2}, {2, right - leadWidth - advance}};
+    for (const Case& c : cases) {
+        const SymbolPlacement at = placeSymbol(rect, leadWidth, size, c.alignment);
+        EXPECT_FLOAT_EQ(at.leadX, c.leadX) << c.alignment;
+        // The glyph's place: an advance wide, an em high, over the lead text's trailing pad, on its line.
+        EXPECT_FLOAT_EQ(at.symbolBox.w, advance);
+        EXPECT_FLOAT_EQ(at.symbolBox.h, size);
+        EXPECT_FLOAT_EQ(at.symbolBox.x, at.leadX + leadWidth - size / 6);
+        EXPECT_NEAR(at.symbolBox.y + at.symbolBox.h / 2, rect.y + rect.h / 2, size * 0.05f);
+        EXPECT_LE(at.symbolBox.x + at.symbolBox.w, right + 0.01f);
+    }
+    // Centred, the label's ink is as far from either side (its trailing pad follows the symbol).
+    const SymbolPlacement centred = placeSymbol(rect, leadWidth, size, 1);
+    EXPECT_NEAR(centred.leadX - rect.x, right - (centred.symbolBox.x + centred.symbolBox.w) - size / 6,
+                0.01f);
+}
+
+TEST(TextSymbols, StrokesStayInTheirBoxAndHaveTheirShape) {
+    const DesignRect box{200, 30, 13.44f, 16};
+    const auto inside = [&](DesignPoint p) {
+        return p.x >= box.x && p.x <= box.x + box.w && p.y >= box.y && p.y <= box.y + box.h;
+    };
+    for (bool bold : {false, true})
+        for (TextSymbol symbol : {TextSymbol::Check, TextSymbol::Arrow}) {
+            const SymbolStrokes s = symbolStrokes(symbol, box, bold);
+            EXPECT_GT(s.width, 0.0f);
+            for (int i = 0; i < 2; ++i)
+                for (int k = 0; k < s.counts[i]; ++k)
+                    EXPECT_TRUE(inside(s.lines[i][k])) << "stroke " << i << " point " << k;
+        }
+    EXPECT_GT(symbolStrokes(TextSymbol::Check, box, true).width,
+              symbolStrokes(TextSymbol::Check, box, false).width);
+
+    // A check: one stroke down to its lowest point, then up higher than it started.
+    const SymbolStrokes check = symbolStrokes(TextSymbol::Check, box, false);
+    ASSERT_EQ(check.counts[0], 3);
+    EXPECT_EQ(check.counts[1], 0);
+    const DesignPoint* v = check.lines[0];
+    EXPECT_GT(v[1].y, v[0].y);
+    EXPECT_LT(v[2].y, v[0].y);
+    EXPECT_TRUE(v[0].x < v[1].x && v[1].x < v[2].x);
+
+    // An arrow: a level shaft and a head whose two halves meet at the shaft's right end.
+    const SymbolStrokes arrow = symbolStrokes(TextSymbol::Arrow, box, false);
+    ASSERT_EQ(arrow.counts[0], 2);
+    ASSERT_EQ(arrow.counts[1], 3);
+    const DesignPoint* shaft = arrow.lines[0];
+    const DesignPoint* head = arrow.lines[1];
+    EXPECT_FLOAT_EQ(shaft[0].y, shaft[1].y);
+    EXPECT_LT(shaft[0].x, shaft[1].x);
+    EXPECT_FLOAT_EQ(head[1].x, shaft[1].x);
+    EXPECT_FLOAT_EQ(head[1].y, shaft[1].y);
+    EXPECT_FLOAT_EQ(head[0].x, head[2].x);
+    EXPECT_FLOAT_EQ(head[0].y + head[2].y, 2 * shaft[1].y);
+    EXPECT_LT(head[0].x, head[1].x);
+
+    const SymbolStrokes none = symbolStrokes(TextSymbol::None, box, false);
+    EXPECT_EQ(none.counts[0] + none.counts[1], 0);
 }

@@ -139,7 +139,7 @@ TEST(CustomFrame, HitCodesGrowWithTheDpi) {
 // The title strip and the window buttons drawn in it agree at every DPI: the buttons are client area
 // found by hitTest, and the strip left of them drags the window.
 TEST(CustomFrame, WindowButtonsAndDragStripAgreeWithTheLayoutAtEveryDpi) {
-    const HitConditions when{Linking, 3, true};
+    const HitConditions when{Linking, 3, true, false};
     struct Client {
         int w, h; // at 96 DPI, times the factor
     };
@@ -167,41 +167,71 @@ TEST(CustomFrame, WindowButtonsAndDragStripAgreeWithTheLayoutAtEveryDpi) {
 }
 
 TEST(FocusRing, WalksTheRingOfTheScreen) {
+    // Screen, scene count, linking enabled, sign-out offered.
+    const HitConditions home1{Home, 1, false, false}, home3{Home, 3, false, false};
+    const HitConditions news1{News, 1, false, false}, linking1{Linking, 1, true, false};
+    const HitConditions linking3{Linking, 3, true, false};
+    const HitConditions homeLinked3{Home, 3, true, true}, homeLinked1{Home, 1, true, false};
+    const HitConditions signOut3{Linking, 3, true, true}, signOut1{Linking, 1, true, true};
     struct Case {
-        Screen screen;
-        size_t scenes;
+        HitConditions when;
         HitTarget from;
         bool backwards;
         HitTarget to;
     };
     const Case cases[] = {
-        {Home, 1, TabHome, false, TabNews},
-        {Home, 1, CommunityButton, false, TabHome},
-        {Home, 1, TabHome, true, CommunityButton},
-        {Home, 1, PauseButton, false, TabHome}, // outside the 5-entry ring
-        {Home, 3, CommunityButton, false, PreviousSceneButton},
-        {Home, 3, NextSceneButton, false, TabHome},
-        {Home, 3, AccountsButton, false, TabHome},
-        {Home, 3, AccountsButton, true, NextSceneButton},
-        {News, 1, AccountsButton, true, CommunityButton},
-        {Linking, 3, LinkSteamButton, false, LinkDiscordButton},
-        {Linking, 3, LinkSteamButton, true, NextSceneButton},
-        {Linking, 1, AccountsButton, false, LinkSteamButton},
-        {Linking, 1, LinkSteamButton, true, AccountsButton},
-        {Linking, 3, PlayButton, false, LinkSteamButton},
+        {home1, TabHome, false, TabNews},
+        {home1, CommunityButton, false, TabHome},
+        {home1, TabHome, true, CommunityButton},
+        {home1, PauseButton, false, TabHome}, // outside the 5-entry ring
+        {home3, CommunityButton, false, PreviousSceneButton},
+        {home3, NextSceneButton, false, TabHome},
+        {home3, AccountsButton, false, TabHome},
+        {home3, AccountsButton, true, NextSceneButton},
+        {news1, AccountsButton, true, CommunityButton},
+        {linking3, LinkSteamButton, false, LinkDiscordButton},
+        {linking3, LinkSteamButton, true, NextSceneButton},
+        {linking1, AccountsButton, false, LinkSteamButton},
+        {linking1, LinkSteamButton, true, AccountsButton},
+        {linking3, PlayButton, false, LinkSteamButton},
+        // "MIS CUENTAS" follows the fixed home stops while linking is on, and leads back to the start.
+        {homeLinked3, NextSceneButton, false, AccountsButton},
+        {homeLinked3, AccountsButton, false, TabHome},
+        {homeLinked3, TabHome, true, AccountsButton},
+        {homeLinked1, CommunityButton, false, AccountsButton},
+        {{News, 3, true, false}, NextSceneButton, false, AccountsButton},
+        // "CERRAR SESIÓN" is the linking card's last stop while it is shown; never on the home ring.
+        {signOut3, NextSceneButton, false, SignOutButton},
+        {signOut3, SignOutButton, false, LinkSteamButton},
+        {signOut3, LinkSteamButton, true, SignOutButton},
+        {signOut1, AccountsButton, false, SignOutButton},
+        {linking3, SignOutButton, false, LinkSteamButton}, // signed out: not a stop any more
+        {homeLinked3, SignOutButton, false, TabHome},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(nextFocus(c.screen, c.scenes, c.from, c.backwards), c.to)
-            << "screen " << c.screen << " from " << c.from << (c.backwards ? " backwards" : "");
+        EXPECT_EQ(nextFocus(c.when, c.from, c.backwards), c.to)
+            << "screen " << c.when.screen << " scenes " << c.when.sceneCount << " linking "
+            << c.when.linkingEnabled << " sign-out " << c.when.signOutOffered << " from " << c.from
+            << (c.backwards ? " backwards" : "");
 
     // Walking forward visits every entry once before coming back.
-    HitTarget at = TabHome;
-    int steps = 0;
-    do {
-        at = nextFocus(Home, 4, at, false);
-        ++steps;
-    } while (at != TabHome && steps < 20);
-    EXPECT_EQ(steps, 8);
+    const struct {
+        HitConditions when;
+        HitTarget start;
+        int stops;
+    } walks[] = {{{Home, 4, false, false}, TabHome, 8},
+                 {{Home, 4, true, false}, TabHome, 9},
+                 {{Linking, 4, true, true}, LinkSteamButton, 9},
+                 {{Linking, 1, true, true}, LinkSteamButton, 6}};
+    for (const auto& walk : walks) {
+        HitTarget at = walk.start;
+        int steps = 0;
+        do {
+            at = nextFocus(walk.when, at, false);
+            ++steps;
+        } while (at != walk.start && steps < 20);
+        EXPECT_EQ(steps, walk.stops) << "screen " << walk.when.screen;
+    }
 }
 
 TEST(KeyMap, WhatEachKeyAsks) {
@@ -236,7 +266,7 @@ TEST(KeyMap, WhatEachKeyAsks) {
         UiState ui;
         ui.screen = Linking;
         ui.focus = LinkSteamButton;
-        const KeyResult r = applyKey(ui, 3, c.key, c.ctrl, c.shift, c.repeated);
+        const KeyResult r = applyKey(ui, {Linking, 3, true, false}, c.key, c.ctrl, c.shift, c.repeated);
         const std::string what =
             "key " + std::to_string(c.key) + (c.ctrl ? " ctrl" : "") + (c.shift ? " shift" : "");
         EXPECT_EQ(ui.screen, c.screen) << what;
@@ -251,7 +281,7 @@ TEST(KeyMap, WhatEachKeyAsks) {
     }
     // From Home, Ctrl+Left wraps to Community.
     UiState ui;
-    applyKey(ui, 3, VK_LEFT, true, false, false);
+    applyKey(ui, {Home, 3, true, false}, VK_LEFT, true, false, false);
     EXPECT_EQ(ui.screen, Community);
 }
 

@@ -61,14 +61,32 @@ def drag_edge_and_strip(app, edge_inset):
                  "the window dragged by its title strip")
 
 
+def maximise_glyph(shot, layout):
+    """Which glyph the maximise button shows: (front square's right edge inked, lone square's bottom right
+    corner inked), i.e. (True, False) for the restore glyph's two squares, (False, True) for the square."""
+    cx = layout.W - 63
+
+    def ink(x0, y0, x1, y1):
+        (left, top), (right, bottom) = layout.px(x0, y0), layout.px(x1, y1)
+        return max(sum(shot.at((x, y))) for x in range(left, right + 1) for y in range(top, bottom + 1))
+
+    background = ink(cx, 27, cx, 27)
+    return ink(cx + 1.5, 16, cx + 2.5, 18) > background + 150, ink(cx + 3.5, 19.6, cx + 4.4, 20.4) > background + 150
+
+
 def maximise_and_restore(test, app, screen, restored, name):
-    """The title bar's middle button maximises to the whole work area and restores the window."""
+    """The title bar's middle button maximises to the whole work area, where it shows the restore glyph,
+    and restores the window from the same place, where it shows the maximise square again."""
     app.click_until_state(app.layout_now().maximise_button(), lambda st: st["zoomed"] == 1, "maximised")
+    app.move(app.layout_now().px(20, 300))
     time.sleep(0.5)
-    check_drawn_to_the_edges(test, app, name + "-maximised", (0, 0, *screen))
+    shot = check_drawn_to_the_edges(test, app, name + "-maximised", (0, 0, *screen))
+    test.assertEqual(maximise_glyph(shot, app.layout_now()), (True, False), "no restore glyph while maximised")
     app.click_until_state(app.layout_now().maximise_button(), lambda st: st["zoomed"] == 0, "restored")
+    app.move(app.layout_now().px(20, 300))
     time.sleep(0.5)
-    check_drawn_to_the_edges(test, app, name + "-restored", restored)
+    shot = check_drawn_to_the_edges(test, app, name + "-restored", restored)
+    test.assertEqual(maximise_glyph(shot, app.layout_now()), (False, True), "no maximise square once restored")
 
 
 class Window(unittest.TestCase):

@@ -4,6 +4,10 @@
 Open Sans looks closest, but it lacks the arrow and the check mark the launcher's labels use, and
 Wine's GDI+ draws a box for a missing glyph instead of falling back the way Windows does. So the two
 glyphs are taken from DejaVu Sans (same 2048 units per em) into a family of our own.
+
+  make-prefix-fonts.py FOLDER                    the family with the two glyphs borrowed
+  make-prefix-fonts.py --without-symbols FOLDER  the same family as plain Open Sans, as a player's
+                                                 substitute font would be (the symbols test uses it)
 """
 import sys
 
@@ -15,13 +19,13 @@ FAMILY = "Orvane Sans"
 BORROWED = (0x2192, 0x2713)  # → and ✓
 
 
-def merge(style, dejavu_style, out_path):
+def merge(style, dejavu_style, out_path, borrowed=BORROWED):
     base = TTFont(OPEN_SANS.format(style))
     donor = TTFont(DEJAVU.format(dejavu_style))
     scale = base["head"].unitsPerEm / donor["head"].unitsPerEm
     donor_cmap = donor.getBestCmap()
     order = list(base.getGlyphOrder())
-    for code in BORROWED:
+    for code in borrowed:
         donor_name = donor_cmap[code]
         name = "orvane%04X" % code
         glyph = donor["glyf"][donor_name]
@@ -56,9 +60,11 @@ def merge(style, dejavu_style, out_path):
 
 
 def main():
-    folder = sys.argv[1]
-    merge("Regular", "", f"{folder}/orvane-sans.ttf")
-    merge("Bold", "-Bold", f"{folder}/orvane-sans-bold.ttf")
+    plain = sys.argv[1:2] == ["--without-symbols"]
+    folder = sys.argv[2 if plain else 1]
+    borrowed = () if plain else BORROWED
+    merge("Regular", "", f"{folder}/orvane-sans.ttf", borrowed)
+    merge("Bold", "-Bold", f"{folder}/orvane-sans-bold.ttf", borrowed)
 
 
 if __name__ == "__main__":
