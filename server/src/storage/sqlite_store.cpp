@@ -172,6 +172,17 @@ class SqliteStore final : public LinkStore {
         return StoreResult::Ok;
     }
 
+    StoreResult count(std::int64_t now, StoreCounts& counts) override {
+        std::lock_guard guard(lock_);
+        return query(
+            "SELECT (SELECT count(*) FROM sessions WHERE expires_at > ?1), (SELECT count(*) FROM links "
+            "l JOIN sessions s ON s.id = l.session_id WHERE s.expires_at > ?1)",
+            {now}, [&](sqlite3_stmt* row) {
+                counts.sessions = sqlite3_column_int64(row, 0);
+                counts.links = sqlite3_column_int64(row, 1);
+            });
+    }
+
     bool remember(const std::string& nonce, std::int64_t expiresAtUnix) override {
         std::lock_guard guard(lock_);
         if (run("INSERT OR IGNORE INTO nonces (nonce_hash, expires_at) VALUES (?, ?)",
