@@ -86,6 +86,9 @@ struct Edge {
     EdgeOptions options;
     EdgeHooks hooks;
     net::io_context io;
+    // Keeps the network threads running while a request waits on the provider threads and nothing else
+    // is pending, as when draining has closed the acceptor: its answer is still to be written.
+    net::executor_work_guard<net::io_context::executor_type> busy{io.get_executor()};
     bool servesTls = false;
     std::mutex tlsLock;
     std::shared_ptr<ssl::context>

@@ -1,7 +1,7 @@
 #include "http/metrics.h"
 
+#include <charconv>
 #include <chrono>
-#include <cstdio>
 
 namespace {
 
@@ -19,16 +19,11 @@ const char* failureKind(ProviderFailure failure) {
     return "none";
 }
 
-// Prometheus' float text: shortest round-trip, +Inf spelled its way.
+// Prometheus' float text: the shortest that reads back the same.
 std::string number(double value) {
-    char text[32] = "";
-    double back = 0;
-    for (int digits = 1; digits <= 17; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, value);
-        if (std::sscanf(text, "%lf", &back) == 1 && back == value)
-            break;
-    }
-    return text;
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, written.ptr);
 }
 
 void header(std::string& out, const char* name, const char* type, const char* help) {
