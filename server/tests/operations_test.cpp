@@ -19,10 +19,10 @@ using namespace std::chrono_literals;
 
 // serveUntilSignal on a thread of its own; signals are sent only once it catches them.
 struct SignalledEdge {
+    std::promise<void> ready; // outlives the thread's set_value
     std::thread thread;
     void start(Edge& edge) {
-        std::promise<void> ready;
-        thread = std::thread([&edge, &ready] { serveUntilSignal(edge, [&ready] { ready.set_value(); }); });
+        thread = std::thread([this, &edge] { serveUntilSignal(edge, [this] { ready.set_value(); }); });
         ready.get_future().wait();
     }
     void stop() {
