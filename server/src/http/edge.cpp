@@ -432,13 +432,16 @@ void stopEdge(Edge& edge) {
 
 void drainEdge(Edge& edge) {
     edge.draining = true;
-    std::promise<void> closed;
-    net::post(edge.io, [&] {
+    auto closed = std::make_shared<std::promise<void>>();
+    net::post(edge.io, [&edge, closed] {
         beast::error_code ignored;
         edge.acceptor.close(ignored);
-        closed.set_value();
+        closed->set_value();
     });
-    closed.get_future().wait();
+    // An edge already stopped runs nothing posted to it.
+    if (closed->get_future().wait_for(std::chrono::seconds(edge.options.drainSeconds)) !=
+        std::future_status::ready)
+        return stopEdge(edge);
     // Idle keep-alive connections hold no request: they end with the edge. Those mid-request are waited for.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(edge.options.drainSeconds);
     while (edge.inFlight > 0 && std::chrono::steady_clock::now() < deadline)
