@@ -101,6 +101,8 @@ int serve(const ServiceConfig& config) {
     const std::shared_ptr<Edge> edge = startEdge(options, hooks, error);
     if (!edge) {
         std::cerr << error << "\n";
+        if (metricsEdge)
+            stopEdge(*metricsEdge);
         return 1;
     }
     serveUntilSignal(*edge, [&] {
