@@ -50,11 +50,16 @@ def requests(since=0):
         lines = f.read().splitlines()
     found = []
     for line in lines[since:]:
-        m = re.match(r"(\S+)Z \S+ (\S+) (\S+) (\d{3}) \d+ \S+ms$", line)
-        if m and m.group(3).startswith(BASE):
-            at = time.mktime(time.strptime(m.group(1)[:19], "%Y-%m-%dT%H:%M:%S")) - time.timezone
-            found.append({"time": at + float("0" + m.group(1)[19:]), "method": m.group(2),
-                          "path": m.group(3)[len(BASE):], "status": int(m.group(4))})
+        # One JSON object per request; the start-up lines and events are not requests.
+        try:
+            entry = json.loads(line)
+        except ValueError:
+            continue
+        if isinstance(entry, dict) and "status" in entry and entry.get("path", "").startswith(BASE):
+            stamp = entry["time"]
+            at = time.mktime(time.strptime(stamp[:19], "%Y-%m-%dT%H:%M:%S")) - time.timezone
+            found.append({"time": at + float("0" + stamp[19:-1]), "method": entry["method"],
+                          "path": entry["path"][len(BASE):], "status": entry["status"]})
     return found
 
 

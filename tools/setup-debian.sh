@@ -10,6 +10,7 @@ packages=(
     xvfb xdotool x11-apps x11-utils xauth imagemagick
     fonts-open-sans fonts-roboto-unhinted fonts-dejavu-core python3-fonttools
     clang-format
+    nginx-light systemd
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,10 @@
 // orvane-link-service: the community's link service, and its admin's command line over the same database.
+#include "admin/backup_command.h"
 #include "admin/players_command.h"
 #include "config/service_config.h"
 #include "contract/contract.h"
 #include "http/edge.h"
+#include "http/metrics.h"
 #include "providers/provider_flows.h"
 
 #include <chrono>
@@ -12,11 +14,13 @@
 
 namespace {
 
-const char* const Usage = "usage: orvane-link-service --config FILE                 serve\n"
-                          "       orvane-link-service --config FILE --check-config  check the configuration\n"
-                          "       orvane-link-service --config FILE players list\n"
-                          "       orvane-link-service --config FILE players show STEAMID64\n"
-                          "       orvane-link-service --config FILE players unlink STEAMID64\n";
+const char* const Usage =
+    "usage: orvane-link-service --config FILE                 serve\n"
+    "       orvane-link-service --config FILE --check-config  check the configuration\n"
+    "       orvane-link-service --config FILE players list\n"
+    "       orvane-link-service --config FILE players show STEAMID64\n"
+    "       orvane-link-service --config FILE players unlink STEAMID64\n"
+    "       orvane-link-service --config FILE backup DEST  copy the database while it serves\n";
 
 std::int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -69,8 +73,9 @@ int serve(const ServiceConfig& config) {
         std::cerr << "cannot set up the HTTPS client for Steam and Discord\n";
         return 1;
     }
+    Metrics metrics;
     Service service;
-    prepareService(service, config, *store, realProviderCalls());
+    prepareService(service, config, *store, countingFailures(realProviderCalls(), metrics));
 
     EdgeOptions options;
     options.address = config.listenAddress;
@@ -89,17 +94,36 @@ int serve(const ServiceConfig& config) {
         std::fputc('\n', stdout);
         std::fflush(stdout);
     };
+    hooks.answered = [&](const std::string& route, int status, double seconds) {
+        recordAnswer(metrics, route, status, seconds);
+    };
     hooks.housekeeping = [&] { store->removeExpired(nowMs() / 1000); };
+    std::shared_ptr<Edge> metricsEdge;
+    if (!config.metricsAddress.empty() &&
+        !(metricsEdge =
+              startMetricsEdge(config.metricsAddress, config.metricsPort, metrics, *store, error))) {
+        std::cerr << "metrics: " << error << "\n";
+        return 1;
+    }
     const std::shared_ptr<Edge> edge = startEdge(options, hooks, error);
     if (!edge) {
         std::cerr << error << "\n";
+        if (metricsEdge)
+            stopEdge(*metricsEdge);
         return 1;
     }
-    std::printf("orvane-link-service: serving https://%s%s on %s:%u (%s)\n", config.publicHost.c_str(),
-                BasePath.c_str(), config.listenAddress.c_str(), edgePort(*edge),
-                servesTls(config) ? "TLS" : "plain HTTP behind a reverse proxy");
-    std::fflush(stdout);
-    serveUntilSignal(*edge);
+    serveUntilSignal(*edge, [&] {
+        std::printf("orvane-link-service: serving https://%s%s on %s:%u (%s)\n", config.publicHost.c_str(),
+                    BasePath.c_str(), config.listenAddress.c_str(), edgePort(*edge),
+                    servesTls(config) ? "TLS" : "plain HTTP behind a reverse proxy");
+        if (metricsEdge)
+            std::printf("orvane-link-service: metrics on http://%s:%u/metrics\n",
+                        config.metricsAddress.c_str(), edgePort(*metricsEdge));
+        std::fflush(stdout);
+    });
+    if (metricsEdge)
+        stopEdge(*metricsEdge);
+    hooks.log(eventLogLine("stopped", {}));
     return 0;
 }
 
@@ -132,6 +156,8 @@ int main(int argc, char** argv) {
         return runPlayersCommand(*store, std::vector<std::string>(rest.begin() + 1, rest.end()), std::cout,
                                  std::cerr);
     }
+    if (rest.size() == 2 && rest[0] == "backup")
+        return runBackup(config.database, rest[1], std::cout, std::cerr);
     std::cerr << Usage;
     return 2;
 }

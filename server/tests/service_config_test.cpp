@@ -90,6 +90,11 @@ TEST(ServiceConfig, EachBadValueIsNamedByItsLineAndKey) {
         {"admin_api_key = 0123456789abcdef0123456789abcdef", "admin_api_key = short",
          "line 13 (admin_api_key)", "32 to 256"},
         {"database = /var/lib/orvane/links.sqlite3", "", "database", "is required"},
+        {"sessions_per_minute = 6", "metrics_listen = 0.0.0.0:9464", "line 12 (metrics_listen)",
+         "loopback address"},
+        {"sessions_per_minute = 6", "metrics_listen = 192.0.2.1:9464", "line 12 (metrics_listen)",
+         "loopback address"},
+        {"sessions_per_minute = 6", "metrics_listen = 9464", "line 12 (metrics_listen)", "loopback address"},
         {"database = /var/lib/orvane/links.sqlite3", "databse = x", "line 5 (databse)", "unknown key"},
         {"listen = 127.0.0.1:8443", "listen = 127.0.0.1:8443\nlisten = 127.0.0.1:9443", "line 4 (listen)",
          "repeats a key of line 3"},
@@ -121,6 +126,19 @@ TEST(ServiceConfig, EachBadValueIsNamedByItsLineAndKey) {
             named = named || (p.where == c.where && p.message.find(c.message) != std::string::npos);
         EXPECT_TRUE(named) << c.to << "\n got:\n" << joined(problems);
     }
+}
+
+TEST(ServiceConfig, MetricsListenOnlyOnLoopback) {
+    for (const auto& [value, address] : {std::pair{"127.0.0.1:9464", "127.0.0.1"}, {"[::1]:9464", "::1"}}) {
+        ServiceConfig config;
+        const auto problems = parseServiceConfig(Complete, {{"ORVANE_LINK_METRICS_LISTEN", value}}, config);
+        ASSERT_TRUE(problems.empty()) << joined(problems);
+        EXPECT_EQ(config.metricsAddress, address);
+        EXPECT_EQ(config.metricsPort, 9464);
+    }
+    ServiceConfig off;
+    ASSERT_TRUE(parseServiceConfig(Complete, {}, off).empty());
+    EXPECT_TRUE(off.metricsAddress.empty());
 }
 
 TEST(ServiceConfig, TheEnvironmentOverridesAndIsNamedInProblems) {

@@ -101,17 +101,30 @@ bool setPublicHost(const std::string& value, ServiceConfig& config, std::string&
     return true;
 }
 
-bool setListen(const std::string& value, ServiceConfig& config, std::string& error) {
+bool parseListen(const std::string& value, std::string& address, std::uint16_t& port) {
     const std::size_t colon = value.rfind(':');
-    std::string address = colon == std::string::npos ? std::string() : value.substr(0, colon);
+    address = colon == std::string::npos ? std::string() : value.substr(0, colon);
     if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
         address = address.substr(1, address.size() - 2);
-    if (colon == std::string::npos || !isIpAddress(address) ||
-        !setPort(value.substr(colon + 1), config.listenPort)) {
+    return colon != std::string::npos && isIpAddress(address) && setPort(value.substr(colon + 1), port);
+}
+
+bool setListen(const std::string& value, ServiceConfig& config, std::string& error) {
+    if (!parseListen(value, config.listenAddress, config.listenPort)) {
         error = "expected an IP address and a port, as 0.0.0.0:443 or [::1]:8443";
         return false;
     }
-    config.listenAddress = address;
+    return true;
+}
+
+// The metrics tell how busy the community is and are not for strangers: loopback only, scraped locally.
+bool setMetricsListen(const std::string& value, ServiceConfig& config, std::string& error) {
+    if (!parseListen(value, config.metricsAddress, config.metricsPort) ||
+        !isLoopback(config.metricsAddress)) {
+        config.metricsAddress.clear();
+        error = "expected a loopback address and a port, as 127.0.0.1:9464 or [::1]:9464";
+        return false;
+    }
     return true;
 }
 
@@ -158,6 +171,7 @@ const std::map<std::string, Setter>& setters() {
     static const std::map<std::string, Setter> table = {
         {"public_host", setPublicHost},
         {"listen", setListen},
+        {"metrics_listen", setMetricsListen},
         {"tls_certificate", [](const std::string& v, ServiceConfig& c,
                                std::string& e) { return setReadablePath(v, c.tlsCertificate, e); }},
         {"tls_private_key", [](const std::string& v, ServiceConfig& c,

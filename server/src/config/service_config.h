@@ -31,6 +31,8 @@ struct ServiceConfig {
     int requestsPerMinute = 0;  // every request per client address; 0 = unlimited
     std::string adminApiKey;    // empty: the admin endpoint is off
     int threads = 2;
+    std::string metricsAddress; // empty: no metrics endpoint; else a loopback address
+    std::uint16_t metricsPort = 0;
     std::vector<NewsItem> news;
 };
 

@@ -250,6 +250,18 @@ Response handleRequest(Service& service, const Request& request, std::int64_t no
     return route(service, request, request.path.substr(BasePath.size()), nowMs);
 }
 
+std::string routeName(const std::string& path) {
+    if (path.rfind(BasePath + "/", 0) != 0)
+        return "other";
+    const std::string tail = path.substr(BasePath.size());
+    if (tail.rfind(AdminPlayers, 0) == 0)
+        return "admin/players";
+    for (const Route& r : Routes)
+        if (tail == r.path)
+            return r.path + 1;
+    return "other";
+}
+
 bool callsProvider(const Request& request) {
     return request.path.rfind(BasePath + "/callback/", 0) == 0;
 }

@@ -53,5 +53,9 @@ bool prepareService(Service& service, const ServiceConfig& config, LinkStore& st
 
 Response handleRequest(Service& service, const Request& request, std::int64_t nowMs);
 
+// The route a path names, for logs and metrics: "config", "link/steam", "admin/players" ... or "other"; never
+// the raw path, whose tail an admin request or a stranger chooses.
+std::string routeName(const std::string& path);
+
 // Requests that wait on Steam or Discord, which the edge runs away from its network threads.
 bool callsProvider(const Request& request);

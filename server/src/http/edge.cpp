@@ -9,9 +9,14 @@
 #include <openssl/crypto.h>
 #include <openssl/ssl.h>
 
+#include <nlohmann/json.hpp>
+
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -81,7 +86,15 @@ struct Edge {
     EdgeOptions options;
     EdgeHooks hooks;
     net::io_context io;
-    std::optional<ssl::context> tls;
+    // Keeps the network threads running while a request waits on the provider threads and nothing else
+    // is pending, as when draining has closed the acceptor: its answer is still to be written.
+    net::executor_work_guard<net::io_context::executor_type> busy{io.get_executor()};
+    bool servesTls = false;
+    std::mutex tlsLock;
+    std::shared_ptr<ssl::context>
+        tls;                      // replaced whole on reload; each connection keeps the one it began with
+    std::atomic<int> inFlight{0}; // requests read and not yet fully answered
+    std::atomic<bool> draining{false};
     tcp::acceptor acceptor{io};
     net::steady_timer housekeepingTimer{io};
     net::steady_timer acceptRetry{io};
@@ -100,8 +113,9 @@ void accept(const std::shared_ptr<Edge>& edge);
 
 template <class Stream> class Connection : public std::enable_shared_from_this<Connection<Stream>> {
   public:
-    Connection(const std::shared_ptr<Edge>& edge, Stream&& stream, std::string peer)
-        : edge_(edge), stream_(std::move(stream)), peer_(std::move(peer)) {}
+    Connection(const std::shared_ptr<Edge>& edge, std::shared_ptr<ssl::context> context, Stream&& stream,
+               std::string peer)
+        : edge_(edge), context_(std::move(context)), stream_(std::move(stream)), peer_(std::move(peer)) {}
 
     void start() {
         lowest().expires_after(std::chrono::seconds(edge_->options.readSeconds));
@@ -132,6 +146,9 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
 
     void onRead(beast::error_code ec) {
         started_ = steadyMicros();
+        if (!ec || ec == http::error::header_limit || ec == http::error::body_limit ||
+            ec.category() == http::make_error_code(http::error::bad_target).category())
+            answering();
         if (ec == http::error::header_limit)
             return refuse(431, "-", "-");
         if (ec == http::error::body_limit)
@@ -207,6 +224,18 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         return std::string(target.substr(0, target.find('?')));
     }
 
+    void answering() {
+        if (!counted_)
+            ++edge_->inFlight;
+        counted_ = true;
+    }
+
+    void answered() {
+        if (counted_)
+            --edge_->inFlight;
+        counted_ = false;
+    }
+
     void refuse(int status, std::string method, std::string path) {
         request_ = Request{};
         request_.method = std::move(method);
@@ -219,10 +248,12 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         response_.emplace(static_cast<http::status>(response.status), 11);
         for (const auto& [name, value] : response.headers)
             response_->set(name, value);
-        if (edge_->tls)
+        if (edge_->servesTls)
             response_->set(http::field::strict_transport_security, "max-age=31536000");
         response_->body() = std::move(response.body);
         OPENSSL_cleanse(response.body.data(), response.body.size());
+        if (edge_->draining)
+            keepAlive_ = false;
         response_->keep_alive(keepAlive_);
         response_->prepare_payload();
         // Logged before the answer leaves, so whoever has read it can find its line.
@@ -236,30 +267,40 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
     void onWrite(beast::error_code ec) {
         OPENSSL_cleanse(response_->body().data(), response_->body().size());
         response_.reset();
+        answered();
         if (ec || !keepAlive_)
             return close();
         readNext();
     }
 
+    // The path is logged without its query; the route is the contract's name for it.
     void logAnswer(int status, std::size_t bytes) {
+        const double seconds = static_cast<double>(steadyMicros() - started_) / 1e6;
+        const std::string route = routeName(request_.path);
+        if (edge_->hooks.answered)
+            edge_->hooks.answered(route, status, seconds);
         if (!edge_->hooks.log)
             return;
-        char elapsed[32];
-        std::snprintf(elapsed, sizeof elapsed, "%.2fms",
-                      static_cast<double>(steadyMicros() - started_) / 1000.0);
-        edge_->hooks.log(logTimestamp(std::chrono::system_clock::now()) + " " +
-                         loggable(request_.clientAddress) + " " + loggable(request_.method) + " " +
-                         loggable(request_.path) + " " + std::to_string(status) + " " +
-                         std::to_string(bytes) + " " + elapsed);
+        const nlohmann::json line = {{"time", logTimestamp(std::chrono::system_clock::now())},
+                                     {"client", loggable(request_.clientAddress)},
+                                     {"method", loggable(request_.method)},
+                                     {"route", route},
+                                     {"path", loggable(request_.path)},
+                                     {"status", status},
+                                     {"bytes", bytes},
+                                     {"duration_ms", std::round(seconds * 1e5) / 100}};
+        edge_->hooks.log(line.dump());
     }
 
     void close() {
+        answered();
         beast::error_code ignored;
         lowest().socket().shutdown(tcp::socket::shutdown_both, ignored);
         lowest().close();
     }
 
     std::shared_ptr<Edge> edge_;
+    std::shared_ptr<ssl::context> context_; // outlives stream_, which refers to it
     Stream stream_;
     std::string peer_;
     ReadBuffer buffer_;
@@ -267,6 +308,7 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
     std::optional<http::response<http::string_body>> response_;
     Request request_;
     bool keepAlive_ = false;
+    bool counted_ = false;
     std::int64_t started_ = 0;
 };
 
@@ -286,13 +328,20 @@ void accept(const std::shared_ptr<Edge>& edge) {
         beast::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);
         const std::string peer = addressText(socket.remote_endpoint(ignored).address());
-        if (edge->tls)
-            std::make_shared<Connection<TlsStream>>(
-                edge, TlsStream(beast::tcp_stream(std::move(socket)), *edge->tls), peer)
+        if (edge->servesTls) {
+            std::shared_ptr<ssl::context> context;
+            {
+                std::lock_guard guard(edge->tlsLock);
+                context = edge->tls;
+            }
+            TlsStream stream(beast::tcp_stream(std::move(socket)), *context);
+            std::make_shared<Connection<TlsStream>>(edge, std::move(context), std::move(stream), peer)
                 ->start();
-        else
-            std::make_shared<Connection<beast::tcp_stream>>(edge, beast::tcp_stream(std::move(socket)), peer)
+        } else {
+            std::make_shared<Connection<beast::tcp_stream>>(edge, nullptr,
+                                                            beast::tcp_stream(std::move(socket)), peer)
                 ->start();
+        }
         accept(edge);
     });
 }
@@ -309,9 +358,9 @@ void scheduleHousekeeping(const std::shared_ptr<Edge>& edge) {
     });
 }
 
-bool makeTls(std::optional<ssl::context>& tls, const std::string& certificateFile,
+bool makeTls(std::shared_ptr<ssl::context>& tls, const std::string& certificateFile,
              const std::string& privateKeyFile, std::string& error) {
-    tls.emplace(ssl::context::tls_server);
+    tls = std::make_shared<ssl::context>(ssl::context::tls_server);
     ssl::context& context = *tls;
     context.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
                         ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
@@ -334,14 +383,14 @@ bool makeTls(std::optional<ssl::context>& tls, const std::string& certificateFil
 
 bool checkTlsFiles(const std::string& certificateFile, const std::string& privateKeyFile,
                    std::string& error) {
-    std::optional<ssl::context> tls;
+    std::shared_ptr<ssl::context> tls;
     return makeTls(tls, certificateFile, privateKeyFile, error);
 }
 
 std::shared_ptr<Edge> startEdge(const EdgeOptions& options, EdgeHooks hooks, std::string& error) {
     auto edge = std::make_shared<Edge>(options, std::move(hooks));
-    if (!options.certificateFile.empty() &&
-        !makeTls(edge->tls, options.certificateFile, options.privateKeyFile, error))
+    edge->servesTls = !options.certificateFile.empty();
+    if (edge->servesTls && !makeTls(edge->tls, options.certificateFile, options.privateKeyFile, error))
         return nullptr;
     beast::error_code ec;
     const auto address = net::ip::make_address(options.address, ec);
@@ -381,10 +430,62 @@ void stopEdge(Edge& edge) {
     });
 }
 
-void serveUntilSignal(Edge& edge) {
-    net::io_context signalIo;
-    net::signal_set signals(signalIo, SIGINT, SIGTERM);
-    signals.async_wait([](beast::error_code, int) {});
-    signalIo.run();
+void drainEdge(Edge& edge) {
+    edge.draining = true;
+    auto closed = std::make_shared<std::promise<void>>();
+    net::post(edge.io, [&edge, closed] {
+        beast::error_code ignored;
+        edge.acceptor.close(ignored);
+        closed->set_value();
+    });
+    // An edge already stopped runs nothing posted to it.
+    if (closed->get_future().wait_for(std::chrono::seconds(edge.options.drainSeconds)) !=
+        std::future_status::ready)
+        return stopEdge(edge);
+    // Idle keep-alive connections hold no request: they end with the edge. Those mid-request are waited for.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(edge.options.drainSeconds);
+    while (edge.inFlight > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     stopEdge(edge);
+}
+
+bool reloadCertificate(Edge& edge, std::string& error) {
+    if (!edge.servesTls) {
+        error = "the service speaks plain HTTP behind a reverse proxy: no certificate to reload";
+        return false;
+    }
+    std::shared_ptr<ssl::context> fresh;
+    if (!makeTls(fresh, edge.options.certificateFile, edge.options.privateKeyFile, error))
+        return false;
+    std::lock_guard guard(edge.tlsLock);
+    edge.tls = std::move(fresh);
+    return true;
+}
+
+std::string eventLogLine(const std::string& event,
+                         const std::vector<std::pair<std::string, std::string>>& fields) {
+    nlohmann::json line = {{"time", logTimestamp(std::chrono::system_clock::now())}, {"event", event}};
+    for (const auto& [name, value] : fields)
+        line[name] = value;
+    return line.dump();
+}
+
+void serveUntilSignal(Edge& edge, const std::function<void()>& ready) {
+    net::io_context signalIo;
+    net::signal_set signals(signalIo, SIGINT, SIGTERM, SIGHUP);
+    std::function<void(beast::error_code, int)> onSignal = [&](beast::error_code ec, int number) {
+        if (ec || number != SIGHUP)
+            return;
+        std::string error;
+        const bool loaded = reloadCertificate(edge, error);
+        if (edge.hooks.log)
+            edge.hooks.log(loaded ? eventLogLine("certificate_reloaded", {})
+                                  : eventLogLine("certificate_refused", {{"reason", error}}));
+        signals.async_wait(onSignal);
+    };
+    signals.async_wait(onSignal);
+    if (ready)
+        ready();
+    signalIo.run();
+    drainEdge(edge);
 }

@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace edge_limits {
 constexpr std::size_t HeaderBytes = 8192; // request line and headers together
@@ -29,12 +31,15 @@ struct EdgeOptions {
     int readSeconds = 15;    // waiting for and reading one whole request, the TLS handshake included
     int writeSeconds = 15;
     int housekeepingSeconds = 60;
+    int drainSeconds = 10; // at shutdown, how long requests in flight may take to finish
 };
 
 struct EdgeHooks {
     std::function<Response(const Request&)> handle;
-    std::function<bool(const Request&)> blocks; // true: run away from the network threads
-    std::function<void(const std::string& line)> log;
+    std::function<bool(const Request&)> blocks;       // true: run away from the network threads
+    std::function<void(const std::string& line)> log; // one JSON object, no line break
+    // Every answer, with its route (never the raw path), for the metrics.
+    std::function<void(const std::string& route, int status, double seconds)> answered;
     std::function<void()> housekeeping; // every housekeepingSeconds, away from the network threads
 };
 
@@ -48,5 +53,14 @@ std::shared_ptr<Edge> startEdge(const EdgeOptions& options, EdgeHooks hooks, std
 std::uint16_t edgePort(const Edge& edge);
 // Stops accepting, ends every connection and joins the threads.
 void stopEdge(Edge& edge);
-// Serves until the process gets SIGINT or SIGTERM, then stops.
-void serveUntilSignal(Edge& edge);
+// Stops accepting, lets the requests in flight be answered (at most drainSeconds), then stops the edge.
+void drainEdge(Edge& edge);
+// Loads the certificate and key files again into a new TLS context for new connections. A pair that does
+// not load or match is refused, with the reason, and the context in use is kept.
+bool reloadCertificate(Edge& edge, std::string& error);
+// Serves until SIGINT or SIGTERM, then drains and stops; SIGHUP reloads the certificate and logs the
+// outcome. ready runs once the signals are caught, so a signal sent after it cannot kill the process.
+void serveUntilSignal(Edge& edge, const std::function<void()>& ready);
+// A log line that is not a request's: {"time":...,"event":event,...fields}.
+std::string eventLogLine(const std::string& event,
+                         const std::vector<std::pair<std::string, std::string>>& fields);

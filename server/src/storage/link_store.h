@@ -32,6 +32,12 @@ struct PlayerRecord {
 
 enum class StoreResult { Ok, NotFound, Conflict, Failed };
 
+// What the metrics show of the store.
+struct StoreCounts {
+    std::int64_t sessions = 0; // not expired
+    std::int64_t links = 0;    // of those sessions, each provider's account counted once
+};
+
 class LinkStore : public NonceLedger {
   public:
     virtual StoreResult createSession(const std::string& tokenHash, std::int64_t now,
@@ -61,6 +67,8 @@ class LinkStore : public NonceLedger {
 
     // Drops expired sessions (with their links), states and nonces.
     virtual StoreResult removeExpired(std::int64_t now) = 0;
+
+    virtual StoreResult count(std::int64_t now, StoreCounts& counts) = 0;
 };
 
 // A postgresql:// connection string (storage/sql_connection.h), or else the path of a SQLite file in WAL

@@ -145,6 +145,18 @@ class SqlStore final : public LinkStore {
         return StoreResult::Ok;
     }
 
+    StoreResult count(std::int64_t now, StoreCounts& counts) override {
+        Lease db(*this);
+        return query(
+            *db,
+            "SELECT (SELECT count(*) FROM sessions WHERE expires_at > $1), (SELECT count(*) FROM links "
+            "l JOIN sessions s ON s.id = l.session_id WHERE s.expires_at > $1)",
+            {now}, [&](const SqlRow& row) {
+                counts.sessions = row.integer(0);
+                counts.links = row.integer(1);
+            });
+    }
+
     bool remember(const std::string& nonce, std::int64_t expiresAtUnix) override {
         Lease db(*this);
         std::int64_t changed = 0;
