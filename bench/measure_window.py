@@ -43,27 +43,28 @@ def read(path):
         return b""
 
 
-def find_process(tag):
-    """The Linux process of the launcher this run started: its program is OrvaneGaming.exe and its
-    environment carries the run's tag (another launcher may be running in another prefix)."""
+def find_process(tag, program=b"orvanegaming.exe"):
+    """The Linux process of the launcher this run started: its program is OrvaneGaming.exe (or
+    `program`) and its environment carries the run's tag (another launcher may be running in another
+    prefix)."""
     marker = f"ORVANE_BENCH_TAG={tag}".encode()
     for name in os.listdir("/proc"):
         if not name.isdigit():
             continue
         # Wine shows the Windows command line, padded with spaces; the program is its first word.
-        program = read(f"/proc/{name}/cmdline").split(b"\0")[0].strip().strip(b'"')
-        if not program.lower().endswith(b"orvanegaming.exe"):
+        command = read(f"/proc/{name}/cmdline").split(b"\0")[0].strip().strip(b'"')
+        if not command.lower().endswith(program):
             continue
         if marker in read(f"/proc/{name}/environ").split(b"\0"):
             return int(name)
     return None
 
 
-def await_process(tag, seconds=5.0):
+def await_process(tag, seconds=5.0, program=b"orvanegaming.exe"):
     """find_process, asked again for a few seconds while Wine starts the program."""
     end = time.monotonic() + seconds
     while time.monotonic() < end:
-        pid = find_process(tag)
+        pid = find_process(tag, program)
         if pid:
             return pid
         time.sleep(0.1)
