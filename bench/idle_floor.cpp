@@ -1,6 +1,8 @@
 // The floor of the hidden-window benchmark: a window of the launcher's size whose thread does nothing
 // but wait in its message loop (no timer, no other thread). What it costs under Wine is the least any
 // window can cost there; tools/benchmark.sh --hidden-only prints the launcher's figures beside it.
+//
+//   idle_floor [MS]   with MS, a timer of that period whose messages do nothing: what waking costs
 #include <windows.h>
 
 namespace {
@@ -15,7 +17,7 @@ LRESULT CALLBACK floorProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 } // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = floorProc;
@@ -29,6 +31,8 @@ int wmain() {
     if (window == nullptr)
         return 4;
     SetForegroundWindow(window);
+    if (argc == 2)
+        SetTimer(window, 1, static_cast<UINT>(_wtoi(argv[1])), nullptr);
     MSG msg{};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);

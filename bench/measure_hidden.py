@@ -8,7 +8,8 @@ both up). Each figure is utime + stime over wall time, as a share of one core, o
 process plus the prefix's wineserver (which does part of every Win32 call's work), over S seconds
 (default 60):
 
-  floor     bench/idle_floor.exe: a window and its message loop, no timer, nothing else
+  floor     bench/idle_floor.exe: a window and its message loop, no timer, nothing else; then the
+            same with a 1 s timer whose messages do nothing
   in front  the launcher open and active
   behind    a small window of window_bench.exe in the foreground; the launcher inactive but visible
   covered   a window of window_bench.exe larger than the launcher on top of it
@@ -19,14 +20,23 @@ losing the focus is not counted.
 """
 import argparse
 import os
+import re
 import subprocess
 import sys
 import time
 import uuid
 
-from measure_window import WINE_RUN, Session, await_process, cpu_share, find_wineserver
+from measure_window import WINE_RUN, await_process, cpu_share, find_wineserver, open_session
 
 SETTLE_S = 2.5
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The launcher's wake-up period while it cannot be seen, as the program has it.
+with open(os.path.join(ROOT, "app", "visibility.h")) as header:
+    HIDDEN_WAKE_MS = int(re.search(r"kHiddenWakeMs = (\d+);", header.read()).group(1))
+
+
+def row(label, shares, pid, server):
+    print(f"    {label:<42}{share_text(shares, pid, server)}")
 
 
 def share_text(shares, pid, server):
@@ -34,9 +44,9 @@ def share_text(shares, pid, server):
     return f"{own + wine:7.3f} %   (process {own:6.3f} %, wineserver {wine:6.3f} %)"
 
 
-def floor_figure(exe, server, seconds):
+def floor_figure(exe, server, seconds, args=()):
     tag, pid = uuid.uuid4().hex, None
-    process = subprocess.Popen([WINE_RUN, exe], env=dict(os.environ, ORVANE_BENCH_TAG=tag),
+    process = subprocess.Popen([WINE_RUN, exe, *args], env=dict(os.environ, ORVANE_BENCH_TAG=tag),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         pid = await_process(tag, 10.0, b"idle_floor.exe")
@@ -72,17 +82,15 @@ def main():
     if floor is None:
         print("    floor program did not start")
         return 1
-    print(f"    floor (message loop, no timer)            {share_text(floor[1], floor[0], server)}")
+    row("floor (message loop, no timer)", floor[1], floor[0], server)
+    timed = floor_figure(args.floor, server, args.seconds, [str(HIDDEN_WAKE_MS)])
+    if timed:
+        row(f"floor and a {HIDDEN_WAKE_MS} ms timer doing nothing", timed[1], timed[0], server)
 
-    tag = uuid.uuid4().hex
-    session = Session(args.exe, args.tool, tag)
+    session, pid, failure = open_session(args.exe, args.tool)
     try:
-        if not session.ready or session.ready[0] != "ready":
-            print(f"    the launcher did not start: {' '.join(session.ready)}")
-            return 1
-        pid = await_process(tag)
         if pid is None:
-            print("    the launcher's Linux process was not found")
+            print("    " + failure)
             return 1
         # Each state: the commands that set it up, the answer each must give, its label.
         states = (
@@ -97,7 +105,7 @@ def main():
             shares = cpu_share([pid, server], args.seconds)
             note = "" if answers == expected else f"   NOT SET UP: {answers}"
             failures += answers != expected
-            print(f"    launcher, {label:<32}{share_text(shares, pid, server)}{note}")
+            print(f"    {'launcher, ' + label:<42}{share_text(shares, pid, server)}{note}")
         session.ask("restore")
     finally:
         session.end()

@@ -157,6 +157,19 @@ class Session:
                 self.process.wait(10)
 
 
+def open_session(exe, tool):
+    """A window_bench session with the launcher started, and the launcher's Linux pid; the pid is None
+    and the third value says why when either is missing (the session is then to be ended all the same)."""
+    tag = uuid.uuid4().hex
+    session = Session(exe, tool, tag)
+    if not session.ready or session.ready[0] != "ready":
+        return session, None, f"The launcher did not start for the session: {' '.join(session.ready)}"
+    pid = await_process(tag)
+    if pid is None:
+        return session, None, "The launcher's Linux process was not found; no CPU or memory figures."
+    return session, pid, ""
+
+
 def large_pictures_memory(exe, tool, picture):
     """Private memory of a launcher whose four pictures are each at the loader's limit: a copy of the
     program folder with the picture under the three standard names and as the INI's background."""
@@ -226,16 +239,11 @@ def main():
         print(f"    FAILED after {len(runs)} runs: {out.stdout.strip()} {out.stderr.strip()}")
         failures += 1
 
-    tag = uuid.uuid4().hex
-    session = Session(args.exe, args.tool, tag)
+    session, pid, failure = open_session(args.exe, args.tool)
     try:
         first_frame = time.monotonic()
-        if not session.ready or session.ready[0] != "ready":
-            print(f"\nThe launcher did not start for the session: {' '.join(session.ready)}")
-            return 1
-        pid = await_process(tag)
         if pid is None:
-            print("\nThe launcher's Linux process was not found; no CPU or memory figures.")
+            print("\n" + failure)
             return 1
         server = find_wineserver(prefix)
         xvfb = display_server_pid(prefix)
