@@ -25,20 +25,30 @@ struct Watch {
     double lastCheck = 0.0;
     HPOWERNOTIFY power = nullptr;
     bool sessionWatched = false;
+    // Whether the system answers DWM's questions; Wine does not (E_NOTIMPL), and is not asked again.
+    bool dwmAnswers = true;
     WindowCounters counters;
 };
 Watch gWatch;
 
+bool askDwm(HWND window, DWORD attribute, void* value, DWORD size) {
+    if (!gWatch.dwmAnswers)
+        return false;
+    const HRESULT result = DwmGetWindowAttribute(window, attribute, value, size);
+    gWatch.dwmAnswers = result != E_NOTIMPL;
+    return SUCCEEDED(result);
+}
+
 bool cloaked(HWND window) {
     DWORD value = 0;
-    return SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_CLOAKED, &value, sizeof value)) && value != 0;
+    return askDwm(window, DWMWA_CLOAKED, &value, sizeof value) && value != 0;
 }
 
 // What a window covers on screen: its visible frame where the system knows it (without the invisible
 // resize borders), else its rectangle.
 RECT screenBounds(HWND window) {
     RECT bounds{};
-    if (FAILED(DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &bounds, sizeof bounds)))
+    if (!askDwm(window, DWMWA_EXTENDED_FRAME_BOUNDS, &bounds, sizeof bounds))
         GetWindowRect(window, &bounds);
     return bounds;
 }

@@ -89,7 +89,7 @@ def check_drawing_stops(test, app, seconds, shown, what):
 def check_whole_frame_at_once(test, app, name):
     """The first screenshot once the window can be seen again already shows the whole linking card as
     a moment later (not the window that was over it, nor a black area), and the window goes back to
-    drawing each 16 ms."""
+    drawing each 16 ms. Returns that first screenshot."""
     shot = app.shot(name)
     app.wait_for(lambda st: (st["shown"], st["timer_ms"]) == (0, 16), f"{name}: drawing again", timeout=5)
     time.sleep(1.0)
@@ -100,6 +100,7 @@ def check_whole_frame_at_once(test, app, name):
     test.assertTrue(close_to(shot.at(app.layout.continue_button()), (0x20, 0x2E, 0x3F), 12),
                     shot.at(app.layout.continue_button()))
     test.assertIsNotNone(shot.current_dot(app.layout), name)
+    return shot
 
 
 class Window(unittest.TestCase):
@@ -158,8 +159,8 @@ class Window(unittest.TestCase):
         check_drawing_stops(self, app, 8, 2, "minimised")
         app.probe("restore")
         app.wait_for(lambda st: st["iconic"] == 0, "restored")
-        check_whole_frame_at_once(self, app, "restored-at-once")
-        self.assertEqual(app.shot("restored").current_dot(app.layout), 0)
+        shot = check_whole_frame_at_once(self, app, "restored")
+        self.assertEqual(shot.current_dot(app.layout), 0)
         # ... and it moves on again by itself.
         shot = app.shot_when("resumed", lambda shot: shot.current_dot(app.layout) == 1, timeout=10)
         self.assertEqual(shot.current_dot(app.layout), 1)
