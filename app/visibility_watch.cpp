@@ -56,7 +56,9 @@ RECT screenBounds(HWND window) {
 // A window that surely hides what lies under its rectangle: shown, not minimised or cloaked, neither
 // see-through nor shaped by a region.
 bool opaqueAbove(HWND window) {
-    if (!IsWindowVisible(window) || IsIconic(window))
+    // A top-level window's own style says whether it is shown: one question instead of two.
+    const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+    if ((style & WS_VISIBLE) == 0 || (style & WS_MINIMIZE) != 0)
         return false;
     if ((GetWindowLongPtrW(window, GWL_EXSTYLE) & (WS_EX_LAYERED | WS_EX_TRANSPARENT)) != 0)
         return false;
