@@ -64,14 +64,17 @@ unsigned framePeriodMs(WindowShown shown) {
     return shown == WindowShown::Visible ? kFrameMs : kHiddenWakeMs;
 }
 
-bool coverageCheckDue(WindowShown shown, bool active, double lastCheck, double now) {
+CoverageCheck coverageCheckDue(WindowShown shown, bool active, double lastWalk, double now) {
+    const double since = now - lastWalk;
     switch (shown) {
     case WindowShown::Hidden:
-        return true;
+        return since >= kCoverageWalkSeconds ? CoverageCheck::AllWindowsAbove
+                                             : CoverageCheck::CoveringWindows;
     case WindowShown::Visible:
-        return !active && now - lastCheck >= kCoverageRecheckSeconds;
+        return !active && since >= kCoverageRecheckSeconds ? CoverageCheck::AllWindowsAbove
+                                                           : CoverageCheck::None;
     case WindowShown::Minimised:
         break;
     }
-    return false;
+    return CoverageCheck::None;
 }

@@ -22,7 +22,10 @@ struct Watch {
     VisibilityFacts facts;
     WindowShown shown = WindowShown::Visible;
     bool active = true;
-    double lastCheck = 0.0;
+    double lastWalk = 0.0;
+    // The windows above that covered it at the last walk, and where they were.
+    std::vector<HWND> covering;
+    std::vector<RECT> coveringAt;
     HPOWERNOTIFY power = nullptr;
     bool sessionWatched = false;
     // Whether the system answers DWM's questions; Wine does not (E_NOTIMPL), and is not asked again.
@@ -73,21 +76,38 @@ bool coveredByWindowsAbove(HWND window) {
                           y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
     if (!IntersectRect(&target, &target, &screens))
         return false;
-    std::vector<RECT> above;
+    std::vector<HWND>& windows = gWatch.covering;
+    std::vector<RECT>& above = gWatch.coveringAt;
+    windows.clear();
+    above.clear();
     int walked = 0;
     for (HWND w = GetWindow(window, GW_HWNDPREV); w != nullptr; w = GetWindow(w, GW_HWNDPREV)) {
         if (++walked > kMostWindowsAbove)
             return false;
-        if (opaqueAbove(w))
+        if (opaqueAbove(w)) {
+            windows.push_back(w);
             above.push_back(screenBounds(w));
+        }
     }
     return coveredCompletely(target, above.data(), above.size());
+}
+
+// Whether each window that covered the launcher at the last walk is still shown where it was: two
+// questions a window, where a walk asks several of every window above.
+bool coverInPlace() {
+    for (size_t i = 0; i < gWatch.covering.size(); ++i) {
+        const LONG_PTR style = GetWindowLongPtrW(gWatch.covering[i], GWL_STYLE);
+        const RECT at = screenBounds(gWatch.covering[i]);
+        if ((style & WS_VISIBLE) == 0 || (style & WS_MINIMIZE) != 0 || !EqualRect(&at, &gWatch.coveringAt[i]))
+            return false;
+    }
+    return true;
 }
 
 void lookAgain(HWND window) {
     gWatch.facts.covered = coveredByWindowsAbove(window);
     gWatch.facts.cloaked = cloaked(window);
-    gWatch.lastCheck = monotonicSeconds();
+    gWatch.lastWalk = monotonicSeconds();
 }
 
 // Follows the facts: the timer's period, the counters; true when the window just became visible.
@@ -156,9 +176,20 @@ bool visibilityOnPaint(HWND window) {
 
 bool visibilityOnTick(HWND window) {
     ++gWatch.counters.ticks;
-    if (!coverageCheckDue(gWatch.shown, gWatch.active, gWatch.lastCheck, monotonicSeconds()))
+    switch (coverageCheckDue(gWatch.shown, gWatch.active, gWatch.lastWalk, monotonicSeconds())) {
+    case CoverageCheck::None:
         return false;
-    lookAgain(window);
+    case CoverageCheck::CoveringWindows:
+        if (gWatch.facts.covered && coverInPlace()) {
+            gWatch.facts.cloaked = cloaked(window);
+            break;
+        }
+        lookAgain(window);
+        break;
+    case CoverageCheck::AllWindowsAbove:
+        lookAgain(window);
+        break;
+    }
     return settle(window);
 }
 

@@ -102,10 +102,14 @@ def main():
         for commands, expected, label in states:
             answers = [session.ask(c) for c in commands]
             time.sleep(SETTLE_S)
-            shares = cpu_share([pid, server], args.seconds)
+            # The process's first thread runs the window; the others are the link service's worker
+            # and Wine's and WinHTTP's own.
+            first_thread = f"{pid}/task/{pid}"
+            shares = cpu_share([pid, server, first_thread], args.seconds)
             note = "" if answers == expected else f"   NOT SET UP: {answers}"
             failures += answers != expected
             print(f"    {'launcher, ' + label:<42}{share_text(shares, pid, server)}{note}")
+            print(f"    {'':<42}(window's thread {shares.get(first_thread, 0.0):6.3f} %)")
         session.ask("restore")
     finally:
         session.end()

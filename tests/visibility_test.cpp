@@ -108,24 +108,25 @@ TEST(Visibility, StateAndTimerPeriodFromTheFacts) {
     }
 }
 
-TEST(Visibility, WhenTheWindowsAboveAreLookedAtAgain) {
+TEST(Visibility, WhatATickLooksAt) {
     struct Case {
         WindowShown shown;
         bool active;
-        double sinceLastCheck;
-        bool due;
+        double sinceLastWalk;
+        CoverageCheck check;
     };
     const Case cases[] = {
-        {WindowShown::Visible, true, 30.0, false}, // active: only events look
-        {WindowShown::Visible, false, 0.5, false}, // inactive: once a second
-        {WindowShown::Visible, false, 1.0, true},
-        {WindowShown::Hidden, false, 0.0, true}, // hidden: each (one a second) wake-up
-        {WindowShown::Hidden, true, 0.0, true},
-        {WindowShown::Minimised, false, 30.0, false},
+        {WindowShown::Visible, true, 30.0, CoverageCheck::None}, // active: only events look
+        {WindowShown::Visible, false, 0.5, CoverageCheck::None}, // inactive: once a second
+        {WindowShown::Visible, false, 1.0, CoverageCheck::AllWindowsAbove},
+        {WindowShown::Hidden, false, 0.0, CoverageCheck::CoveringWindows}, // each wake-up, cheaply
+        {WindowShown::Hidden, true, 9.9, CoverageCheck::CoveringWindows},
+        {WindowShown::Hidden, false, 10.0, CoverageCheck::AllWindowsAbove}, // and a full walk now and then
+        {WindowShown::Minimised, false, 30.0, CoverageCheck::None},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(coverageCheckDue(c.shown, c.active, 100.0, 100.0 + c.sinceLastCheck), c.due)
-            << static_cast<int>(c.shown) << " active " << c.active << " after " << c.sinceLastCheck;
+        EXPECT_EQ(coverageCheckDue(c.shown, c.active, 100.0, 100.0 + c.sinceLastWalk), c.check)
+            << static_cast<int>(c.shown) << " active " << c.active << " after " << c.sinceLastWalk;
 }
 
 } // namespace
