@@ -4,6 +4,7 @@
 #include "app/monotonic.h"
 #include "app/program_paths.h"
 #include "app/screen_dpi.h"
+#include "app/visibility_watch.h"
 #include "app/window_actions.h"
 #include "app/window_logic.h"
 #include "link/service_hosts.h"
@@ -29,8 +30,6 @@ constexpr FramePath kWindowFramePath = FramePath::Reference;
 constexpr FramePath kWindowFramePath = FramePath::Fast;
 #endif
 
-constexpr UINT_PTR kFrameTimer = 1;
-constexpr UINT kFrameMs = 16;
 // Lets a test tool in another process read how often the back buffer was rebuilt.
 constexpr wchar_t kRecreationsProperty[] = L"OrvaneGaming.BackBufferRecreations";
 
@@ -60,7 +59,31 @@ FrameInputs frameInputs() {
     return FrameInputs{gUiState, gLinkService.state, gConfig, gSceneLibrary, gDpiFactor};
 }
 
+// The emblem and the carousel brought up to now.
+void advanceClocks() {
+    const EmblemClock clock =
+        advanceEmblem({gUiState.emblemAngle, gUiState.lastFrameTime}, monotonicSeconds());
+    gUiState.emblemAngle = clock.angle;
+    gUiState.lastFrameTime = clock.lastFrameTime;
+    tickCarousel(gSceneLibrary, GetTickCount64());
+}
+
+// Seen again after being hidden or minimised: the first frame is whole and of now, never what was
+// last drawn.
+void showIfSeenAgain(HWND window, bool seenAgain) {
+    if (!seenAgain)
+        return;
+    advanceClocks();
+    repaint(window);
+}
+
 void onPaint(HWND window) {
+    showIfSeenAgain(window, visibilityOnPaint(window));
+    if (windowShownNow() == WindowShown::Hidden) {
+        // Nothing of it can be seen: nothing is drawn, and the whole window is drawn once it can.
+        ValidateRect(window, nullptr);
+        return;
+    }
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
     const SIZE size = clientSize(window);
@@ -80,11 +103,13 @@ void onPaint(HWND window) {
                 const RECT more = {changed.left, changed.top, changed.right, changed.bottom};
                 UnionRect(&copy, &copy, &more);
             }
+            ++windowCounters().paints;
             BitBlt(dc, copy.left, copy.top, copy.right - copy.left, copy.bottom - copy.top, gBackBuffer.dc,
                    copy.left, copy.top, SRCCOPY);
         } else {
             // Without a back buffer the frame goes straight to the window, drawn in full.
             renderFrame(gFrameRenderer, dc, nullptr, size.cx, size.cy, frameInputs());
+            ++windowCounters().paints;
         }
     }
     EndPaint(window, &ps);
@@ -93,17 +118,17 @@ void onPaint(HWND window) {
 void onTick(HWND window) {
     runLinkPump();
     postSyntheticClickIfDue(gDpiFactor);
-    if (IsIconic(window)) {
+    const bool seenAgain = visibilityOnTick(window);
+    if (windowShownNow() != WindowShown::Visible) {
+        // Minimised or hidden: no frame, and the emblem does not jump when it shows again.
         gUiState.lastFrameTime = 0;
         return;
     }
-    const EmblemClock clock =
-        advanceEmblem({gUiState.emblemAngle, gUiState.lastFrameTime}, monotonicSeconds());
-    gUiState.emblemAngle = clock.angle;
-    gUiState.lastFrameTime = clock.lastFrameTime;
-    tickCarousel(gSceneLibrary, GetTickCount64());
+    if (seenAgain)
+        repaint(window);
+    advanceClocks();
     ++gTickCount;
-    if (!paintsThisTick(gBackgroundSince, clock.lastFrameTime, gTickCount))
+    if (!paintsThisTick(gBackgroundSince, gUiState.lastFrameTime, gTickCount))
         return;
     const SIZE size = clientSize(window);
     const PixelRect changed = pendingFrameChanges(gFrameRenderer, size.cx, size.cy, frameInputs());
@@ -111,6 +136,16 @@ void onTick(HWND window) {
         const RECT rect = {changed.left, changed.top, changed.right, changed.bottom};
         InvalidateRect(window, &rect, FALSE);
     }
+}
+
+void onSize(HWND window, WPARAM kind) {
+    const bool minimised = kind == SIZE_MINIMIZED;
+    // A minimised window keeps the state it will be restored to.
+    if (kind == SIZE_MAXIMIZED || kind == SIZE_RESTORED)
+        gUiState.windowMaximised = kind == SIZE_MAXIMIZED;
+    carouselMinimised(gSceneLibrary, gMinimisePause, minimised, GetTickCount64());
+    showIfSeenAgain(window, visibilityOnSize(window, minimised));
+    repaint(window);
 }
 
 void onMinMaxInfo(HWND window, MINMAXINFO* info) {
@@ -213,7 +248,7 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
         onDpiChanged(window, wParam, reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_CREATE:
-        SetTimer(window, kFrameTimer, kFrameMs, nullptr);
+        startVisibilityWatch(window);
         return 0;
     case WM_TIMER:
         if (wParam != kFrameTimer)
@@ -226,18 +261,27 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_ERASEBKGND:
         return 1;
     case WM_SIZE:
-        // A minimised window keeps the state it will be restored to.
-        if (wParam == SIZE_MAXIMIZED || wParam == SIZE_RESTORED)
-            gUiState.windowMaximised = wParam == SIZE_MAXIMIZED;
-        carouselMinimised(gSceneLibrary, gMinimisePause, wParam == SIZE_MINIMIZED, GetTickCount64());
-        repaint(window);
+        onSize(window, wParam);
         return 0;
+    case WM_MOVE:
+        showIfSeenAgain(window, visibilityOnMove(window));
+        return 0;
+    case WM_WTSSESSION_CHANGE:
+        showIfSeenAgain(window, visibilityOnSession(window, wParam));
+        return 0;
+    case WM_POWERBROADCAST:
+        if (wParam != PBT_POWERSETTINGCHANGE)
+            break;
+        showIfSeenAgain(window, visibilityOnPower(window, lParam));
+        return TRUE;
     case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_INACTIVE) {
             gBackgroundSince = monotonicSeconds();
+            showIfSeenAgain(window, visibilityOnActivate(window, false));
             break;
         }
         gBackgroundSince = 0.0;
+        showIfSeenAgain(window, visibilityOnActivate(window, true));
         if (gUiState.linkingEnabled)
             gLinkService.requestRefresh();
         repaint(window);
@@ -264,7 +308,7 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
-        KillTimer(window, kFrameTimer);
+        stopVisibilityWatch(window);
         RemovePropW(window, kRecreationsProperty);
         releaseBackBuffer(gBackBuffer);
         PostQuitMessage(0);

@@ -43,27 +43,28 @@ def read(path):
         return b""
 
 
-def find_process(tag):
-    """The Linux process of the launcher this run started: its program is OrvaneGaming.exe and its
-    environment carries the run's tag (another launcher may be running in another prefix)."""
+def find_process(tag, program=b"orvanegaming.exe"):
+    """The Linux process of the launcher this run started: its program is OrvaneGaming.exe (or
+    `program`) and its environment carries the run's tag (another launcher may be running in another
+    prefix)."""
     marker = f"ORVANE_BENCH_TAG={tag}".encode()
     for name in os.listdir("/proc"):
         if not name.isdigit():
             continue
         # Wine shows the Windows command line, padded with spaces; the program is its first word.
-        program = read(f"/proc/{name}/cmdline").split(b"\0")[0].strip().strip(b'"')
-        if not program.lower().endswith(b"orvanegaming.exe"):
+        command = read(f"/proc/{name}/cmdline").split(b"\0")[0].strip().strip(b'"')
+        if not command.lower().endswith(program):
             continue
         if marker in read(f"/proc/{name}/environ").split(b"\0"):
             return int(name)
     return None
 
 
-def await_process(tag, seconds=5.0):
+def await_process(tag, seconds=5.0, program=b"orvanegaming.exe"):
     """find_process, asked again for a few seconds while Wine starts the program."""
     end = time.monotonic() + seconds
     while time.monotonic() < end:
-        pid = find_process(tag)
+        pid = find_process(tag, program)
         if pid:
             return pid
         time.sleep(0.1)
@@ -156,6 +157,19 @@ class Session:
                 self.process.wait(10)
 
 
+def open_session(exe, tool):
+    """A window_bench session with the launcher started, and the launcher's Linux pid; the pid is None
+    and the third value says why when either is missing (the session is then to be ended all the same)."""
+    tag = uuid.uuid4().hex
+    session = Session(exe, tool, tag)
+    if not session.ready or session.ready[0] != "ready":
+        return session, None, f"The launcher did not start for the session: {' '.join(session.ready)}"
+    pid = await_process(tag)
+    if pid is None:
+        return session, None, "The launcher's Linux process was not found; no CPU or memory figures."
+    return session, pid, ""
+
+
 def large_pictures_memory(exe, tool, picture):
     """Private memory of a launcher whose four pictures are each at the loader's limit: a copy of the
     program folder with the picture under the three standard names and as the INI's background."""
@@ -225,16 +239,11 @@ def main():
         print(f"    FAILED after {len(runs)} runs: {out.stdout.strip()} {out.stderr.strip()}")
         failures += 1
 
-    tag = uuid.uuid4().hex
-    session = Session(args.exe, args.tool, tag)
+    session, pid, failure = open_session(args.exe, args.tool)
     try:
         first_frame = time.monotonic()
-        if not session.ready or session.ready[0] != "ready":
-            print(f"\nThe launcher did not start for the session: {' '.join(session.ready)}")
-            return 1
-        pid = await_process(tag)
         if pid is None:
-            print("\nThe launcher's Linux process was not found; no CPU or memory figures.")
+            print("\n" + failure)
             return 1
         server = find_wineserver(prefix)
         xvfb = display_server_pid(prefix)

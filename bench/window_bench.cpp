@@ -10,6 +10,11 @@
 //       background  a plain window of this tool takes the foreground:
 //                   "background OURS_FOREGROUND LAUNCHER_FOREGROUND LAUNCHER_ACTIVE" (1/0)
 //       activate    the launcher takes it back: "activate LAUNCHER_FOREGROUND LAUNCHER_ACTIVE"
+//       cover       a plain window of this tool, larger than the launcher's, takes the foreground on
+//                   top of it: "cover OURS_FOREGROUND" (1/0)
+//       uncover     that window is hidden again: "uncover"
+//       minimise    the launcher is minimised: "minimise LAUNCHER_ICONIC" (1/0)
+//       restore     the launcher is restored and takes the foreground: "restore LAUNCHER_FOREGROUND"
 //       quit        close the launcher: "quit EXIT_CODE"
 #include "bench/bench_clock.h"
 
@@ -27,6 +32,7 @@ constexpr wchar_t kLauncherClass[] = L"OrvaneGamingLauncher";
 // Set by the launcher at its first painted frame.
 constexpr wchar_t kFirstFrameProperty[] = L"OrvaneGaming.BackBufferRecreations";
 constexpr wchar_t kForegroundClass[] = L"OrvaneBenchForeground";
+constexpr wchar_t kCoverClass[] = L"OrvaneBenchCover";
 constexpr UINT kCommandMessage = WM_APP + 1;
 
 struct Launcher {
@@ -150,17 +156,30 @@ bool launcherActive(HWND window) {
     return GetGUIThreadInfo(thread, &info) && info.hwndActive == window;
 }
 
-HWND makeForegroundWindow() {
+HWND makePlainWindow(const wchar_t* className, DWORD style, RECT place) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = kForegroundClass;
+    windowClass.lpszClassName = className;
     RegisterClassExW(&windowClass);
-    return CreateWindowExW(0, kForegroundClass, L"Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                           320, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+    return CreateWindowExW(0, className, L"Another program", style, place.left, place.top,
+                           place.right - place.left, place.bottom - place.top, nullptr, nullptr,
+                           windowClass.hInstance, nullptr);
+}
+
+HWND makeForegroundWindow() {
+    return makePlainWindow(kForegroundClass, WS_OVERLAPPEDWINDOW | WS_VISIBLE, {0, 0, 320, 200});
+}
+
+// A borderless window 20 pixels larger than the launcher on every side: the game's window over it.
+HWND makeCoverWindow(HWND launcher) {
+    RECT place{};
+    GetWindowRect(launcher, &place);
+    InflateRect(&place, 20, 20);
+    return makePlainWindow(kCoverClass, WS_POPUP, place);
 }
 
 // Standard input arrives on its own thread, one line per message to the main thread, which must keep
@@ -188,7 +207,7 @@ DWORD WINAPI readCommands(void* param) {
 }
 
 // Answers one command; false once the session is over.
-bool answer(const std::string& command, Launcher& launcher, HWND& ours) {
+bool answer(const std::string& command, Launcher& launcher, HWND& ours, HWND& covering) {
     if (command == "memory") {
         PROCESS_MEMORY_COUNTERS_EX counters{};
         counters.cb = sizeof counters;
@@ -213,6 +232,28 @@ bool answer(const std::string& command, Launcher& launcher, HWND& ours) {
         pumpFor(100);
         std::printf("activate %d %d\n", GetForegroundWindow() == launcher.window ? 1 : 0,
                     launcherActive(launcher.window) ? 1 : 0);
+    } else if (command == "cover") {
+        if (covering == nullptr)
+            covering = makeCoverWindow(launcher.window);
+        ShowWindow(covering, SW_SHOWNORMAL);
+        SetWindowPos(covering, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        SetForegroundWindow(covering);
+        pumpFor(300);
+        std::printf("cover %d\n", GetForegroundWindow() == covering ? 1 : 0);
+    } else if (command == "uncover") {
+        if (covering != nullptr)
+            ShowWindow(covering, SW_HIDE);
+        pumpFor(100);
+        std::printf("uncover\n");
+    } else if (command == "minimise") {
+        ShowWindow(launcher.window, SW_MINIMIZE);
+        pumpFor(300);
+        std::printf("minimise %d\n", IsIconic(launcher.window) ? 1 : 0);
+    } else if (command == "restore") {
+        ShowWindow(launcher.window, SW_RESTORE);
+        SetForegroundWindow(launcher.window);
+        pumpFor(300);
+        std::printf("restore %d\n", GetForegroundWindow() == launcher.window ? 1 : 0);
     } else if (command == "quit") {
         std::printf("quit %lu\n", closeLauncher(launcher));
         std::fflush(stdout);
@@ -238,12 +279,12 @@ int runSession(const std::wstring& exe) {
     HANDLE reader =
         CreateThread(nullptr, 0, readCommands,
                      reinterpret_cast<void*>(static_cast<uintptr_t>(GetCurrentThreadId())), 0, nullptr);
-    HWND ours = nullptr;
+    HWND ours = nullptr, covering = nullptr;
     bool running = reader != nullptr;
     while (running && GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (msg.hwnd == nullptr && msg.message == kCommandMessage) {
             auto* command = reinterpret_cast<std::string*>(msg.lParam);
-            running = answer(*command, launcher, ours);
+            running = answer(*command, launcher, ours, covering);
             delete command;
             continue;
         }
@@ -254,6 +295,8 @@ int runSession(const std::wstring& exe) {
         closeLauncher(launcher);
     if (ours != nullptr)
         DestroyWindow(ours);
+    if (covering != nullptr)
+        DestroyWindow(covering);
     // The reader may still be blocked on standard input; the process ends it.
     return 0;
 }

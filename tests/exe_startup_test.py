@@ -119,7 +119,9 @@ class ExeFormat(unittest.TestCase):
     """A 64-bit GUI program for Windows 6.0 that stands alone: system DLLs only, no resources."""
 
     SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "ole32.dll", "shell32.dll",
-                   "shlwapi.dll", "crypt32.dll", "winhttp.dll", "msvcrt.dll", "advapi32.dll", "msimg32.dll"}
+                   "shlwapi.dll", "crypt32.dll", "winhttp.dll", "msvcrt.dll", "advapi32.dll", "msimg32.dll",
+                   # Whether the window can be seen: cloaking, and session notifications (Vista has both).
+                   "dwmapi.dll", "wtsapi32.dll"}
 
     def test_headers_imports_and_sections(self):
         def objdump(flag):

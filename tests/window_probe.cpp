@@ -2,10 +2,18 @@
 // through the Win32 API, which is what the launcher itself sees (X11 tools only see Wine's frame).
 //
 //   window_probe state            one line: left top width height clientLeft clientTop clientWidth
-//                                 clientHeight iconic zoomed foreground recreations  (exit 1: no window)
+//                                 clientHeight iconic zoomed foreground recreations ticks paints
+//                                 timerPeriodMs shown  (exit 1: no window; the last four -1 when the
+//                                 window's counters cannot be read)
 //   window_probe restore          restore from minimised and bring to the front
 //   window_probe size W H         resize the window (outer size), keeping its position (exit 3: refused)
 //   window_probe objects          "<GDI objects> <windows>" of the launcher's process (exit 4: unreadable)
+//   window_probe cover SECONDS    a plain white window 20 pixels larger than the launcher on every side
+//                                 takes the foreground on top of it and prints "covering"; after SECONDS
+//                                 it moves to the screen's top-left corner, off the launcher, keeping the
+//                                 foreground, prints "uncovered", and is destroyed 3 s later
+#include "app/window_counters.h"
+
 #include <windows.h>
 #include <winternl.h>
 
@@ -19,6 +27,21 @@ HWND launcherWindow() {
     return FindWindowW(L"OrvaneGamingLauncher", nullptr);
 }
 
+// The launcher's counters, read from its memory at the address its property holds.
+bool readCounters(HWND window, WindowCounters& counters) {
+    const void* address = GetPropW(window, kWindowCountersProperty);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_READ, FALSE, pid);
+    if (address == nullptr || process == nullptr)
+        return false;
+    SIZE_T got = 0;
+    const bool read =
+        ReadProcessMemory(process, address, &counters, sizeof counters, &got) && got == sizeof counters;
+    CloseHandle(process);
+    return read;
+}
+
 int printState(HWND window) {
     RECT outer{}, client{};
     GetWindowRect(window, &outer);
@@ -27,10 +50,16 @@ int printState(HWND window) {
     ClientToScreen(window, &origin);
     const auto recreations =
         reinterpret_cast<uintptr_t>(GetPropW(window, L"OrvaneGaming.BackBufferRecreations"));
-    std::printf("%ld %ld %ld %ld %ld %ld %ld %ld %d %d %d %llu\n", outer.left, outer.top,
+    std::printf("%ld %ld %ld %ld %ld %ld %ld %ld %d %d %d %llu ", outer.left, outer.top,
                 outer.right - outer.left, outer.bottom - outer.top, origin.x, origin.y, client.right,
                 client.bottom, IsIconic(window) ? 1 : 0, IsZoomed(window) ? 1 : 0,
                 GetForegroundWindow() == window ? 1 : 0, static_cast<unsigned long long>(recreations));
+    WindowCounters counters;
+    if (readCounters(window, counters))
+        std::printf("%llu %llu %u %u\n", static_cast<unsigned long long>(counters.ticks),
+                    static_cast<unsigned long long>(counters.paints), counters.timerPeriodMs, counters.shown);
+    else
+        std::printf("-1 -1 -1 -1\n");
     return 0;
 }
 
@@ -110,6 +139,45 @@ int printObjects(HWND window) {
     return 0;
 }
 
+void pumpFor(ULONGLONG ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    MSG msg;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+}
+
+// The game's window over the launcher, for a while; its thread answers its messages meanwhile.
+int cover(HWND launcher, int seconds) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = L"OrvaneProbeCover";
+    RegisterClassExW(&windowClass);
+    RECT place{};
+    GetWindowRect(launcher, &place);
+    InflateRect(&place, 20, 20);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Cover", WS_POPUP | WS_VISIBLE, place.left,
+                                  place.top, place.right - place.left, place.bottom - place.top, nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr)
+        return 3;
+    SetForegroundWindow(window);
+    std::printf("covering\n");
+    std::fflush(stdout);
+    pumpFor(static_cast<ULONGLONG>(seconds) * 1000);
+    SetWindowPos(window, nullptr, 0, 0, 200, 80, SWP_NOZORDER | SWP_NOACTIVATE);
+    std::printf("uncovered\n");
+    std::fflush(stdout);
+    pumpFor(3000);
+    DestroyWindow(window);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -127,6 +195,8 @@ int wmain(int argc, wchar_t** argv) {
         SetForegroundWindow(window);
         return 0;
     }
+    if (std::wcscmp(argv[1], L"cover") == 0 && argc == 3)
+        return cover(window, _wtoi(argv[2]));
     if (std::wcscmp(argv[1], L"size") == 0 && argc == 4) {
         const int width = _wtoi(argv[2]), height = _wtoi(argv[3]);
         return SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER) ? 0 : 3;

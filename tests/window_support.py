@@ -273,7 +273,7 @@ class Launcher:
         if out.returncode != 0:
             return None
         keys = ("left", "top", "width", "height", "client_x", "client_y", "client_w", "client_h",
-                "iconic", "zoomed", "foreground", "recreations")
+                "iconic", "zoomed", "foreground", "recreations", "ticks", "paints", "timer_ms", "shown")
         return dict(zip(keys, map(int, out.stdout.split())))
 
     def poll_state(self, ready, what, timeout):

@@ -89,6 +89,38 @@ def maximise_and_restore(test, app, screen, restored, name):
     test.assertEqual(maximise_glyph(shot, app.layout_now()), (False, True), "no maximise square once restored")
 
 
+def check_drawing_stops(test, app, seconds, shown, what):
+    """While the window cannot be seen (`shown`: 1 hidden, 2 minimised) it draws nothing, rebuilds no
+    back buffer and wakes about once a second, where it woke 62 times a second."""
+    first = app.wait_for(lambda st: st["shown"] == shown, what)
+    started = time.monotonic()
+    test.assertEqual(first["timer_ms"], 1000, what)
+    time.sleep(seconds)
+    last = app.state()
+    elapsed = time.monotonic() - started
+    test.assertEqual(last["shown"], shown, what)
+    test.assertEqual(last["paints"], first["paints"], f"{what}: frames drawn")
+    test.assertEqual(last["recreations"], first["recreations"], f"{what}: back buffers rebuilt")
+    test.assertLessEqual(last["ticks"] - first["ticks"], elapsed + 2, f"{what}: timer wake-ups in {elapsed:.1f} s")
+
+
+def check_whole_frame_at_once(test, app, name):
+    """The first screenshot once the window can be seen again already shows the whole linking card as
+    a moment later (not the window that was over it, nor a black area), and the window goes back to
+    drawing each 16 ms. Returns that first screenshot."""
+    shot = app.shot(name)
+    app.wait_for(lambda st: (st["shown"], st["timer_ms"]) == (0, 16), f"{name}: drawing again", timeout=5)
+    time.sleep(1.0)
+    settled = app.shot(name + "-settled")
+    card = app.layout.card()
+    test.assertTrue(shot.crop(card).matches(settled.crop(card)),
+                    f"{name}: {shot.crop(card).differing(settled.crop(card)):.3f} of the card differs")
+    test.assertTrue(close_to(shot.at(app.layout.continue_button()), (0x20, 0x2E, 0x3F), 12),
+                    shot.at(app.layout.continue_button()))
+    test.assertIsNotNone(shot.current_dot(app.layout), name)
+    return shot
+
+
 class Window(unittest.TestCase):
     def start(self, env=None):
         return start_launcher(self, env or prefix_env())
@@ -141,14 +173,34 @@ class Window(unittest.TestCase):
         app = self.start()
         app.key("Escape")
         app.wait_for(lambda st: st["iconic"] == 1, "minimised")
-        time.sleep(8)  # longer than a scene's 7 s hold
+        # Longer than a scene's 7 s hold, and nothing drawn meanwhile.
+        check_drawing_stops(self, app, 8, 2, "minimised")
         app.probe("restore")
         app.wait_for(lambda st: st["iconic"] == 0, "restored")
-        time.sleep(0.5)
-        self.assertEqual(app.shot("restored").current_dot(app.layout), 0)
+        shot = check_whole_frame_at_once(self, app, "restored")
+        self.assertEqual(shot.current_dot(app.layout), 0)
         # ... and it moves on again by itself.
         shot = app.shot_when("resumed", lambda shot: shot.current_dot(app.layout) == 1, timeout=10)
         self.assertEqual(shot.current_dot(app.layout), 1)
+
+    def test_covered_window_draws_nothing_and_uncovered_shows_a_whole_frame_at_once(self):
+        app = self.start()
+        time.sleep(0.5)
+        # The game's window over it, for long enough to look at the counters.
+        cover = subprocess.Popen([os.path.join(TOOLS, "wine-run"), PROBE, "cover", "8"], env=app.env,
+                                 stdout=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: cover.poll() is None and cover.kill())
+        self.assertEqual(cover.stdout.readline().strip(), "covering")
+        # The pointer rests where the other window will go: without a window manager, X would
+        # otherwise give the focus to whatever window comes up under it.
+        app.xdotool("mousemove", 100, 40)
+        check_drawing_stops(self, app, 3, 1, "covered")
+        # The other window moves off it and keeps the foreground: the launcher is not activated, and
+        # what shows must not wait for its next wake-up.
+        self.assertEqual(cover.stdout.readline().strip(), "uncovered")
+        check_whole_frame_at_once(self, app, "uncovered-at-once")
+        self.assertEqual(cover.wait(30), 0)
+        cover.stdout.close()
 
     def test_no_system_frame_restored_or_maximised(self):
         app = self.start()

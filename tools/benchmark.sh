@@ -4,19 +4,24 @@
 #     1420 x 890, 960 x 640 and 1920 x 1080, for the fast and the reference drawing path;
 #   - the real window, drawn each way (bench/measure_window.py with build/bench/window_bench.exe): start-up to the first
 #     frame, CPU share open and in the background, private memory; the player's program for the fast
-#     path, its bench-only build build/bench/reference/OrvaneGaming.exe for the reference path.
+#     path, its bench-only build build/bench/reference/OrvaneGaming.exe for the reference path;
+#   - the player's window when it can and cannot be seen (bench/measure_hidden.py): CPU share of the
+#     process plus wineserver for 60 s each in front, behind another window, covered completely and
+#     minimised, beside build/bench/idle_floor.exe (a message loop with no timer).
 # It runs in a Wine prefix and on a virtual display of its own (build/bench-wineprefix, or
 # ORVANE_BENCH_WINEPREFIX), so a test run beside it is never disturbed, and stops both when it ends.
 #
-#   tools/benchmark.sh [--quick] [--path fast|reference|both] [--frames-only | --window-only]
+#   tools/benchmark.sh [--quick] [--path fast|reference|both] [--frames-only | --window-only | --hidden-only]
 #
 # --quick: the reference path draws 1 tick in 5 at 960 x 640 and 1920 x 1080 (about 4 minutes fewer).
+# --hidden-only: only the hidden-window figures (about 5 minutes), building only what they need.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 given="$*"
 frame_args=()
 frames=1
 window=1
+hidden=1
 window_paths="reference fast"
 while [ $# -gt 0 ]; do
     case $1 in
@@ -30,10 +35,11 @@ while [ $# -gt 0 ]; do
         esac
         shift
         ;;
-    --frames-only) window= ;;
-    --window-only) frames= ;;
+    --frames-only) window= hidden= ;;
+    --window-only) frames= hidden= ;;
+    --hidden-only) frames= window= ;;
     *)
-        echo "usage: $0 [--quick] [--path fast|reference|both] [--frames-only | --window-only]" >&2
+        echo "usage: $0 [--quick] [--path fast|reference|both] [--frames-only | --window-only | --hidden-only]" >&2
         exit 64
         ;;
     esac
@@ -42,7 +48,10 @@ done
 
 log="$root/build/benchmark-build.log"
 mkdir -p "$root/build"
-if ! { "$root/tools/build.sh" && "$root/tools/build-service.sh" orvane-link-service; } >"$log" 2>&1; then
+targets=()
+[ -n "$frames$window" ] || targets=(OrvaneGaming stage_assets window_bench idle_floor)
+if ! { nice "$root/tools/build.sh" "${targets[@]}" && nice "$root/tools/build-service.sh" orvane-link-service; } \
+    >"$log" 2>&1; then
     tail -n 40 "$log"
     echo "build failed (full log: $log)" >&2
     exit 1
@@ -81,5 +90,11 @@ if [ -n "$window" ]; then
             "$exe" "$root/build/bench/window_bench.exe" --path "$path" \
             --large-picture "$root/build/test-fixtures/tall-16384x3906.png" || status=1
     done
+fi
+if [ -n "$hidden" ]; then
+    echo
+    "$root/tools/with-real-service.sh" python3 "$root/bench/measure_hidden.py" \
+        "$root/build/OrvaneGaming/OrvaneGaming.exe" "$root/build/bench/window_bench.exe" \
+        "$root/build/bench/idle_floor.exe" || status=1
 fi
 exit $status
