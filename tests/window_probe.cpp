@@ -23,8 +23,14 @@
 
 namespace {
 
+// Wine has been seen to miss the launcher's window in one lookup while it runs on: a few more, spread
+// over two seconds, before saying there is none.
 HWND launcherWindow() {
-    return FindWindowW(L"OrvaneGamingLauncher", nullptr);
+    for (int attempt = 0;; ++attempt) {
+        if (HWND window = FindWindowW(L"OrvaneGamingLauncher", nullptr); window != nullptr || attempt == 20)
+            return window;
+        Sleep(100);
+    }
 }
 
 // The launcher's counters, read from its memory at the address its property holds.

@@ -305,8 +305,8 @@ class Launcher:
         subprocess.run(["xdotool", *map(str, args)], env=dict(self.env, DISPLAY=self.display), check=True)
 
     def to_screen(self, point):
-        # Wine has been seen to miss the window in one lookup while the launcher runs on: a few more.
-        for _ in range(10):
+        # The probe looks for the window for 2 s; a few more tries while the launcher runs on.
+        for _ in range(3):
             st = self.state()
             if st is not None or self.process.poll() is not None:
                 break
