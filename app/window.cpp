@@ -1,5 +1,6 @@
 #include "app/window.h"
 
+#include "app/accessible_object.h"
 #include "app/app_state.h"
 #include "app/monotonic.h"
 #include "app/program_paths.h"
@@ -40,6 +41,8 @@ uint64_t gTickCount = 0;
 // The DPI of the window's screen as a factor of 96: it scales the window's sizes, its canvas and its
 // frame.
 float gDpiFactor = 1.0f;
+// What screen readers are handed and were last told.
+AccessibleHost gAccessible;
 
 void repaint(HWND window) {
     InvalidateRect(window, nullptr, FALSE);
@@ -57,6 +60,15 @@ SIZE clientSize(HWND window) {
 
 FrameInputs frameInputs() {
     return FrameInputs{gUiState, gLinkService.state, gConfig, gSceneLibrary, gDpiFactor};
+}
+
+AccessibleTree lookNow(HWND window) {
+    const SIZE size = clientSize(window);
+    return accessibleTree(frameInputs(), size.cx, size.cy);
+}
+
+void announce(HWND window) {
+    announceChanges(gAccessible, window, lookNow);
 }
 
 // The emblem and the carousel brought up to now.
@@ -118,6 +130,7 @@ void onPaint(HWND window) {
 void onTick(HWND window) {
     runLinkPump();
     postSyntheticClickIfDue(gDpiFactor);
+    announce(window);
     const bool seenAgain = visibilityOnTick(window);
     if (windowShownNow() != WindowShown::Visible) {
         // Minimised or hidden: no frame, and the emblem does not jump when it shows again.
@@ -218,6 +231,21 @@ void onLeftButtonUp(HWND window, LPARAM lParam) {
     if (target != None)
         gUiState.focus = target;
     runActivate(target);
+    announce(window);
+}
+
+// A reader pressed a control (or only moved the focus to it): as a click on it, when it is there.
+void onAccessiblePress(HWND window, WPARAM key, LPARAM focusOnly) {
+    const AccessibleItem* item = findItem(lookNow(window), static_cast<int32_t>(key));
+    if (item == nullptr || item->role == AccessibleRole::StaticText)
+        return;
+    const HitTarget target = static_cast<HitTarget>(item->key);
+    gUiState.focus = target;
+    gUiState.focusVisible = focusOnly != 0;
+    if (focusOnly == 0)
+        runActivate(target);
+    repaint(window);
+    announce(window);
 }
 
 void onKeyDown(HWND window, WPARAM key, LPARAM lParam) {
@@ -232,6 +260,7 @@ void onKeyDown(HWND window, WPARAM key, LPARAM lParam) {
         repaint(window);
     if (result.activates)
         runActivate(result.target);
+    announce(window);
 }
 
 } // namespace
@@ -304,10 +333,18 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_KEYDOWN:
         onKeyDown(window, wParam, lParam);
         return 0;
+    case WM_GETOBJECT:
+        if (const LRESULT object = answerGetObject(gAccessible, window, wParam, lParam, lookNow); object > 0)
+            return object;
+        break;
+    case kAccessiblePressMessage:
+        onAccessiblePress(window, wParam, lParam);
+        return 0;
     case WM_CLOSE:
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
+        closeAccessible(gAccessible);
         stopVisibilityWatch(window);
         RemovePropW(window, kRecreationsProperty);
         releaseBackBuffer(gBackBuffer);

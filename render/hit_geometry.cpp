@@ -99,6 +99,33 @@ HitTarget hitTest(float x, float y, int clientWidth, int clientHeight, const Hit
     return None;
 }
 
+DesignRect textBoxRect(TextBox box, int W, int H) {
+    const float w = static_cast<float>(W), h = static_cast<float>(H);
+    const DesignPoint card = linkingCardOrigin(W, H);
+    switch (box) {
+    case BoxNewsCardTitle:
+        return {w - 356, h - 255, 268, 55};
+    case BoxNewsCardBody:
+        return {w - 356, h - 195, 268, 48};
+    case BoxPanelTitle:
+        return {87, 201, w - 508, 52};
+    case BoxPanelHeadline:
+        return {88, 270, w - 512, 60};
+    case BoxPanelBody:
+        return {88, 340, w - 512, h - 568};
+    case BoxSteamRow:
+    case BoxDiscordRow:
+        return {card.x + 40, card.y + 138 + 98.0f * (box - BoxSteamRow), 620, 86};
+    case BoxStatusLine:
+        return {card.x + 40, card.y + 324, 620, 27};
+    case BoxErrorLine:
+        return {card.x + 40, card.y + 321, 440, 29};
+    case BoxFooterLine:
+        return {66, h - 59, w - 494, 26};
+    }
+    return {0, 0, 0, 0};
+}
+
 DesignRect emblemRect() {
     return {59, 41, 44, 44};
 }

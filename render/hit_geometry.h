@@ -43,5 +43,20 @@ DesignRect sceneCounterRect(int W, int H);
 // The counter's ink ends well before its box, which the previous button's focus ring touches.
 DesignRect sceneCounterInkRect(int W, int H);
 
+// Texts a screen reader reads besides the controls, each where it is drawn (design units on W x H).
+enum TextBox : int32_t {
+    BoxNewsCardTitle = 100,
+    BoxNewsCardBody,
+    BoxPanelTitle,
+    BoxPanelHeadline,
+    BoxPanelBody,
+    BoxSteamRow,
+    BoxDiscordRow,
+    BoxStatusLine,
+    BoxErrorLine,
+    BoxFooterLine,
+};
+DesignRect textBoxRect(TextBox box, int W, int H);
+
 // Origin of the linking card on a W x H canvas.
 DesignPoint linkingCardOrigin(int W, int H);

@@ -29,14 +29,14 @@ void paintHeader(DrawContext& ctx, int W, int H, const UiState& ui, const LinkSt
     drawText(ctx, L"Q U O R L A N E   /   R O L E P L A Y", {113, 70, 275, 20}, 9, ThemeTextMuted, 0,
              AlignNear);
 
-    static const wchar_t* const kTabs[] = {L"Inicio", L"Novedades", L"Comunidad"};
     for (int i = 0; i < 3; ++i) {
         const HitTarget tab = static_cast<HitTarget>(TabHome + i);
         const DesignRect r = hitRect(tab, W, H);
         const bool selected = ui.screen == static_cast<Screen>(i);
         if (ui.hover == tab)
             fillRoundRect(ctx, r, 6, kHoverWash, 0);
-        drawText(ctx, kTabs[i], r, 13, selected ? ThemeText : ThemeTextMuted, selected ? 1 : 0, AlignCenter);
+        drawText(ctx, tabLabel(tab), r, 13, selected ? ThemeText : ThemeTextMuted, selected ? 1 : 0,
+                 AlignCenter);
         if (selected)
             strokeLine(ctx, {r.x + 28, r.y + r.h}, {r.x + r.w - 28, r.y + r.h}, ThemeAccent, 2);
     }
@@ -45,8 +45,7 @@ void paintHeader(DrawContext& ctx, int W, int H, const UiState& ui, const LinkSt
         const DesignRect r = hitRect(AccountsButton, W, H);
         if (ui.hover == AccountsButton)
             fillRoundRect(ctx, r, 6, kHoverWash, 0);
-        drawText(ctx, link.ready ? L"MIS CUENTAS  ✓" : L"VINCULAR CUENTAS  →", r, 10, ThemeTextMuted, 1,
-                 AlignFar);
+        drawText(ctx, accountsLabel(link.ready), r, 10, ThemeTextMuted, 1, AlignFar);
     } else {
         drawText(ctx, L"STEAM  /  GARRY'S MOD", {w - 252, 53, 190, 28}, 10, ThemeTextMuted, 1, AlignFar);
     }
@@ -85,9 +84,9 @@ void paintPanel(DrawContext& ctx, int W, int H, Screen screen, const LauncherCon
     const PanelTexts texts = panelTexts(screen, config);
     fillRoundRect(ctx, {64, 150, w - 464, h - 358}, 12, 0xB80A131F, 0x2F88A4C0);
     drawText(ctx, texts.label, {88, 168, w - 512, 25}, 10, 0xFFCDDBE9, 1, AlignNear);
-    drawTitle(ctx, texts.title, {87, 201, w - 508, 52}, texts.titleSize, ThemeText);
-    drawText(ctx, texts.headline, {88, 270, w - 512, 60}, 21, ThemeText, 1, AlignNear);
-    drawText(ctx, texts.body, {88, 340, w - 512, h - 568}, 15, ThemeTextMuted, 0, AlignNear);
+    drawTitle(ctx, texts.title, textBoxRect(BoxPanelTitle, W, H), texts.titleSize, ThemeText);
+    drawText(ctx, texts.headline, textBoxRect(BoxPanelHeadline, W, H), 21, ThemeText, 1, AlignNear);
+    drawText(ctx, texts.body, textBoxRect(BoxPanelBody, W, H), 15, ThemeTextMuted, 0, AlignNear);
 }
 
 void paintPlayBlock(DrawContext& ctx, int W, int H, const UiState& ui, const FrameInputs& in) {
@@ -95,15 +94,15 @@ void paintPlayBlock(DrawContext& ctx, int W, int H, const UiState& ui, const Fra
     const LauncherConfig& config = in.config;
     fillRoundRect(ctx, hitRect(PlayButton, W, H), 6, ui.hover == PlayButton ? 0xE6223041 : 0xA00F1A29,
                   0xD2E84B3D);
-    drawText(ctx, L"Jugar", {84, h - 167, 150, 50}, 17, ThemeText, 0, AlignNear);
+    drawText(ctx, kPlayLabel, {84, h - 167, 150, 50}, 17, ThemeText, 0, AlignNear);
     const DesignPoint triangle[] = {{257, h - 147}, {265, h - 142}, {257, h - 137}};
     fillPolygon(ctx, triangle, 3, ThemeText);
     drawText(ctx, playSubtitle(config), {66, h - 99, w - 468, 25}, 11, ThemeTextMuted, 0, AlignNear);
 
     fillRoundRect(ctx, {w - 380, h - 306, 316, 200}, 10, 0xD60A131F, 0x2E88A4C0);
     drawText(ctx, L"V E R A N E T", {w - 356, h - 288, 260, 24}, 9, ThemeTextMuted, 1, AlignNear);
-    drawText(ctx, newsCardTitle(config), {w - 356, h - 255, 268, 55}, 22, ThemeText, 1, AlignNear);
-    drawText(ctx, newsCardBody(config), {w - 356, h - 195, 268, 48}, 12, ThemeTextMuted, 0, AlignNear);
+    drawText(ctx, newsCardTitle(config), textBoxRect(BoxNewsCardTitle, W, H), 22, ThemeText, 1, AlignNear);
+    drawText(ctx, newsCardBody(config), textBoxRect(BoxNewsCardBody, W, H), 12, ThemeTextMuted, 0, AlignNear);
     const bool hovered = ui.hover == CommunityButton;
     drawText(ctx, communityLabel(config), {w - 356, h - 151, 244, 32}, 10, hovered ? ThemeText : 0xFFC3D5E8,
              1, AlignNear);
@@ -111,11 +110,11 @@ void paintPlayBlock(DrawContext& ctx, int W, int H, const UiState& ui, const Fra
 }
 
 void paintFooterAndOverlays(DrawContext& ctx, int W, int H, const FrameInputs& in) {
-    const float w = static_cast<float>(W), h = static_cast<float>(H);
+    const float w = static_cast<float>(W);
     const UiState& ui = in.ui;
     strokeLine(ctx, {64, static_cast<float>(H - 76)},
                {static_cast<float>(W - 64), static_cast<float>(H - 76)}, kRule, 1);
-    drawText(ctx, footerLine(ui, in.scenes.paused), {66, h - 59, w - 494, 26}, 9, ThemeTextMuted, 0,
+    drawText(ctx, footerLine(ui, in.scenes.paused), textBoxRect(BoxFooterLine, W, H), 9, ThemeTextMuted, 0,
              AlignNear);
     drawCarouselControls(ctx, W, H, in.scenes, ui, ControlButtons);
 

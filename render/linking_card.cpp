@@ -17,9 +17,10 @@ void paintLinkingCard(DrawContext& ctx, int W, int H, const LinkState& link, con
 
     static const wchar_t* const kServiceNames[] = {L"Steam®  /  Garry's Mod", L"Discord"};
     for (int k = 0; k < 2; ++k) {
-        const float r = o.y + 138 + 98.0f * k;
+        const DesignRect box = textBoxRect(k == 0 ? BoxSteamRow : BoxDiscordRow, W, H);
+        const float r = box.y;
         const LinkRowView& row = view.rows[k];
-        fillRoundRect(ctx, {o.x + 40, r, 620, 86}, 8, 0xB4142131, 0x2A7C9AB9);
+        fillRoundRect(ctx, box, 8, 0xB4142131, 0x2A7C9AB9);
         const DesignRect logo = {o.x + 56, r + 25, 36, 36};
         if (k == 0)
             drawSteamLogo(ctx, logo);
@@ -33,10 +34,10 @@ void paintLinkingCard(DrawContext& ctx, int W, int H, const LinkState& link, con
     }
 
     if (view.hasError) {
-        drawText(ctx, view.errorText.c_str(), {o.x + 40, o.y + 321, 440, 29}, 10, 0xFFFCA799, 0, AlignNear);
-        drawText(ctx, L"REINTENTAR  →", hitRect(RetryButton, W, H), 10, view.retryColour, 1, AlignFar);
+        drawText(ctx, view.errorText.c_str(), textBoxRect(BoxErrorLine, W, H), 10, 0xFFFCA799, 0, AlignNear);
+        drawText(ctx, kRetryLabel, hitRect(RetryButton, W, H), 10, view.retryColour, 1, AlignFar);
     } else {
-        drawText(ctx, view.statusLine.c_str(), {o.x + 40, o.y + 324, 620, 27}, 11, ThemeTextMuted, 0,
+        drawText(ctx, view.statusLine.c_str(), textBoxRect(BoxStatusLine, W, H), 11, ThemeTextMuted, 0,
                  AlignNear);
     }
 

@@ -1,7 +1,16 @@
 #include "render/screen_texts.h"
 
-const wchar_t* footerLine(const UiState& ui, bool carouselPaused) {
-    switch (ui.hover) {
+const wchar_t* tabLabel(HitTarget tab) {
+    static const wchar_t* const kTabs[] = {L"Inicio", L"Novedades", L"Comunidad"};
+    return tab >= TabHome && tab <= TabCommunity ? kTabs[tab - TabHome] : L"";
+}
+
+const wchar_t* accountsLabel(bool ready) {
+    return ready ? L"MIS CUENTAS  ✓" : L"VINCULAR CUENTAS  →";
+}
+
+const wchar_t* carouselHint(HitTarget control, bool carouselPaused) {
+    switch (control) {
     case PreviousSceneButton:
         return L"Imagen anterior  ·  Flecha izquierda";
     case NextSceneButton:
@@ -9,8 +18,13 @@ const wchar_t* footerLine(const UiState& ui, bool carouselPaused) {
     case PauseButton:
         return carouselPaused ? L"Reanudar carrusel  ·  P" : L"Pausar carrusel  ·  P";
     default:
-        break;
+        return nullptr;
     }
+}
+
+const wchar_t* footerLine(const UiState& ui, bool carouselPaused) {
+    if (const wchar_t* hint = carouselHint(ui.hover, carouselPaused))
+        return hint;
     if (ui.playStatusText[0] != L'\0')
         return ui.playStatusText;
     return L"POR LA ORVANE.   /   QUORLANE ROLEPLAY   ·   1.0.1";

@@ -11,6 +11,15 @@
 // Footer: a hovered carousel control's hint, else the Play result, else the signature line.
 const wchar_t* footerLine(const UiState& ui, bool carouselPaused);
 
+// The header's tab labels (TabHome, TabNews, TabCommunity) and its accounts button.
+const wchar_t* tabLabel(HitTarget tab);
+const wchar_t* accountsLabel(bool ready);
+inline constexpr wchar_t kPlayLabel[] = L"Jugar";
+inline constexpr wchar_t kRetryLabel[] = L"REINTENTAR  →";
+
+// A carousel button's footer hint ("Imagen anterior  ·  Flecha izquierda"), or null for other controls.
+const wchar_t* carouselHint(HitTarget control, bool carouselPaused);
+
 // News and Community panel texts, and the home news card; empty settings fall back to fixed texts.
 struct PanelTexts {
     const wchar_t* label;
