@@ -1,5 +1,7 @@
 #include "app/accessible_object.h"
 
+// The import library gives IID_IAccessible as a thunk into oleacc.dll, not the GUID: the interfaces'
+// own ids are taken with __uuidof instead.
 #include <oleacc.h>
 
 #include <memory>
@@ -99,9 +101,9 @@ struct ClientAccessible final : IAccessible, IEnumVARIANT {
         if (out == nullptr)
             return E_POINTER;
         *out = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IAccessible)
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(IAccessible))
             *out = static_cast<IAccessible*>(this);
-        else if (iid == IID_IEnumVARIANT)
+        else if (iid == __uuidof(IEnumVARIANT))
             *out = static_cast<IEnumVARIANT*>(this);
         else
             return E_NOINTERFACE;
@@ -381,7 +383,7 @@ LRESULT answerGetObject(AccessibleHost& host, HWND window, WPARAM wParam, LPARAM
         host.object = new ClientAccessible(std::make_shared<HWND>(window), look);
         host.last = look(window);
     }
-    return LresultFromObject(IID_IAccessible, wParam, static_cast<IAccessible*>(host.object));
+    return LresultFromObject(__uuidof(IAccessible), wParam, static_cast<IAccessible*>(host.object));
 }
 
 void announceChanges(AccessibleHost& host, HWND window, AccessibleLook look) {
