@@ -17,6 +17,10 @@
 // The window is the first of class NAME (OrvaneGamingLauncher unless --class says otherwise).
 // Exit: 0 ok, 1 no window, 2 no accessible object (HRESULT on stderr), 3 bad arguments or no such
 // child, 4 the child refused its default action (HRESULT on stderr).
+// Under Wine 8 a window that does not answer WM_GETOBJECT still gets an object (the system's plain
+// client object, named after the title, no children), so exit 2 is rare; after the owner disconnects
+// its object, `hold` sees 0x800706b5 or 0x80010108 while the owner runs (which one depends on what
+// other clients did before) and 0x800706ba once it has exited.
 #include <windows.h>
 #include <oleacc.h>
 
@@ -129,7 +133,8 @@ template <typename Get> std::string textProperty(Get get) {
 }
 
 std::string nameOf(const Element& element) {
-    return textProperty([&](BSTR* text) { return element.object->get_accName(childVariant(element.childId), text); });
+    return textProperty(
+        [&](BSTR* text) { return element.object->get_accName(childVariant(element.childId), text); });
 }
 
 // Role as the ROLE_SYSTEM_ number and the system's text for it; a role given as a string keeps the
@@ -142,7 +147,8 @@ std::string roleFields(const Element& element) {
         if (role.vt == VT_I4) {
             wchar_t text[128];
             const UINT length = GetRoleTextW(static_cast<DWORD>(role.lVal), text, std::size(text));
-            json = "\"role\":" + std::to_string(role.lVal) + ",\"roleText\":" + jsonString(utf8(text, length));
+            json =
+                "\"role\":" + std::to_string(role.lVal) + ",\"roleText\":" + jsonString(utf8(text, length));
         } else if (role.vt == VT_BSTR && role.bstrVal != nullptr) {
             json = "\"role\":null,\"roleText\":" +
                    jsonString(utf8(role.bstrVal, std::min<size_t>(SysStringLen(role.bstrVal), kMaxText)));
@@ -281,18 +287,19 @@ int printTree(IAccessible* root) {
     const Element self{root, CHILDID_SELF, 0};
     long count = 0;
     const HRESULT countResult = root->get_accChildCount(&count);
-    std::string json = '{' + commonFields(self) + ",\"childCount\":" +
-                       (SUCCEEDED(countResult) ? std::to_string(count) : "null") +
+    std::string json = '{' + commonFields(self) +
+                       ",\"childCount\":" + (SUCCEEDED(countResult) ? std::to_string(count) : "null") +
                        ",\"focus\":" + std::to_string(focusOf(root)) + ",\"children\":[";
     std::vector<Element> children = childrenOf(root);
     for (size_t i = 0; i < children.size(); ++i) {
         const Element& child = children[i];
         const VARIANT id = childVariant(child.childId);
-        json += (i == 0 ? "{\"id\":" : ",{\"id\":") + std::to_string(child.id) + ',' + commonFields(child) +
-                ",\"defaultAction\":" +
-                textProperty([&](BSTR* text) { return child.object->get_accDefaultAction(id, text); }) +
-                ",\"value\":" + textProperty([&](BSTR* text) { return child.object->get_accValue(id, text); }) +
-                '}';
+        json +=
+            (i == 0 ? "{\"id\":" : ",{\"id\":") + std::to_string(child.id) + ',' + commonFields(child) +
+            ",\"defaultAction\":" +
+            textProperty([&](BSTR* text) { return child.object->get_accDefaultAction(id, text); }) +
+            ",\"value\":" + textProperty([&](BSTR* text) { return child.object->get_accValue(id, text); }) +
+            '}';
     }
     release(children);
     json += "]}\n";
@@ -363,7 +370,8 @@ void CALLBACK onEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG idObject, LO
         VARIANT role;
         VariantInit(&role);
         const bool hasRole = SUCCEEDED(object->get_accRole(child, &role)) && role.vt == VT_I4;
-        json += ",\"name\":" + nameOf(element) + ",\"role\":" + (hasRole ? std::to_string(role.lVal) : "null");
+        json +=
+            ",\"name\":" + nameOf(element) + ",\"role\":" + (hasRole ? std::to_string(role.lVal) : "null");
         VariantClear(&role);
     } else {
         json += ",\"name\":null,\"role\":null";
