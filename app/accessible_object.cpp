@@ -1,5 +1,7 @@
 #include "app/accessible_object.h"
 
+#include "render/hit_geometry.h"
+
 // The import library gives IID_IAccessible as a thunk into oleacc.dll, not the GUID: the interfaces'
 // own ids are taken with __uuidof instead.
 #include <oleacc.h>
@@ -375,6 +377,43 @@ struct ClientAccessible final : IAccessible, IEnumVARIANT {
     }
 };
 
+namespace {
+
+// UI Automation (Narrator) reads the object through its MSAA proxy, which cannot know that a line is
+// live; this annotation tells it, so each change of the status or footer line is spoken where the player
+// is. Wine answers E_NOTIMPL: the events alone are what readers get there.
+constexpr GUID kAccPropServicesClass = {
+    0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+constexpr GUID kAccPropServicesInterface = {
+    0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+constexpr GUID kLiveSettingProperty = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr LONG kLivePolite = 1;
+constexpr DWORD kLiveLines[] = {BoxStatusLine, BoxFooterLine};
+
+void annotateLiveLines(HWND window, bool live) {
+    IAccPropServices* services = nullptr;
+    if (FAILED(CoCreateInstance(kAccPropServicesClass, nullptr, CLSCTX_INPROC_SERVER,
+                                kAccPropServicesInterface, reinterpret_cast<void**>(&services))))
+        return;
+    for (DWORD line : kLiveLines) {
+        if (live) {
+            VARIANT polite;
+            VariantInit(&polite);
+            polite.vt = VT_I4;
+            polite.lVal = kLivePolite;
+            services->SetHwndProp(window, static_cast<DWORD>(OBJID_CLIENT), line, kLiveSettingProperty,
+                                  polite);
+        } else {
+            services->ClearHwndProps(window, static_cast<DWORD>(OBJID_CLIENT), line, &kLiveSettingProperty,
+                                     1);
+        }
+    }
+    services->Release();
+}
+
+} // namespace
+
 LRESULT answerGetObject(AccessibleHost& host, HWND window, WPARAM wParam, LPARAM lParam,
                         AccessibleLook look) {
     if (host.closed || static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT)
@@ -382,6 +421,7 @@ LRESULT answerGetObject(AccessibleHost& host, HWND window, WPARAM wParam, LPARAM
     if (host.object == nullptr) {
         host.object = new ClientAccessible(std::make_shared<HWND>(window), look);
         host.last = look(window);
+        annotateLiveLines(window, true);
     }
     return LresultFromObject(__uuidof(IAccessible), wParam, static_cast<IAccessible*>(host.object));
 }
@@ -399,6 +439,7 @@ void closeAccessible(AccessibleHost& host) {
     host.closed = true;
     if (host.object == nullptr)
         return;
+    annotateLiveLines(*host.object->connection, false);
     *host.object->connection = nullptr;
     CoDisconnectObject(static_cast<IAccessible*>(host.object), 0);
     host.object->Release();
