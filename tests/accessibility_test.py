@@ -182,6 +182,20 @@ class ReaderCase(LauncherCase):
         self.assert_placed(app, kids[PANEL_HEADLINE], layout.news_headline(), "the news headline")
         self.assertEqual(news["focus"], 0, "the focus stayed on the linking screen's button")
 
+        # The reader switches tabs itself: each press shows its screen and takes the focus there.
+        trees = {"linking": tree, "news": news}
+        for name, index, title in (("Comunidad", 2, "TU ESCUADRÓN TE ESPERA"), ("Inicio", 0, None)):
+            pressed = reader.run("do", name)
+            self.assertEqual(pressed.returncode, 0, pressed.stderr)
+            shown = reader.tree_when(lambda t: t["by_id"][TABS[index]]["state"] & SELECTED, f"{name} selected")
+            self.assertEqual(shown["focus"], TABS[index])
+            self.assertEqual(shown["by_id"].get(PANEL_TITLE, {}).get("name"), title)
+            trees[name] = shown
+        for name, shown in trees.items():
+            print(f"\n{name}: " + "; ".join(f'{c["id"]} {c["roleText"]} "{c["name"]}"'
+                                            f'{" [" + ",".join(c["stateText"]) + "]" if c["stateText"] else ""}'
+                                            for c in shown["children"]), file=sys.stderr)
+
     def test_places_follow_the_window_size_and_a_reader_outliving_the_window(self):
         app = self.start()
         reader = Reader(self, app)
