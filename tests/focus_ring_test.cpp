@@ -2,7 +2,6 @@
 // under it at every scale, clear of the control's label, and never left behind by the fast frame path.
 #include "app/window_logic.h"
 #include "render/hit_geometry.h"
-#include "render/preview.h"
 #include "frame_support.h"
 
 #include <gtest/gtest.h>
@@ -140,17 +139,14 @@ void expectVisibleRing(Scenery& s, Screen screen, HitTarget control, const std::
 bool writeWhitePicture(const std::wstring& folder) {
     using namespace Gdiplus;
     using namespace Gdiplus::DllExports;
-    CreateDirectoryW((folder + L"\\assets").c_str(), nullptr);
     GpBitmap* bitmap = nullptr;
     GpGraphics* graphics = nullptr;
-    CLSID jpeg{};
     bool ok = GdipCreateBitmapFromScan0(960, 640, 0, PixelFormat24bppRGB, nullptr, &bitmap) == Ok &&
               GdipGetImageGraphicsContext(bitmap, &graphics) == Ok &&
-              GdipGraphicsClear(graphics, 0xFFFFFFFF) == Ok && findEncoder(L"image/jpeg", jpeg) >= 0;
+              GdipGraphicsClear(graphics, 0xFFFFFFFF) == Ok;
     if (graphics != nullptr)
         GdipDeleteGraphics(graphics);
-    ok = ok &&
-         GdipSaveImageToFile(bitmap, (folder + L"\\assets\\vexil-squad.jpg").c_str(), &jpeg, nullptr) == Ok;
+    ok = ok && saveAsFirstScene(folder, bitmap);
     if (bitmap != nullptr)
         GdipDisposeImage(bitmap);
     return ok;

@@ -236,7 +236,6 @@ namespace {
 
 // The staged picture stretched to width x height into <folder>\assets, as a player's oversized one.
 bool writeEnlargedPicture(const std::wstring& folder, int width, int height) {
-    CreateDirectoryW((folder + L"\\assets").c_str(), nullptr);
     using namespace Gdiplus;
     using namespace Gdiplus::DllExports;
     GpImage* source = nullptr;
@@ -245,16 +244,13 @@ bool writeEnlargedPicture(const std::wstring& folder, int width, int height) {
         return false;
     GpBitmap* large = nullptr;
     GpGraphics* graphics = nullptr;
-    CLSID jpeg{};
     bool ok = GdipCreateBitmapFromScan0(width, height, 0, PixelFormat24bppRGB, nullptr, &large) == Ok &&
               GdipGetImageGraphicsContext(large, &graphics) == Ok &&
               GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic) == Ok &&
-              GdipDrawImageRectI(graphics, source, 0, 0, width, height) == Ok &&
-              findEncoder(L"image/jpeg", jpeg) >= 0;
+              GdipDrawImageRectI(graphics, source, 0, 0, width, height) == Ok;
     if (graphics != nullptr)
         GdipDeleteGraphics(graphics);
-    ok = ok &&
-         GdipSaveImageToFile(large, (folder + L"\\assets\\vexil-squad.jpg").c_str(), &jpeg, nullptr) == Ok;
+    ok = ok && saveAsFirstScene(folder, large);
     if (large != nullptr)
         GdipDisposeImage(large);
     GdipDisposeImage(source);

@@ -3,6 +3,7 @@
 #include "app/back_buffer.h"
 #include "render/carousel.h"
 #include "render/frame_renderer.h"
+#include "render/preview.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -74,5 +75,14 @@ struct Scenery {
     }
     FrameInputs inputs() const { return {ui, link, config, scenes, dpiFactor}; }
 };
+
+// Saves `picture` as the first scene of a program folder (<folder>\assets), where a player's own goes.
+inline bool saveAsFirstScene(const std::wstring& folder, Gdiplus::GpBitmap* picture) {
+    CreateDirectoryW((folder + L"\\assets").c_str(), nullptr);
+    CLSID jpeg{};
+    return picture != nullptr && findEncoder(L"image/jpeg", jpeg) >= 0 &&
+           Gdiplus::DllExports::GdipSaveImageToFile(picture, (folder + L"\\assets\\vexil-squad.jpg").c_str(),
+                                                    &jpeg, nullptr) == Gdiplus::Ok;
+}
 
 } // namespace testsupport
