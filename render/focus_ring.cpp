@@ -1,6 +1,7 @@
 #include "render/focus_ring.h"
 
 #include "app/owned.h"
+#include "render/hit_geometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -43,6 +44,13 @@ FocusRing focusRingAround(DesignRect control, float scale) {
     ring.light = widthInPixels(kLightWidth, scale);
     ring.dark = widthInPixels(kDarkWidth, scale);
     return ring;
+}
+
+std::optional<FocusRing> shownFocusRing(const UiState& ui, UiScale scale) {
+    const DesignRect control = hitRect(ui.focus, scale.width, scale.height);
+    if (!ui.focusVisible || control.w <= 0)
+        return std::nullopt;
+    return focusRingAround(control, scale.scale);
 }
 
 FocusRingBounds focusRingBounds(const FocusRing& ring) {

@@ -1,6 +1,9 @@
 #pragma once
+#include "app/ui_state.h"
 #include "render/geometry.h"
 #include "render/toolkit.h"
+
+#include <optional>
 
 // The keyboard focus ring, in whole frame pixels: a light band around the control and a dark outline
 // around that band, so one of the two stands out against any picture, panel or button under it. Both
@@ -14,6 +17,9 @@ struct FocusRing {
 // The ring around a control's hit rectangle (design units) drawn at `scale`; it keeps a gap from the
 // control so its label stays clear.
 FocusRing focusRingAround(DesignRect control, float scale);
+
+// The ring the interface shows now: around the focused control while focus is shown (after Tab).
+std::optional<FocusRing> shownFocusRing(const UiState& ui, UiScale scale);
 
 // Everything the ring covers: its outline's outer edge, right and bottom exclusive.
 struct FocusRingBounds {

@@ -167,10 +167,10 @@ std::vector<PixelBox> sceneStatusBoxes(const FrameInputs& in, UiScale ui, int wi
 // A ring around a scene dot reaches into the bars' box, and one around the last dot into the counter's;
 // redrawing those boxes alone would cut it.
 bool focusRingMeetsSceneStatus(const FrameInputs& in, UiScale ui, int width, int height) {
-    const DesignRect control = hitRect(in.ui.focus, ui.width, ui.height);
-    if (!in.ui.focusVisible || control.w <= 0)
+    const std::optional<FocusRing> shown = shownFocusRing(in.ui, ui);
+    if (!shown)
         return false;
-    const FocusRingBounds ring = focusRingBounds(focusRingAround(control, ui.scale));
+    const FocusRingBounds ring = focusRingBounds(*shown);
     for (const PixelBox& box : sceneStatusBoxes(in, ui, width, height))
         if (overlaps({ring.left, ring.top, ring.right, ring.bottom},
                      {box.left, box.top, box.right, box.bottom}))

@@ -161,9 +161,8 @@ void paintScreen(DrawContext& ctx, int pixelWidth, int pixelHeight, const FrameI
         drawBackdrop(ctx, W, H, in.scenes);
     if (parts & PaintInterface) {
         paintInterface(ctx, W, H, in);
-        const DesignRect focus = hitRect(in.ui.focus, W, H);
-        if (in.ui.focusVisible && focus.w > 0)
-            drawFocusRing(ctx, focusRingAround(focus, ui.scale));
+        if (const std::optional<FocusRing> ring = shownFocusRing(in.ui, ui))
+            drawFocusRing(ctx, *ring);
     }
     if ((parts & PaintSceneLabels) && in.ui.screen != Linking)
         drawText(ctx, sceneCaption(in.scenes), sceneCaptionRect(W, H), 9, 0xFFB9CFE5, 1, AlignFar);
