@@ -4,6 +4,7 @@
 
 #include "render/carousel.h"
 #include "render/carousel_paint.h"
+#include "render/focus_ring.h"
 #include "render/hit_geometry.h"
 #include "render/pixel_layers.h"
 
@@ -161,6 +162,20 @@ std::vector<PixelBox> sceneStatusBoxes(const FrameInputs& in, UiScale ui, int wi
         boxes.push_back({r.left, r.top, r.right, r.bottom});
     }
     return boxes;
+}
+
+// A ring around a scene dot reaches into the bars' box, and one around the last dot into the counter's;
+// redrawing those boxes alone would cut it.
+bool focusRingMeetsSceneStatus(const FrameInputs& in, UiScale ui, int width, int height) {
+    const std::optional<FocusRing> shown = shownFocusRing(in.ui, ui);
+    if (!shown)
+        return false;
+    const FocusRingBounds ring = focusRingBounds(*shown);
+    for (const PixelBox& box : sceneStatusBoxes(in, ui, width, height))
+        if (overlaps({ring.left, ring.top, ring.right, ring.bottom},
+                     {box.left, box.top, box.right, box.bottom}))
+            return true;
+    return false;
 }
 
 // The moving parts that reach into `box`.
@@ -324,7 +339,8 @@ void drawOverlay(FrameCaches& c, const FrameInputs& in, InterfaceKey key) {
 }
 
 // Another scene on show: only its bars, caption and counter change in the overlay, and nothing else
-// of the interface reaches into their boxes, so those are redrawn alone over fresh scrims.
+// of the interface reaches into their boxes (a focus ring that does makes the caller redraw the whole
+// overlay), so those are redrawn alone over fresh scrims.
 void redrawSceneStatus(FrameCaches& c, const FrameInputs& in) {
     for (const PixelBox& box : sceneStatusBoxes(in, c.scale, c.width, c.height)) {
         fillScrimLayer(c.overlay.data(), c.width, c.scale.scale, c.scale.width, c.scale.height, box);
@@ -349,9 +365,11 @@ PixelRect renderFast(FrameRenderer& renderer, uint32_t* pixels, int width, int h
     if (dirty.empty())
         return dirty;
 
-    if (!c.overlayValid || !(c.drawnInterface == key))
+    const bool sceneChanged = c.overlayScene != in.scenes.current;
+    if (!c.overlayValid || !(c.drawnInterface == key) ||
+        (sceneChanged && focusRingMeetsSceneStatus(in, c.scale, width, height)))
         drawOverlay(c, in, std::move(key));
-    else if (c.overlayScene != in.scenes.current)
+    else if (sceneChanged)
         redrawSceneStatus(c, in);
     const BackdropState backdrop = backdropNow(in.scenes, c.scale);
     dropUnusedLayers(c, backdrop);

@@ -2,6 +2,7 @@
 
 #include "render/carousel.h"
 #include "render/carousel_paint.h"
+#include "render/focus_ring.h"
 #include "render/hit_geometry.h"
 #include "render/screen_texts.h"
 
@@ -118,10 +119,6 @@ void paintFooterAndOverlays(DrawContext& ctx, int W, int H, const FrameInputs& i
              AlignNear);
     drawCarouselControls(ctx, W, H, in.scenes, ui, ControlButtons);
 
-    const DesignRect focus = hitRect(ui.focus, W, H);
-    if (ui.focusVisible && focus.w > 0)
-        strokeRect(ctx, {focus.x - 3, focus.y - 3, focus.w + 6, focus.h + 6}, 0xDCCEE4FA, 1, true);
-
     constexpr ARGB kMarks = 0x41ADC6DF;
     strokeLine(ctx, {18, 132}, {29, 132}, kMarks, 1);
     strokeLine(ctx, {18, 132}, {18, 143}, kMarks, 1);
@@ -161,8 +158,11 @@ void paintScreen(DrawContext& ctx, int pixelWidth, int pixelHeight, const FrameI
     const int W = ui.width, H = ui.height;
     if (parts & PaintBackdrop)
         drawBackdrop(ctx, W, H, in.scenes);
-    if (parts & PaintInterface)
+    if (parts & PaintInterface) {
         paintInterface(ctx, W, H, in);
+        if (const std::optional<FocusRing> ring = shownFocusRing(in.ui, ui))
+            drawFocusRing(ctx, *ring);
+    }
     if ((parts & PaintSceneLabels) && in.ui.screen != Linking)
         drawText(ctx, sceneCaption(in.scenes), sceneCaptionRect(W, H), 9, 0xFFB9CFE5, 1, AlignFar);
     const unsigned controls = ((parts & PaintSceneBars) ? ControlBars : 0u) |

@@ -8,6 +8,11 @@ extern const Argb ThemeText;
 extern const Argb ThemeTextMuted;
 extern const Argb ThemeAccent;
 
+// The keyboard focus ring: an opaque near-white band with a near-black outline, one of which holds
+// 3:1 contrast against anything under the ring; on the dark panels the outline melts into them.
+inline constexpr Argb kFocusRingLight = 0xFFF4F8FC;
+inline constexpr Argb kFocusRingDark = 0xFF05080D;
+
 // The backdrop: the colour under the carousel picture, and the three scrims over it, which are that
 // colour at varying alpha. Both the GDI+ drawing and the fast path's pixel layers read these.
 inline constexpr Argb kBackdropColour = 0xFF070D16;

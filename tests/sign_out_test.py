@@ -15,7 +15,7 @@ import unittest
 from double_case import DoubleCase, answer, bearer, control, exchanges, log_mark
 from window_support import Layout, close_to, error_ink
 
-FOCUS_RING = (0xCE, 0xE4, 0xFA)
+FOCUS_RING = (0xF4, 0xF8, 0xFC)  # its light band
 
 
 def sign_out_box(layout):
@@ -26,11 +26,13 @@ def accounts_box(layout):
     return layout.box(layout.W - 276, 48, 214, 44)
 
 
-def ring_ink(shot, box):
-    """Pixels of the dashed focus ring drawn 3 units outside a control's box."""
+def ring_ink(shot, box, s):
+    """Pixels of the focus ring's light band, which starts 3 units outside a control's box and is at least
+    2 pixels wide; the band searched is a little wider for the rounding at any scale."""
     left, top, right, bottom = box
-    edges = [(x, y) for x in range(left - 4, right + 4) for y in (top - 3, top - 4, bottom + 2, bottom + 3)]
-    edges += [(x, y) for y in range(top - 4, bottom + 4) for x in (left - 3, left - 4, right + 2, right + 3)]
+    near, far = max(1, int(3 * s) - 1), int(3 * s + max(2.0, 2 * s)) + 2
+    edges = [(x, y) for x in range(left, right) for d in range(near, far) for y in (top - d, bottom - 1 + d)]
+    edges += [(x, y) for y in range(top, bottom) for d in range(near, far) for x in (left - d, right - 1 + d)]
     return sum(1 for point in edges if close_to(shot.at(point), FOCUS_RING, 48))
 
 
@@ -108,11 +110,12 @@ class SignOut(DoubleCase):
         self.assertTrue(home.accent_near(layout.tab_underline(0)), "not on the home screen")
 
         # From "Jugar", Tab walks the news card's link and the carousel, then reaches "MIS CUENTAS".
-        before = ring_ink(home, accounts_box(layout))
+        before = ring_ink(home, accounts_box(layout), layout.s)
         app.key("Tab", "Tab", "Tab", "Tab", "Tab")
         shot = app.shot_when("signout-key-2-accounts-focused",
-                             lambda shot: ring_ink(shot, accounts_box(layout)) > before + 60)
-        self.assertGreater(ring_ink(shot, accounts_box(layout)), before + 60, "MIS CUENTAS has no focus ring")
+                             lambda shot: ring_ink(shot, accounts_box(layout), layout.s) > before + 60)
+        self.assertGreater(ring_ink(shot, accounts_box(layout), layout.s), before + 60,
+                           "MIS CUENTAS has no focus ring")
 
         app.key("Return")
         self.wait_screen(app, "signout-key-3-card", lambda shot: not shot.accent_near(layout.tab_underline(0))
@@ -120,8 +123,9 @@ class SignOut(DoubleCase):
         # Back from the card's first stop to its last: "CERRAR SESIÓN".
         app.key("shift+Tab")
         shot = app.shot_when("signout-key-4-sign-out-focused",
-                             lambda shot: ring_ink(shot, sign_out_box(layout)) > 60)
-        self.assertGreater(ring_ink(shot, sign_out_box(layout)), 60, "CERRAR SESIÓN has no focus ring")
+                             lambda shot: ring_ink(shot, sign_out_box(layout), layout.s) > 60)
+        self.assertGreater(ring_ink(shot, sign_out_box(layout), layout.s), 60,
+                           "CERRAR SESIÓN has no focus ring")
 
         # The service takes its time: the card shows the busy line meanwhile.
         answer("POST", "/logout", delay_ms=4000, status=200, body='{"ok":true}', times=1)
