@@ -9,6 +9,7 @@
 // performance counter. FOLDER is the staged program folder (default: ..\OrvaneGaming beside this exe).
 #include "app/back_buffer.h"
 #include "bench/bench_clock.h"
+#include "render/accessible_tree.h"
 #include "render/carousel.h"
 #include "render/frame_renderer.h"
 #include "render/home_screen.h"
@@ -281,6 +282,32 @@ void printTargets(const std::vector<Row>& rows) {
     }
 }
 
+// What a screen reader costs the window once it has asked for the object: one look (the tree) and its
+// comparison with the last one, every tick.
+void readerLookCost(Bench& b) {
+    constexpr int kLooks = 2000;
+    std::printf("\nA screen reader's look per tick (tree and changes), 1420 x 890, %d looks each:\n", kLooks);
+    const Screen screens[] = {Linking, Home, News};
+    for (Screen screen : screens) {
+        b.ui.screen = screen;
+        AccessibleTree last = accessibleTree(b.inputs(), 1420, 890);
+        size_t events = 0;
+        const double start = nowMs();
+        for (int i = 0; i < kLooks; ++i) {
+            AccessibleTree now = accessibleTree(b.inputs(), 1420, 890);
+            events += accessibleChanges(last, now).size();
+            last = std::move(now);
+        }
+        const double each = (nowMs() - start) / kLooks;
+        std::printf("    %-8s %2zu children  %6.1f us a look (%.3f %% of a 16 ms tick), %zu events\n",
+                    screen == Linking ? "linking"
+                    : screen == Home  ? "home"
+                                      : "news",
+                    last.items.size(), each * 1000.0, each / kTickMs * 100.0, events);
+    }
+    b.ui.screen = Linking;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -396,6 +423,7 @@ int wmain(int argc, wchar_t** argv) {
                     kQuickStride);
             printTargets(rows);
         }
+        readerLookCost(b);
         destroySceneLibrary(b.scenes);
         releaseBackBuffer(b.buffer);
         ReleaseDC(nullptr, b.screen);
