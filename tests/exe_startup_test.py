@@ -121,7 +121,9 @@ class ExeFormat(unittest.TestCase):
     SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "ole32.dll", "shell32.dll",
                    "shlwapi.dll", "crypt32.dll", "winhttp.dll", "msvcrt.dll", "advapi32.dll", "msimg32.dll",
                    # Whether the window can be seen: cloaking, and session notifications (Vista has both).
-                   "dwmapi.dll", "wtsapi32.dll"}
+                   "dwmapi.dll", "wtsapi32.dll",
+                   # What screen readers are handed (Active Accessibility and its BSTRs and VARIANTs).
+                   "oleacc.dll", "oleaut32.dll"}
 
     def test_headers_imports_and_sections(self):
         def objdump(flag):
