@@ -47,6 +47,8 @@ uint64_t gTickCount = 0;
 float gDpiFactor = 1.0f;
 // What screen readers are handed and were last told.
 AccessibleHost gAccessible;
+// Whether the pointer's leaving is being followed (TrackMouseEvent).
+bool gPointerFollowed = false;
 
 void repaint(HWND window) {
     InvalidateRect(window, nullptr, FALSE);
@@ -84,9 +86,23 @@ void advanceClocks() {
     tickCarousel(gSceneLibrary, GetTickCount64());
 }
 
-// Seen again after being hidden or minimised: the first frame is whole and of now, never what was
-// last drawn.
+// Wine follows the pointer's leaving by asking where it is every 400 ms until it leaves, which it may
+// never do once another window covers this one: a window that cannot be seen lets go of it (a hover it
+// showed goes too), and the next move over it follows it again.
+void letGoOfPointer(HWND window) {
+    if (!gPointerFollowed)
+        return;
+    TRACKMOUSEEVENT cancel{sizeof cancel, TME_LEAVE | TME_CANCEL, window, 0};
+    TrackMouseEvent(&cancel);
+    gPointerFollowed = false;
+    gUiState.hover = None;
+}
+
+// After a look at whether the window can be seen. Not seen, it lets go of the pointer at once; seen
+// again after being hidden or minimised, the first frame is whole and of now, never what was last drawn.
 void showIfSeenAgain(HWND window, bool seenAgain) {
+    if (windowShownNow() != WindowShown::Visible)
+        letGoOfPointer(window);
     if (!seenAgain)
         return;
     advanceClocks();
@@ -164,6 +180,7 @@ void onTick(HWND window) {
     if (windowShownNow() != WindowShown::Visible) {
         // Minimised or hidden: no frame, and the emblem does not jump when it shows again.
         gUiState.lastFrameTime = 0;
+        letGoOfPointer(window);
         return;
     }
     if (seenAgain)
@@ -247,7 +264,7 @@ void onMouseMove(HWND window, LPARAM lParam) {
     }
     SetCursor(LoadCursorW(nullptr, target != None ? IDC_HAND : IDC_ARROW));
     TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
-    TrackMouseEvent(&track);
+    gPointerFollowed = TrackMouseEvent(&track) != FALSE;
 }
 
 void onLeftButtonUp(HWND window, LPARAM lParam) {
@@ -358,6 +375,7 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
         onMouseMove(window, lParam);
         return 0;
     case WM_MOUSELEAVE:
+        gPointerFollowed = false;
         gUiState.hover = None;
         repaint(window);
         return 0;
