@@ -78,6 +78,14 @@ bool signOutConfirming(const UiState& ui, uint64_t now) {
     return ui.signOutArmed && now >= ui.signOutArmedAt && now - ui.signOutArmedAt < kSignOutConfirmMs;
 }
 
+uint64_t signOutDisarmDueMs(const UiState& ui, uint64_t now) {
+    if (!ui.signOutArmed)
+        return 0;
+    if (!signOutConfirming(ui, now))
+        return 1;
+    return kSignOutConfirmMs - (now - ui.signOutArmedAt);
+}
+
 ActionOutcome activate(HitTarget control, ActionRecords& r) {
     ActionOutcome outcome;
     outcome.repaint = true;

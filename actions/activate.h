@@ -8,6 +8,9 @@ ActionOutcome activate(HitTarget control, ActionRecords& records);
 // it posts the logout. The pump disarms it once the time is up.
 inline constexpr uint64_t kSignOutConfirmMs = 5000;
 bool signOutConfirming(const UiState& ui, uint64_t now);
+// In how many milliseconds a pump disarms it: 0 while not armed, at least 1 while armed (a wait already
+// over, or a clock that went back, is disarmed by the next pump).
+uint64_t signOutDisarmDueMs(const UiState& ui, uint64_t now);
 
 // "Jugar": the linking gate, then the steam:// URL handed to the shell and the result line.
 ActionOutcome playGame(ActionRecords& records);

@@ -60,8 +60,16 @@ WindowShown windowShown(const VisibilityFacts& facts) {
     return WindowShown::Visible;
 }
 
-unsigned framePeriodMs(WindowShown shown) {
-    return shown == WindowShown::Visible ? kFrameMs : kHiddenWakeMs;
+unsigned framePeriodMs(WindowShown shown, unsigned minimisedDueMs) {
+    switch (shown) {
+    case WindowShown::Visible:
+        return kFrameMs;
+    case WindowShown::Hidden:
+        return kHiddenWakeMs;
+    case WindowShown::Minimised:
+        break;
+    }
+    return minimisedDueMs;
 }
 
 CoverageCheck coverageCheckDue(WindowShown shown, bool active, double lastWalk, double now) {

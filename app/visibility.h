@@ -7,8 +7,8 @@
 // Whether the window can be seen, and what that asks of its frame timer. No window here: the window's
 // edge (app/visibility_watch.h) gathers the facts.
 
-// A frame each 16 ms while the window can be seen; one wake-up a second otherwise, for the link pump
-// and to look again whether it can be seen.
+// A frame each 16 ms while the window can be seen; while hidden one wake-up a second, to look again
+// whether it can be seen; minimised no timer at all (the link service posts what it has for the window).
 inline constexpr unsigned kFrameMs = 16;
 inline constexpr unsigned kHiddenWakeMs = 1000;
 // While the launcher is inactive and can be seen, how often the windows above it are looked at.
@@ -33,7 +33,9 @@ struct VisibilityFacts {
 enum class WindowShown : uint32_t { Visible = 0, Hidden = 1, Minimised = 2 };
 
 WindowShown windowShown(const VisibilityFacts& facts);
-unsigned framePeriodMs(WindowShown shown);
+// 0: no timer. Minimised, `minimisedDueMs` is how long until something only a timer can bring is due
+// (0: nothing is).
+unsigned framePeriodMs(WindowShown shown, unsigned minimisedDueMs);
 
 // What a tick looks at: while hidden, on every wake-up (once a second) whether the covering windows
 // are still in place, and every 10 s all the windows above; once a second all of them while visible but

@@ -22,6 +22,8 @@ struct Watch {
     VisibilityFacts facts;
     WindowShown shown = WindowShown::Visible;
     bool active = true;
+    // Minimised, in how long something only the timer can bring is due (0: nothing).
+    unsigned minimisedDueMs = 0;
     double lastWalk = 0.0;
     // The windows above that covered it at the last walk, and where they were.
     std::vector<HWND> covering;
@@ -115,10 +117,13 @@ bool settle(HWND window) {
     const WindowShown shown = windowShown(gWatch.facts);
     const bool shownAgain = shown == WindowShown::Visible && gWatch.shown != WindowShown::Visible;
     gWatch.shown = shown;
-    const UINT period = framePeriodMs(shown);
+    const UINT period = framePeriodMs(shown, gWatch.minimisedDueMs);
     if (period != gWatch.counters.timerPeriodMs) {
         // The same id: the timer is replaced, never doubled.
-        SetTimer(window, kFrameTimer, period, nullptr);
+        if (period == 0)
+            KillTimer(window, kFrameTimer);
+        else
+            SetTimer(window, kFrameTimer, period, nullptr);
         gWatch.counters.timerPeriodMs = period;
     }
     gWatch.counters.shown = static_cast<uint32_t>(shown);
@@ -161,6 +166,11 @@ bool visibilityOnSize(HWND window, bool minimised) {
     if (!minimised)
         lookAgain(window);
     return settle(window);
+}
+
+void visibilityWakeWhenMinimisedIn(HWND window, unsigned dueMs) {
+    gWatch.minimisedDueMs = dueMs;
+    settle(window);
 }
 
 bool visibilityOnMove(HWND window) {

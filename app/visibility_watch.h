@@ -20,6 +20,8 @@ void stopVisibilityWatch(HWND window);
 
 bool visibilityOnActivate(HWND window, bool active);
 bool visibilityOnSize(HWND window, bool minimised);
+// Minimised the timer stops, unless something only it can bring is due in `dueMs` (0: nothing).
+void visibilityWakeWhenMinimisedIn(HWND window, unsigned dueMs);
 // Moved, or a paint arrived while hidden (something of the window was exposed): looks again.
 bool visibilityOnMove(HWND window);
 bool visibilityOnPaint(HWND window);

@@ -1,5 +1,6 @@
 #include "app/window.h"
 
+#include "actions/activate.h"
 #include "app/accessible_object.h"
 #include "app/app_state.h"
 #include "app/monotonic.h"
@@ -16,6 +17,7 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <climits>
 
 using namespace Gdiplus;
@@ -33,6 +35,8 @@ constexpr FramePath kWindowFramePath = FramePath::Fast;
 
 // Lets a test tool in another process read how often the back buffer was rebuilt.
 constexpr wchar_t kRecreationsProperty[] = L"OrvaneGaming.BackBufferRecreations";
+// Posted by the link service's worker when a new snapshot waits for the pump.
+constexpr UINT kLinkChangedMessage = WM_APP + 25;
 
 MinimisePause gMinimisePause;
 // Since when another window has had the focus (0 while the launcher has it), and a tick counter.
@@ -43,6 +47,8 @@ uint64_t gTickCount = 0;
 float gDpiFactor = 1.0f;
 // What screen readers are handed and were last told.
 AccessibleHost gAccessible;
+// Whether the pointer's leaving is being followed (TrackMouseEvent).
+bool gPointerFollowed = false;
 
 void repaint(HWND window) {
     InvalidateRect(window, nullptr, FALSE);
@@ -80,9 +86,23 @@ void advanceClocks() {
     tickCarousel(gSceneLibrary, GetTickCount64());
 }
 
-// Seen again after being hidden or minimised: the first frame is whole and of now, never what was
-// last drawn.
+// Wine follows the pointer's leaving by asking where it is every 400 ms until it leaves, which it may
+// never do once another window covers this one: a window that cannot be seen lets go of it (a hover it
+// showed goes too), and the next move over it follows it again.
+void letGoOfPointer(HWND window) {
+    if (!gPointerFollowed)
+        return;
+    TRACKMOUSEEVENT cancel{sizeof cancel, TME_LEAVE | TME_CANCEL, window, 0};
+    TrackMouseEvent(&cancel);
+    gPointerFollowed = false;
+    gUiState.hover = None;
+}
+
+// After a look at whether the window can be seen. Not seen, it lets go of the pointer at once; seen
+// again after being hidden or minimised, the first frame is whole and of now, never what was last drawn.
 void showIfSeenAgain(HWND window, bool seenAgain) {
+    if (windowShownNow() != WindowShown::Visible)
+        letGoOfPointer(window);
     if (!seenAgain)
         return;
     advanceClocks();
@@ -127,14 +147,40 @@ void onPaint(HWND window) {
     EndPaint(window, &ps);
 }
 
-void onTick(HWND window) {
+// Minimised the window has no timer; only "CONFIRMAR CIERRE" running out needs one.
+void settleWake(HWND window) {
+    const uint64_t due = signOutDisarmDueMs(gUiState, GetTickCount64());
+    visibilityWakeWhenMinimisedIn(window, static_cast<unsigned>(std::min<uint64_t>(due, USER_TIMER_MAXIMUM)));
+}
+
+void activateControl(HWND window, HitTarget target) {
+    runActivate(target);
+    settleWake(window);
+}
+
+// What the link service has for the window, and what follows from it: screen switches and repaints
+// (the pump invalidates), the authorisation page, the test's click, what readers are told.
+void followLinkService(HWND window) {
     runLinkPump();
     postSyntheticClickIfDue(gDpiFactor);
     announce(window);
+}
+
+// The worker's message: the pump runs at once, whatever the timer's pace (none while minimised).
+void onLinkChanged(HWND window) {
+    ++windowCounters().linkWakes;
+    followLinkService(window);
+    settleWake(window);
+}
+
+void onTick(HWND window) {
+    followLinkService(window);
     const bool seenAgain = visibilityOnTick(window);
+    settleWake(window);
     if (windowShownNow() != WindowShown::Visible) {
         // Minimised or hidden: no frame, and the emblem does not jump when it shows again.
         gUiState.lastFrameTime = 0;
+        letGoOfPointer(window);
         return;
     }
     if (seenAgain)
@@ -158,6 +204,7 @@ void onSize(HWND window, WPARAM kind) {
         gUiState.windowMaximised = kind == SIZE_MAXIMIZED;
     carouselMinimised(gSceneLibrary, gMinimisePause, minimised, GetTickCount64());
     showIfSeenAgain(window, visibilityOnSize(window, minimised));
+    settleWake(window);
     repaint(window);
 }
 
@@ -217,7 +264,7 @@ void onMouseMove(HWND window, LPARAM lParam) {
     }
     SetCursor(LoadCursorW(nullptr, target != None ? IDC_HAND : IDC_ARROW));
     TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
-    TrackMouseEvent(&track);
+    gPointerFollowed = TrackMouseEvent(&track) != FALSE;
 }
 
 void onLeftButtonUp(HWND window, LPARAM lParam) {
@@ -230,7 +277,7 @@ void onLeftButtonUp(HWND window, LPARAM lParam) {
     writeDiagnosticEvent(DiagnosticStage::MouseUp);
     if (target != None)
         gUiState.focus = target;
-    runActivate(target);
+    activateControl(window, target);
     announce(window);
 }
 
@@ -243,7 +290,7 @@ void onAccessiblePress(HWND window, WPARAM key, LPARAM focusOnly) {
     gUiState.focus = target;
     gUiState.focusVisible = focusOnly != 0;
     if (focusOnly == 0)
-        runActivate(target);
+        activateControl(window, target);
     repaint(window);
     announce(window);
 }
@@ -259,7 +306,7 @@ void onKeyDown(HWND window, WPARAM key, LPARAM lParam) {
     if (result.repaint)
         repaint(window);
     if (result.activates)
-        runActivate(result.target);
+        activateControl(window, result.target);
     announce(window);
 }
 
@@ -278,6 +325,10 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
         return 0;
     case WM_CREATE:
         startVisibilityWatch(window);
+        gLinkService.notifyOnChange(window, kLinkChangedMessage);
+        return 0;
+    case kLinkChangedMessage:
+        onLinkChanged(window);
         return 0;
     case WM_TIMER:
         if (wParam != kFrameTimer)
@@ -324,6 +375,7 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
         onMouseMove(window, lParam);
         return 0;
     case WM_MOUSELEAVE:
+        gPointerFollowed = false;
         gUiState.hover = None;
         repaint(window);
         return 0;
@@ -344,6 +396,7 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
+        gLinkService.notifyOnChange(nullptr, 0);
         closeAccessible(gAccessible);
         stopVisibilityWatch(window);
         RemovePropW(window, kRecreationsProperty);

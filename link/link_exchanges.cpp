@@ -45,6 +45,7 @@ template <typename Change> void changeState(LinkServiceState& s, Change change) 
         return;
     change();
     ++s.version;
+    notifyWindowOfChange(s);
 }
 
 // A failed link attempt's text outlives later snapshots until that provider is linked.

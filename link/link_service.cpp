@@ -122,6 +122,7 @@ bool LinkService::pullSnapshot() {
     if (shared == nullptr)
         return false;
     LinkStateLock lock(*shared);
+    shared->notifyPosted = false;
     if (shared->version == lastSeenVersion)
         return false;
     lastSeenVersion = shared->version;
@@ -131,6 +132,18 @@ bool LinkService::pullSnapshot() {
         shared->browserUrl.clear();
     }
     return true;
+}
+
+void LinkService::notifyOnChange(HWND window, UINT message) {
+    if (shared == nullptr)
+        return;
+    LinkStateLock lock(*shared);
+    shared->notifyWindow = window;
+    shared->notifyMessage = message;
+    shared->notifyPosted = false;
+    // What was published before the window asked is waiting already.
+    if (shared->version != lastSeenVersion)
+        notifyWindowOfChange(*shared);
 }
 
 void LinkService::requestRefresh() {
@@ -161,6 +174,7 @@ bool LinkService::post(uint32_t bits) {
             shared->linkNotice.clear();
             shared->state.message.clear();
             ++shared->version;
+            notifyWindowOfChange(*shared);
         }
         shared->requests |= bits;
     }

@@ -49,6 +49,10 @@ struct LinkService {
     void stop();
     // True when the service's snapshot changed; state (and browserUrl, when one waits) then hold it.
     bool pullSnapshot();
+    // From now on the worker posts `message` to `window` when a new snapshot (or a browser URL) waits, so
+    // the window need not look for one on a timer. At most one is outstanding: the next is posted only
+    // after pullSnapshot. A null window stops it.
+    void notifyOnChange(HWND window, UINT message);
     // At most one status poll per second is queued.
     void requestRefresh();
     // False when not running, stopping, or a link request the current state refuses.

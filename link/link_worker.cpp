@@ -156,6 +156,13 @@ uint64_t linkServiceNow(LinkServiceState& shared) {
     return std::max(reading, latest);
 }
 
+void notifyWindowOfChange(LinkServiceState& shared) {
+    if (shared.notifyWindow == nullptr || shared.notifyPosted)
+        return;
+    // A message the queue refused is posted again with the next snapshot.
+    shared.notifyPosted = PostMessageW(shared.notifyWindow, shared.notifyMessage, 0, 0) != FALSE;
+}
+
 DWORD WINAPI runLinkWorker(LPVOID share) {
     auto* shared = static_cast<LinkServiceState*>(share);
     runLoop(*shared);

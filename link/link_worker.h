@@ -26,6 +26,9 @@ struct LinkServiceState {
     uint8_t linkProvider = 1;    // (L) 1 Steam, 0 Discord
     uint64_t lastRefreshAt = 0;  // (L)
     bool ended = false;          // (L) the worker left without being stopped
+    HWND notifyWindow = nullptr; // (L) told of each new snapshot, see LinkService::notifyOnChange
+    UINT notifyMessage = 0;      // (L)
+    bool notifyPosted = false;   // (L) a message is on its way and the snapshot not yet pulled
 
     HANDLE wakeEvent = nullptr; // auto-reset
     HANDLE stopEvent = nullptr; // manual-reset; also cancels the request in flight
@@ -62,6 +65,10 @@ void releaseLinkServiceState(LinkServiceState* shared);
 
 // The hooked clock, held so it never runs backwards whichever thread reads it.
 uint64_t linkServiceNow(LinkServiceState& shared);
+
+// A new snapshot waits: tells the window, unless it was told already and has not pulled since. Called
+// with the lock held.
+void notifyWindowOfChange(LinkServiceState& shared);
 
 // The worker thread; its parameter is a share of the state, released when the loop ends.
 DWORD WINAPI runLinkWorker(LPVOID share);

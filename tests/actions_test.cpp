@@ -230,6 +230,50 @@ TEST(SignOut, ThePumpDisarmsOnTimeOrWhenNothingIsLinked) {
     }
 }
 
+// A minimised window wakes only when told to: the pump it runs then must be the one that disarms, and
+// one a moment earlier must not.
+TEST(SignOut, DisarmIsDueExactlyWhenThePumpDisarms) {
+    struct Case {
+        const char* what;
+        bool armed;
+        int64_t armedAgo; // negative: the clock went back since
+        uint64_t due;
+    };
+    const Case cases[] = {
+        {"not armed", false, 0, 0},
+        {"armed now", true, 0, kSignOutConfirmMs},
+        {"a moment left", true, kSignOutConfirmMs - 1, 1},
+        {"over, not yet disarmed", true, kSignOutConfirmMs + 60000, 1},
+        {"clock went back", true, -50, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bench b;
+        b.connected();
+        b.link.steamLinked = true;
+        b.now = 100000;
+        if (c.armed)
+            b.press(SignOutButton);
+        ASSERT_EQ(b.ui.signOutArmed, c.armed);
+        b.now += c.armedAgo;
+        const uint64_t due = signOutDisarmDueMs(b.ui, b.now);
+        EXPECT_EQ(due, c.due);
+        if (!c.armed)
+            continue;
+        if (due > 1) {
+            b.now += due - 1;
+            b.pump(LinkPull{});
+            EXPECT_TRUE(b.ui.signOutArmed);
+            b.now += 1;
+        } else {
+            b.now += due;
+        }
+        b.pump(LinkPull{});
+        EXPECT_FALSE(b.ui.signOutArmed);
+        EXPECT_EQ(signOutDisarmDueMs(b.ui, b.now), 0u);
+    }
+}
+
 TEST(SignOut, PressesThatSignNobodyOut) {
     // Nothing linked: the control is not there, and a stale focus on it does nothing.
     Bench b;

@@ -458,6 +458,70 @@ TEST(LinkServiceSchedule, ThirtySecondsAtRestThreeWhileAnAuthorisationIsAwaited)
     EXPECT_TRUE(run.snapshot().steamLinked);
 }
 
+// A window of the test's own thread that only receives messages, standing in for the launcher's.
+struct MessageWindow {
+    static constexpr UINT kChanged = WM_APP + 7;
+    HWND handle =
+        CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ~MessageWindow() { DestroyWindow(handle); }
+    // How many "a new snapshot waits" messages came since the last call.
+    int told() {
+        int count = 0;
+        MSG msg;
+        while (PeekMessageW(&msg, handle, kChanged, kChanged, PM_REMOVE))
+            ++count;
+        return count;
+    }
+};
+
+// The window learns of every new snapshot without looking for one: a burst of them is one message, the
+// next comes only once the window pulled, and nothing comes once it asked to hear no more.
+TEST(LinkServiceNotify, OneMessageUntilTheWindowPulls) {
+    MessageWindow window;
+    ASSERT_NE(window.handle, nullptr);
+    ServiceRun run;
+    runScenario(
+        run, {
+                 {"start, no window yet", [&](ServiceRun& r) { return r.start() && window.told() == 0; },
+                  "GET /config@0, POST /sessions@0, GET /session@0"},
+                 {"asks after the first snapshots: told at once",
+                  [&](ServiceRun& r) {
+                      r.service.notifyOnChange(window.handle, MessageWindow::kChanged);
+                      return window.told() == 1;
+                  },
+                  ""},
+                 {"more snapshots, not pulled yet: nothing more", passTime, atRest(30000)},
+                 {"", [&](ServiceRun&) { return window.told() == 0; }, ""},
+                 {"pulled, nothing new: nothing",
+                  [&](ServiceRun& r) { return r.service.pullSnapshot() && window.told() == 0; }, ""},
+                 {"a burst of snapshots: one message", passTime, atRest(60000)},
+                 {"", [&](ServiceRun&) { return window.told() == 1; }, ""},
+                 {"the player's link request: one message, the page it brings none more",
+                  [&](ServiceRun& r) { return r.service.pullSnapshot() && r.postAndTurn(LinkSteam); },
+                  "POST /link/steam@60000"},
+                 {"", [&](ServiceRun&) { return window.told() == 1; }, ""},
+                 {"the page is there to pull",
+                  [&](ServiceRun& r) {
+                      return r.service.pullSnapshot() && narrow(r.service.browserUrl.c_str()) == kSteamPage;
+                  },
+                  ""},
+                 {"linked in the browser: one message",
+                  [&](ServiceRun& r) {
+                      r.harness.setLinked(true, false);
+                      return r.turn() && window.told() == 1;
+                  },
+                  "GET /session@63000"},
+                 {"no window any more: nothing",
+                  [&](ServiceRun& r) {
+                      r.service.pullSnapshot();
+                      r.service.notifyOnChange(nullptr, 0);
+                      return r.turn() && r.turn() && window.told() == 0;
+                  },
+                  atRest(90000) + ", " + atRest(120000)},
+             });
+    EXPECT_TRUE(run.snapshot().steamLinked);
+}
+
 TEST(LinkServiceSchedule, NoStatusPollWithoutAConfiguration) {
     ServiceRun run;
     for (int i = 0; i < 3; ++i)

@@ -83,28 +83,35 @@ TEST(Coverage, TooManyPiecesCountsAsVisible) {
     EXPECT_TRUE(coveredCompletely(target, &above.back(), 1));
 }
 
+// Minimised there is no timer at all unless something only a timer can bring is due (dueMs), and then
+// exactly that long; seen or hidden, what is due makes no difference.
 TEST(Visibility, StateAndTimerPeriodFromTheFacts) {
     struct Case {
         const char* name;
         VisibilityFacts facts;
+        unsigned dueMs;
         WindowShown shown;
         unsigned periodMs;
     };
     const Case cases[] = {
-        {"nothing in the way", {}, WindowShown::Visible, 16},
-        {"minimised", {.minimised = true}, WindowShown::Minimised, 1000},
-        {"covered", {.covered = true}, WindowShown::Hidden, 1000},
-        {"cloaked", {.cloaked = true}, WindowShown::Hidden, 1000},
-        {"session locked", {.sessionLocked = true}, WindowShown::Hidden, 1000},
-        {"display off", {.displayOff = true}, WindowShown::Hidden, 1000},
+        {"nothing in the way", {}, 0, WindowShown::Visible, 16},
+        {"nothing in the way, something due", {}, 3200, WindowShown::Visible, 16},
+        {"minimised", {.minimised = true}, 0, WindowShown::Minimised, 0},
+        {"minimised, something due", {.minimised = true}, 3200, WindowShown::Minimised, 3200},
+        {"covered", {.covered = true}, 0, WindowShown::Hidden, 1000},
+        {"covered, something due", {.covered = true}, 3200, WindowShown::Hidden, 1000},
+        {"cloaked", {.cloaked = true}, 0, WindowShown::Hidden, 1000},
+        {"session locked", {.sessionLocked = true}, 0, WindowShown::Hidden, 1000},
+        {"display off", {.displayOff = true}, 0, WindowShown::Hidden, 1000},
         {"minimised while covered and locked",
          {.minimised = true, .covered = true, .sessionLocked = true},
+         0,
          WindowShown::Minimised,
-         1000},
+         0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(windowShown(c.facts), c.shown) << c.name;
-        EXPECT_EQ(framePeriodMs(windowShown(c.facts)), c.periodMs) << c.name;
+        EXPECT_EQ(framePeriodMs(windowShown(c.facts), c.dueMs), c.periodMs) << c.name;
     }
 }
 

@@ -3,8 +3,8 @@
 //
 //   window_probe state            one line: left top width height clientLeft clientTop clientWidth
 //                                 clientHeight iconic zoomed foreground recreations ticks paints
-//                                 timerPeriodMs shown  (exit 1: no window; the last four -1 when the
-//                                 window's counters cannot be read)
+//                                 timerPeriodMs shown linkWakes  (exit 1: no window; the last five -1
+//                                 when the window's counters cannot be read)
 //   window_probe restore          restore from minimised and bring to the front
 //   window_probe size W H         resize the window (outer size), keeping its position (exit 3: refused)
 //   window_probe objects          "<GDI objects> <windows>" of the launcher's process (exit 4: unreadable)
@@ -62,10 +62,11 @@ int printState(HWND window) {
                 GetForegroundWindow() == window ? 1 : 0, static_cast<unsigned long long>(recreations));
     WindowCounters counters;
     if (readCounters(window, counters))
-        std::printf("%llu %llu %u %u\n", static_cast<unsigned long long>(counters.ticks),
-                    static_cast<unsigned long long>(counters.paints), counters.timerPeriodMs, counters.shown);
+        std::printf("%llu %llu %u %u %llu\n", static_cast<unsigned long long>(counters.ticks),
+                    static_cast<unsigned long long>(counters.paints), counters.timerPeriodMs, counters.shown,
+                    static_cast<unsigned long long>(counters.linkWakes));
     else
-        std::printf("-1 -1 -1 -1\n");
+        std::printf("-1 -1 -1 -1 -1\n");
     return 0;
 }
 

@@ -273,7 +273,8 @@ class Launcher:
         if out.returncode != 0:
             return None
         keys = ("left", "top", "width", "height", "client_x", "client_y", "client_w", "client_h",
-                "iconic", "zoomed", "foreground", "recreations", "ticks", "paints", "timer_ms", "shown")
+                "iconic", "zoomed", "foreground", "recreations", "ticks", "paints", "timer_ms", "shown",
+                "link_wakes")
         return dict(zip(keys, map(int, out.stdout.split())))
 
     def poll_state(self, ready, what, timeout):
