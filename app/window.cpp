@@ -283,7 +283,8 @@ void onLeftButtonUp(HWND window, LPARAM lParam) {
 
 // A reader pressed a control (or only moved the focus to it): as a click on it, when it is there.
 void onAccessiblePress(HWND window, WPARAM key, LPARAM focusOnly) {
-    const AccessibleItem* item = findItem(lookNow(window), static_cast<int32_t>(key));
+    const AccessibleTree tree = lookNow(window);
+    const AccessibleItem* item = findItem(tree, static_cast<int32_t>(key));
     if (item == nullptr || item->role == AccessibleRole::StaticText)
         return;
     const HitTarget target = static_cast<HitTarget>(item->key);

@@ -36,6 +36,8 @@ struct AccessibleTree {
 
 AccessibleTree accessibleTree(const FrameInputs& in, int clientWidth, int clientHeight);
 const AccessibleItem* findItem(const AccessibleTree& tree, int32_t key);
+// The item would die with a temporary tree.
+const AccessibleItem* findItem(AccessibleTree&& tree, int32_t key) = delete;
 
 // "VINCULADO  ✓" as a reader says it: the symbols the label draws for decoration dropped, the check
 // mark of a label that does not already say it spoken as "vinculado".
