@@ -98,10 +98,13 @@ void letGoOfPointer(HWND window) {
     gUiState.hover = None;
 }
 
-// After a look at whether the window can be seen. Not seen, it lets go of the pointer at once; seen
-// again after being hidden or minimised, the first frame is whole and of now, never what was last drawn.
+// After a look at whether the window can be seen. Not seen, it lets go of the pointer at once and the
+// link service rests; seen again after being hidden or minimised, the first frame is whole and of now,
+// never what was last drawn.
 void showIfSeenAgain(HWND window, bool seenAgain) {
-    if (windowShownNow() != WindowShown::Visible)
+    const bool seen = windowShownNow() == WindowShown::Visible;
+    gLinkService.setWindowSeen(seen);
+    if (!seen)
         letGoOfPointer(window);
     if (!seenAgain)
         return;
@@ -175,16 +178,13 @@ void onLinkChanged(HWND window) {
 
 void onTick(HWND window) {
     followLinkService(window);
-    const bool seenAgain = visibilityOnTick(window);
+    showIfSeenAgain(window, visibilityOnTick(window));
     settleWake(window);
     if (windowShownNow() != WindowShown::Visible) {
         // Minimised or hidden: no frame, and the emblem does not jump when it shows again.
         gUiState.lastFrameTime = 0;
-        letGoOfPointer(window);
         return;
     }
-    if (seenAgain)
-        repaint(window);
     advanceClocks();
     ++gTickCount;
     if (!paintsThisTick(gBackgroundSince, gUiState.lastFrameTime, gTickCount))

@@ -81,6 +81,7 @@ bool LinkService::start(const wchar_t* folder, const wchar_t* baseUrl, const Lin
     created->endpoint = std::move(endpoint);
     created->state = state;
     created->sessionPath = sessionPathIn(fullFolder);
+    created->windowSeen = windowSeen;
     if (created->wakeEvent == nullptr || created->stopEvent == nullptr) {
         releaseLinkServiceState(created);
         return refuse(kLinkServiceStoppedText);
@@ -144,6 +145,21 @@ void LinkService::notifyOnChange(HWND window, UINT message) {
     // What was published before the window asked is waiting already.
     if (shared->version != lastSeenVersion)
         notifyWindowOfChange(*shared);
+}
+
+void LinkService::setWindowSeen(bool seen) {
+    if (seen == windowSeen)
+        return;
+    windowSeen = seen;
+    if (shared == nullptr)
+        return;
+    {
+        LinkStateLock lock(*shared);
+        shared->windowSeen = seen;
+    }
+    // Hidden, the worker's next pass finds out by itself; seen again, what is overdue is fetched now.
+    if (seen)
+        SetEvent(shared->wakeEvent);
 }
 
 void LinkService::requestRefresh() {

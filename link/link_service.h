@@ -34,6 +34,7 @@ struct LinkService {
     LinkServiceState* shared = nullptr;
     HANDLE thread = nullptr;
     uint64_t lastSeenVersion = 0;
+    bool windowSeen = true;
     LinkState state;
     std::wstring browserUrl;
 
@@ -53,6 +54,9 @@ struct LinkService {
     // the window need not look for one on a timer. At most one is outstanding: the next is posted only
     // after pullSnapshot. A null window stops it.
     void notifyOnChange(HWND window, UINT message);
+    // Whether the player can see the window. While they cannot and no authorisation is awaited, the
+    // worker fetches nothing on its own; what fell due meanwhile is fetched as soon as they can again.
+    void setWindowSeen(bool seen);
     // At most one status poll per second is queued.
     void requestRefresh();
     // False when not running, stopping, or a link request the current state refuses.

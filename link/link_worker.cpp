@@ -52,8 +52,18 @@ bool serveRequests(LinkServiceState& s, uint32_t taken, uint64_t& nextConfigAt, 
     return !isStopping(s);
 }
 
+// Nothing the player could see is waiting for an answer: a launcher left behind the game for hours
+// then costs nothing, and catches up the moment it is seen again.
+bool restingUnseen(LinkServiceState& s) {
+    if (linkAwaited(s))
+        return false;
+    LinkStateLock lock(s);
+    return !s.windowSeen;
+}
+
 // The scheduled work of one pass: the link time-out, the configuration every 30 s, and the status
 // every 30 s or every 3 s while an authorisation is awaited. A status poll waits for a configuration.
+// Resting unseen, only an explicit refresh asks anything.
 void runSchedule(LinkServiceState& s, bool refresh, uint64_t& nextConfigAt, uint64_t& nextPollAt) {
     const uint64_t now = linkServiceNow(s);
     bool pendingActive = false;
@@ -63,6 +73,8 @@ void runSchedule(LinkServiceState& s, bool refresh, uint64_t& nextConfigAt, uint
         else
             pendingActive = true;
     }
+    if (!refresh && restingUnseen(s))
+        return;
     bool configOk = false;
     if (now >= nextConfigAt) {
         configOk = fetchConfig(s);
@@ -81,11 +93,13 @@ void runSchedule(LinkServiceState& s, bool refresh, uint64_t& nextConfigAt, uint
 }
 
 // The deadline is measured from after the pass's requests, so a slow request does not stretch the
-// next interval. False when the service stops, or when the wait itself fails (which would spin).
+// next interval; resting unseen there is none, only a request or being seen again wakes the worker.
+// False when the service stops, or when the wait itself fails (which would spin).
 bool waitForWork(LinkServiceState& s, uint64_t deadline) {
     const uint64_t now = linkServiceNow(s);
-    const DWORD timeout =
-        deadline <= now ? 0 : static_cast<DWORD>(std::min<uint64_t>(deadline - now, kLongestWaitMs));
+    DWORD timeout = INFINITE;
+    if (!restingUnseen(s))
+        timeout = deadline <= now ? 0 : static_cast<DWORD>(std::min<uint64_t>(deadline - now, kLongestWaitMs));
     const HANDLE handles[2] = {s.stopEvent, s.wakeEvent};
     const DWORD woken = s.wait(2, handles, timeout);
     return woken == WAIT_OBJECT_0 + 1 || woken == WAIT_TIMEOUT;

@@ -29,6 +29,7 @@ struct LinkServiceState {
     HWND notifyWindow = nullptr; // (L) told of each new snapshot, see LinkService::notifyOnChange
     UINT notifyMessage = 0;      // (L)
     bool notifyPosted = false;   // (L) a message is on its way and the snapshot not yet pulled
+    bool windowSeen = true;      // (L) see LinkService::setWindowSeen
 
     HANDLE wakeEvent = nullptr; // auto-reset
     HANDLE stopEvent = nullptr; // manual-reset; also cancels the request in flight

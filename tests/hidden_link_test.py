@@ -2,7 +2,8 @@
 """A minimised launcher has no frame timer, yet follows its link service: a reader (another process, as a
 screen reader does) presses VINCULAR while it is minimised, the authorisation page opens, the account the
 player links in the browser reaches the window, and restoring shows it at once. "CONFIRMAR CIERRE" runs
-out on time while minimised, with one wake-up for it.
+out on time while minimised, with one wake-up for it. At rest, minimised, it asks the service nothing, and
+asks what fell due the moment it is restored.
 
 usage: with-own-wine.sh with-link-service.sh --host HOST hidden_link_test.py OrvaneGaming.exe window_probe.exe
        accessibility_probe.exe
@@ -11,6 +12,7 @@ Screenshots stay in build/tests/e2e-shots/ (names starting with "hidden-").
 """
 import json
 import os
+import re
 import subprocess
 import sys
 import time
@@ -22,6 +24,10 @@ from window_support import TOOLS
 
 READER = sys.argv[3]
 STEAM_ROW, SIGN_OUT = 105, 65
+# How long the link service rests between its own questions while the window is seen, as the worker has it.
+with open(os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "link",
+                       "link_worker.cpp")) as source:
+    REST_S = int(re.search(r"kRestIntervalMs = (\d+);", source.read()).group(1)) / 1000
 
 
 class MinimisedFollowsTheService(DoubleCase):
@@ -69,6 +75,23 @@ class MinimisedFollowsTheService(DoubleCase):
         app.wait_for(lambda st: st["iconic"] == 0, "restored")
         shot = app.shot("hidden-restored-linked")
         self.assertTrue(self.linked(layout, STEAM)(shot), "the first frame after restore is not the linked row")
+
+    def test_at_rest_minimised_it_asks_nothing_and_catches_up_on_restore(self):
+        mark = log_mark()
+        app = self.start()
+        self.wait(lambda: [r for r, s in exchanges(mark) if r["path"] == "/session" and s and s["status"] == 200],
+                  "the first status")
+        polled_at = time.monotonic()
+        self.minimised(app)
+        quiet = log_mark()
+        # Well past the moment the configuration and the status would be asked again were it seen.
+        time.sleep(max(0.0, polled_at + REST_S + 3 - time.monotonic()))
+        self.assertEqual([r["path"] for r, _ in exchanges(quiet)], [], "the service was asked while minimised")
+
+        app.probe("restore")
+        app.wait_for(lambda st: st["iconic"] == 0, "restored")
+        self.wait(lambda: {"/config", "/session"} <= {r["path"] for r, s in exchanges(quiet) if s},
+                  "the overdue configuration and status asked on restore", timeout=10)
 
     def test_sign_out_confirmation_runs_out_while_minimised(self):
         mark = log_mark()

@@ -82,6 +82,7 @@ struct Logged {
 struct Harness {
     std::atomic<uint64_t> clock{kStart};
     std::atomic<uint64_t> advance{kToDeadline};
+    std::atomic<DWORD> lastTimeout{0};
     HANDLE go = CreateSemaphoreW(nullptr, 0, 1000, nullptr);
     HANDLE idle = CreateSemaphoreW(nullptr, 0, 1000, nullptr);
 
@@ -188,6 +189,7 @@ uint64_t fakeNow() {
 // amount) and the wait times out.
 DWORD fakeWait(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
     Harness& h = *gHarness;
+    h.lastTimeout = timeoutMs;
     ReleaseSemaphore(h.idle, 1, nullptr);
     const HANDLE waits[2] = {handles[0], h.go};
     if (count != 2 || WaitForMultipleObjects(2, waits, FALSE, 20000) != WAIT_OBJECT_0 + 1)
@@ -455,6 +457,60 @@ TEST(LinkServiceSchedule, ThirtySecondsAtRestThreeWhileAnAuthorisationIsAwaited)
                          {"rest again", passTime, atRest(150000)},
                      });
     EXPECT_FALSE(run.snapshot().linkPending);
+    EXPECT_TRUE(run.snapshot().steamLinked);
+}
+
+// A launcher the player cannot see asks nothing on its own while nothing is awaited, and waits with no
+// deadline; an awaited authorisation keeps its 3 s; seen again, only what fell due meanwhile is asked.
+TEST(LinkServiceSchedule, UnseenAtRestAsksNothingUntilSeenAgain) {
+    ServiceRun run;
+    const auto seen = [](bool value) {
+        return [value](ServiceRun& r) {
+            r.service.setWindowSeen(value);
+            return true;
+        };
+    };
+    const auto waitsForever = [](ServiceRun& r) { return r.harness.lastTimeout == INFINITE; };
+    const auto after = [](uint64_t ms) { return [ms](ServiceRun& r) { return r.turn(ms); }; };
+    runScenario(
+        run, {
+                 {"start", [](ServiceRun& r) { return r.start(); },
+                  "GET /config@0, POST /sessions@0, GET /session@0"},
+                 {"hidden", seen(false), ""},
+                 {"the pass due at 30 s asks nothing", passTime, ""},
+                 {"and then waits with no deadline", waitsForever, ""},
+                 {"three hours later", after(3 * 3600 * 1000 - 30000), ""},
+                 {"seen again: what is overdue, at once",
+                  [](ServiceRun& r) {
+                      r.service.setWindowSeen(true);
+                      return r.turn() && r.harness.lastTimeout == 30000;
+                  },
+                  atRest(10800000)},
+                 {"rest", passTime, atRest(10830000)},
+                 {"hidden 10 s after a poll", seen(false), ""},
+                 {"", after(10000), ""},
+                 {"seen again before anything is due: nothing yet", seen(true), ""},
+                 {"", [](ServiceRun& r) { return r.turn(0) && r.harness.lastTimeout == 20000; }, ""},
+                 {"then at the usual time", passTime, atRest(10860000)},
+                 {"hidden while a link is awaited", seen(false), ""},
+                 {"the player's link request, from a screen reader",
+                  [](ServiceRun& r) { return r.postAndTurn(LinkSteam); }, "POST /link/steam@10860000"},
+                 {"awaited: every 3 s although unseen", [](ServiceRun& r) { return turns(r, 3); },
+                  every("GET /session", 10863000, 10869000, 3000)},
+                 {"linked: one last status",
+                  [](ServiceRun& r) {
+                      r.harness.setLinked(true, false);
+                      return r.turn();
+                  },
+                  "GET /session@10872000"},
+                 {"then at rest, unseen: nothing", waitsForever, ""},
+                 {"a refresh asked for is still made",
+                  [](ServiceRun& r) {
+                      r.service.requestRefresh();
+                      return r.turn();
+                  },
+                  "GET /session@10872000"},
+             });
     EXPECT_TRUE(run.snapshot().steamLinked);
 }
 
