@@ -25,6 +25,10 @@ struct Watch {
     // Minimised, in how long something only the timer can bring is due (0: nothing).
     unsigned minimisedDueMs = 0;
     double lastWalk = 0.0;
+    // All the monitors' rectangle, asked once per display change: under Wine each of its four
+    // measures is three wineserver requests, more than the rest of a walk.
+    RECT screens{};
+    bool screensKnown = false;
     // The windows above that covered it at the last walk, and where they were.
     std::vector<HWND> covering;
     std::vector<RECT> coveringAt;
@@ -71,12 +75,19 @@ bool opaqueAbove(HWND window) {
     return GetWindowRgnBox(window, &region) == ERROR && !cloaked(window);
 }
 
+const RECT& virtualScreen() {
+    if (!gWatch.screensKnown) {
+        const int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+        gWatch.screens = {x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                          y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+        gWatch.screensKnown = true;
+    }
+    return gWatch.screens;
+}
+
 bool coveredByWindowsAbove(HWND window) {
     RECT target = screenBounds(window);
-    const int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
-    const RECT screens = {x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN),
-                          y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-    if (!IntersectRect(&target, &target, &screens))
+    if (!IntersectRect(&target, &target, &virtualScreen()))
         return false;
     std::vector<HWND>& windows = gWatch.covering;
     std::vector<RECT>& above = gWatch.coveringAt;
@@ -178,6 +189,11 @@ bool visibilityOnMove(HWND window) {
         return false;
     lookAgain(window);
     return settle(window);
+}
+
+bool visibilityOnDisplayChange(HWND window) {
+    gWatch.screensKnown = false;
+    return visibilityOnMove(window);
 }
 
 bool visibilityOnPaint(HWND window) {

@@ -24,6 +24,8 @@ bool visibilityOnSize(HWND window, bool minimised);
 void visibilityWakeWhenMinimisedIn(HWND window, unsigned dueMs);
 // Moved, or a paint arrived while hidden (something of the window was exposed): looks again.
 bool visibilityOnMove(HWND window);
+// WM_DISPLAYCHANGE: the monitors are measured again, and the window looks again.
+bool visibilityOnDisplayChange(HWND window);
 bool visibilityOnPaint(HWND window);
 // Each frame-timer tick: looks again when due (see coverageCheckDue).
 bool visibilityOnTick(HWND window);

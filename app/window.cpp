@@ -347,6 +347,9 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_MOVE:
         showIfSeenAgain(window, visibilityOnMove(window));
         return 0;
+    case WM_DISPLAYCHANGE:
+        showIfSeenAgain(window, visibilityOnDisplayChange(window));
+        return 0;
     case WM_WTSSESSION_CHANGE:
         showIfSeenAgain(window, visibilityOnSession(window, wParam));
         return 0;

@@ -16,7 +16,10 @@ process plus the prefix's wineserver (which does part of every Win32 call's work
   minimised the launcher minimised
 
 Each state is measured from 2.5 s after it was set up, so the launcher's own 2 s of full rate after
-losing the focus is not counted.
+losing the focus is not counted. Each figure is given twice: from utime + stime, which Linux samples in
+whole clock ticks (10 ms: one tick in a minute is 0.017 %), and exact, from the scheduler's own count of
+nanoseconds on a CPU of each thread alive at the end (a thread that ended meanwhile is missed there, and
+said so).
 """
 import argparse
 import os
@@ -35,13 +38,21 @@ with open(os.path.join(ROOT, "app", "visibility.h")) as header:
     HIDDEN_WAKE_MS = int(re.search(r"kHiddenWakeMs = (\d+);", header.read()).group(1))
 
 
-def row(label, shares, pid, server):
+def row(label, shares, pid, server, exact):
     print(f"    {label:<42}{share_text(shares, pid, server)}")
+    print(f"    {'':<42}{exact_text(exact, pid, server)}")
 
 
 def share_text(shares, pid, server):
     own, wine = shares.get(pid, 0.0), shares.get(server, 0.0)
     return f"{own + wine:7.3f} %   (process {own:6.3f} %, wineserver {wine:6.3f} %)"
+
+
+def exact_text(exact, pid, server):
+    own, wine = exact.get(pid, 0.0), exact.get(server, 0.0)
+    ended = exact.get("threads ended", 0)
+    missed = f"; {ended} thread(s) ended, not counted" if ended else ""
+    return f"{own + wine:7.3f} %   exact (process {own:6.3f} %, wineserver {wine:6.3f} %{missed})"
 
 
 def floor_figure(exe, server, seconds, args=()):
@@ -53,7 +64,8 @@ def floor_figure(exe, server, seconds, args=()):
         if pid is None:
             return None
         time.sleep(SETTLE_S)
-        return pid, cpu_share([pid, server], seconds)
+        exact = {}
+        return pid, cpu_share([pid, server], seconds, exact), exact
     finally:
         process.kill()
         process.wait(10)
@@ -82,10 +94,10 @@ def main():
     if floor is None:
         print("    floor program did not start")
         return 1
-    row("floor (message loop, no timer)", floor[1], floor[0], server)
+    row("floor (message loop, no timer)", floor[1], floor[0], server, floor[2])
     timed = floor_figure(args.floor, server, args.seconds, [str(HIDDEN_WAKE_MS)])
     if timed:
-        row(f"floor and a {HIDDEN_WAKE_MS} ms timer doing nothing", timed[1], timed[0], server)
+        row(f"floor and a {HIDDEN_WAKE_MS} ms timer doing nothing", timed[1], timed[0], server, timed[2])
 
     session, pid, failure = open_session(args.exe, args.tool)
     try:
@@ -105,11 +117,14 @@ def main():
             # The process's first thread runs the window; the others are the link service's worker
             # and Wine's and WinHTTP's own.
             first_thread = f"{pid}/task/{pid}"
-            shares = cpu_share([pid, server, first_thread], args.seconds)
+            exact = {}
+            shares = cpu_share([pid, server, first_thread], args.seconds, exact)
             note = "" if answers == expected else f"   NOT SET UP: {answers}"
             failures += answers != expected
             print(f"    {'launcher, ' + label:<42}{share_text(shares, pid, server)}{note}")
-            print(f"    {'':<42}(window's thread {shares.get(first_thread, 0.0):6.3f} %)")
+            print(f"    {'':<42}{exact_text(exact, pid, server)}")
+            print(f"    {'':<42}(window's thread {shares.get(first_thread, 0.0):6.3f} %, "
+                  f"exact {exact.get(first_thread, 0.0):6.3f} %)")
         session.ask("restore")
     finally:
         session.end()

@@ -99,7 +99,8 @@ bool waitForWork(LinkServiceState& s, uint64_t deadline) {
     const uint64_t now = linkServiceNow(s);
     DWORD timeout = INFINITE;
     if (!restingUnseen(s))
-        timeout = deadline <= now ? 0 : static_cast<DWORD>(std::min<uint64_t>(deadline - now, kLongestWaitMs));
+        timeout =
+            deadline <= now ? 0 : static_cast<DWORD>(std::min<uint64_t>(deadline - now, kLongestWaitMs));
     const HANDLE handles[2] = {s.stopEvent, s.wakeEvent};
     const DWORD woken = s.wait(2, handles, timeout);
     return woken == WAIT_OBJECT_0 + 1 || woken == WAIT_TIMEOUT;

@@ -472,45 +472,45 @@ TEST(LinkServiceSchedule, UnseenAtRestAsksNothingUntilSeenAgain) {
     };
     const auto waitsForever = [](ServiceRun& r) { return r.harness.lastTimeout == INFINITE; };
     const auto after = [](uint64_t ms) { return [ms](ServiceRun& r) { return r.turn(ms); }; };
-    runScenario(
-        run, {
-                 {"start", [](ServiceRun& r) { return r.start(); },
-                  "GET /config@0, POST /sessions@0, GET /session@0"},
-                 {"hidden", seen(false), ""},
-                 {"the pass due at 30 s asks nothing", passTime, ""},
-                 {"and then waits with no deadline", waitsForever, ""},
-                 {"three hours later", after(3 * 3600 * 1000 - 30000), ""},
-                 {"seen again: what is overdue, at once",
-                  [](ServiceRun& r) {
-                      r.service.setWindowSeen(true);
-                      return r.turn() && r.harness.lastTimeout == 30000;
-                  },
-                  atRest(10800000)},
-                 {"rest", passTime, atRest(10830000)},
-                 {"hidden 10 s after a poll", seen(false), ""},
-                 {"", after(10000), ""},
-                 {"seen again before anything is due: nothing yet", seen(true), ""},
-                 {"", [](ServiceRun& r) { return r.turn(0) && r.harness.lastTimeout == 20000; }, ""},
-                 {"then at the usual time", passTime, atRest(10860000)},
-                 {"hidden while a link is awaited", seen(false), ""},
-                 {"the player's link request, from a screen reader",
-                  [](ServiceRun& r) { return r.postAndTurn(LinkSteam); }, "POST /link/steam@10860000"},
-                 {"awaited: every 3 s although unseen", [](ServiceRun& r) { return turns(r, 3); },
-                  every("GET /session", 10863000, 10869000, 3000)},
-                 {"linked: one last status",
-                  [](ServiceRun& r) {
-                      r.harness.setLinked(true, false);
-                      return r.turn();
-                  },
-                  "GET /session@10872000"},
-                 {"then at rest, unseen: nothing", waitsForever, ""},
-                 {"a refresh asked for is still made",
-                  [](ServiceRun& r) {
-                      r.service.requestRefresh();
-                      return r.turn();
-                  },
-                  "GET /session@10872000"},
-             });
+    runScenario(run,
+                {
+                    {"start", [](ServiceRun& r) { return r.start(); },
+                     "GET /config@0, POST /sessions@0, GET /session@0"},
+                    {"hidden", seen(false), ""},
+                    {"the pass due at 30 s asks nothing", passTime, ""},
+                    {"and then waits with no deadline", waitsForever, ""},
+                    {"three hours later", after(3 * 3600 * 1000 - 30000), ""},
+                    {"seen again: what is overdue, at once",
+                     [](ServiceRun& r) {
+                         r.service.setWindowSeen(true);
+                         return r.turn() && r.harness.lastTimeout == 30000;
+                     },
+                     atRest(10800000)},
+                    {"rest", passTime, atRest(10830000)},
+                    {"hidden 10 s after a poll", seen(false), ""},
+                    {"", after(10000), ""},
+                    {"seen again before anything is due: nothing yet", seen(true), ""},
+                    {"", [](ServiceRun& r) { return r.turn(0) && r.harness.lastTimeout == 20000; }, ""},
+                    {"then at the usual time", passTime, atRest(10860000)},
+                    {"hidden while a link is awaited", seen(false), ""},
+                    {"the player's link request, from a screen reader",
+                     [](ServiceRun& r) { return r.postAndTurn(LinkSteam); }, "POST /link/steam@10860000"},
+                    {"awaited: every 3 s although unseen", [](ServiceRun& r) { return turns(r, 3); },
+                     every("GET /session", 10863000, 10869000, 3000)},
+                    {"linked: one last status",
+                     [](ServiceRun& r) {
+                         r.harness.setLinked(true, false);
+                         return r.turn();
+                     },
+                     "GET /session@10872000"},
+                    {"then at rest, unseen: nothing", waitsForever, ""},
+                    {"a refresh asked for is still made",
+                     [](ServiceRun& r) {
+                         r.service.requestRefresh();
+                         return r.turn();
+                     },
+                     "GET /session@10872000"},
+                });
     EXPECT_TRUE(run.snapshot().steamLinked);
 }
 
