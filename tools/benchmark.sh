@@ -14,7 +14,7 @@
 #   tools/benchmark.sh [--quick] [--path fast|reference|both] [--frames-only | --window-only | --hidden-only]
 #
 # --quick: the reference path draws 1 tick in 5 at 960 x 640 and 1920 x 1080 (about 4 minutes fewer).
-# --hidden-only: only the hidden-window figures (about 5 minutes), building only what they need.
+# --hidden-only: only the hidden-window figures (about 8 minutes), building only what they need.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 given="$*"
