@@ -19,18 +19,23 @@ int widthInPixels(float designWidth, float scale) {
     return std::max(static_cast<int>(designWidth), static_cast<int>(std::lround(designWidth * scale)));
 }
 
-// A band `width` pixels wide just outside the box.
-void fillBandOutside(DrawContext& ctx, ARGB colour, FocusRingBounds box, int width) {
+FocusRingBounds grown(FocusRingBounds box, int by) {
+    return {box.left - by, box.top - by, box.right + by, box.bottom + by};
+}
+
+// A band `width` pixels wide just outside the box; answers the band's outer edge.
+FocusRingBounds fillBandOutside(DrawContext& ctx, ARGB colour, FocusRingBounds box, int width) {
     OwnedBrush brush;
     keepStatus(ctx, GdipCreateSolidFill(colour, brush.out()));
     if (!brush)
-        return;
+        return grown(box, width);
     const int outerW = box.right - box.left + 2 * width, innerH = box.bottom - box.top;
     const int x = box.left - width;
     keepStatus(ctx, GdipFillRectangleI(ctx.graphics, brush.get(), x, box.top - width, outerW, width));
     keepStatus(ctx, GdipFillRectangleI(ctx.graphics, brush.get(), x, box.bottom, outerW, width));
     keepStatus(ctx, GdipFillRectangleI(ctx.graphics, brush.get(), x, box.top, width, innerH));
     keepStatus(ctx, GdipFillRectangleI(ctx.graphics, brush.get(), box.right, box.top, width, innerH));
+    return grown(box, width);
 }
 
 } // namespace
@@ -54,8 +59,7 @@ std::optional<FocusRing> shownFocusRing(const UiState& ui, UiScale scale) {
 }
 
 FocusRingBounds focusRingBounds(const FocusRing& ring) {
-    const int grow = ring.light + ring.dark;
-    return {ring.left - grow, ring.top - grow, ring.right + grow, ring.bottom + grow};
+    return grown({ring.left, ring.top, ring.right, ring.bottom}, ring.light + ring.dark);
 }
 
 void drawFocusRing(DrawContext& ctx, const FocusRing& ring) {
@@ -64,10 +68,8 @@ void drawFocusRing(DrawContext& ctx, const FocusRing& ring) {
     keepStatus(ctx, GdipResetWorldTransform(ctx.graphics));
     keepStatus(ctx, GdipSetSmoothingMode(ctx.graphics, SmoothingModeNone));
     keepStatus(ctx, GdipSetPixelOffsetMode(ctx.graphics, PixelOffsetModeNone));
-    const FocusRingBounds inner = {ring.left, ring.top, ring.right, ring.bottom};
-    fillBandOutside(ctx, kFocusRingLight, inner, ring.light);
-    const FocusRingBounds light = {inner.left - ring.light, inner.top - ring.light, inner.right + ring.light,
-                                   inner.bottom + ring.light};
+    const FocusRingBounds light =
+        fillBandOutside(ctx, kFocusRingLight, {ring.left, ring.top, ring.right, ring.bottom}, ring.light);
     fillBandOutside(ctx, kFocusRingDark, light, ring.dark);
     keepStatus(ctx, GdipRestoreGraphics(ctx.graphics, saved));
 }
