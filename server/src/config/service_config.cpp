@@ -167,6 +167,16 @@ bool setNumber(const std::string& value, long long low, long long high, int& fie
     return true;
 }
 
+// A Discord id: 16 to 20 digits.
+bool setSnowflake(const std::string& value, std::string& field, std::string& error) {
+    if (value.size() < 16 || value.size() > 20 || value.find_first_not_of("0123456789") != std::string::npos) {
+        error = "expected a Discord id: 16 to 20 digits";
+        return false;
+    }
+    field = value;
+    return true;
+}
+
 const std::map<std::string, Setter>& setters() {
     static const std::map<std::string, Setter> table = {
         {"public_host", setPublicHost},
@@ -258,6 +268,24 @@ const std::map<std::string, Setter>& setters() {
          }},
         {"admin_api_key_file", [](const std::string& v, ServiceConfig& c,
                                   std::string& e) { return setSecretFromFile(v, c.adminApiKey, e); }},
+        {"gameserver_requests_per_minute",
+         [](const std::string& v, ServiceConfig& c, std::string& e) {
+             return setNumber(v, 1, 1000000, c.gameServerRequestsPerMinute, e);
+         }},
+        {"discord_bot_token_file",
+         [](const std::string& v, ServiceConfig& c, std::string& e) {
+             if (!setSecretFromFile(v, c.discordBotToken, e))
+                 return false;
+             if (c.discordBotToken.empty() || !visibleAscii(c.discordBotToken)) {
+                 e = "expected the bot's token on the file's first line: visible ASCII";
+                 return false;
+             }
+             return true;
+         }},
+        {"discord_guild_id", [](const std::string& v, ServiceConfig& c,
+                                std::string& e) { return setSnowflake(v, c.discordGuildId, e); }},
+        {"discord_role_id", [](const std::string& v, ServiceConfig& c,
+                               std::string& e) { return setSnowflake(v, c.discordRoleId, e); }},
         {"threads", [](const std::string& v, ServiceConfig& c,
                        std::string& e) { return setNumber(v, 1, 64, c.threads, e); }},
     };
@@ -360,6 +388,16 @@ void checkTogether(const Entries& top, const ServiceConfig& config, Problems& pr
     if (config.discordClientId.empty() != config.discordClientSecret.empty())
         problems.push_back({where("discord_client_id", "discord_client_secret"),
                             "Discord needs both discord_client_id and its secret"});
+    const bool anyRole = top.count("discord_bot_token_file") || top.count("discord_guild_id") ||
+                         top.count("discord_role_id");
+    if (anyRole && !(top.count("discord_bot_token_file") && top.count("discord_guild_id") &&
+                     top.count("discord_role_id")))
+        problems.push_back({where("discord_role_id", "discord_guild_id"),
+                            "the Discord role needs discord_bot_token_file, discord_guild_id and "
+                            "discord_role_id together"});
+    if (anyRole && !discordEnabled(config))
+        problems.push_back({where("discord_role_id", "discord_guild_id"),
+                            "the Discord role needs Discord itself (discord_client_id and its secret)"});
     if (config.news.size() > limits::NewsItems)
         problems.push_back({"[news]", "at most " + std::to_string(limits::NewsItems) + " news items"});
 }
@@ -368,6 +406,11 @@ void checkTogether(const Entries& top, const ServiceConfig& config, Problems& pr
 
 bool discordEnabled(const ServiceConfig& config) {
     return !config.discordClientId.empty() && !config.discordClientSecret.empty();
+}
+
+bool discordRoleEnabled(const ServiceConfig& config) {
+    return discordEnabled(config) && !config.discordBotToken.empty() && !config.discordGuildId.empty() &&
+           !config.discordRoleId.empty();
 }
 
 bool servesTls(const ServiceConfig& config) {

@@ -30,6 +30,11 @@ struct ServiceConfig {
     int sessionsPerMinute = 10; // new sessions per client address
     int requestsPerMinute = 0;  // every request per client address; 0 = unlimited
     std::string adminApiKey;    // empty: the admin endpoint is off
+    int gameServerRequestsPerMinute = 600; // per game-server key (docs/game-server.md)
+    // With all three, a pair's Discord member gets this role in the guild (and loses it on unlink or ban).
+    std::string discordBotToken;
+    std::string discordGuildId;
+    std::string discordRoleId;
     int threads = 2;
     std::string metricsAddress; // empty: no metrics endpoint; else a loopback address
     std::uint16_t metricsPort = 0;
@@ -38,6 +43,7 @@ struct ServiceConfig {
 
 bool discordEnabled(const ServiceConfig& config);
 bool servesTls(const ServiceConfig& config);
+bool discordRoleEnabled(const ServiceConfig& config);
 
 // Where a problem is: "line 12 (listen)", "ORVANE_LINK_LISTEN" or "listen" for a missing key.
 struct ConfigProblem {

@@ -11,9 +11,13 @@ struct ProviderCalls {
     std::function<ProviderResult(const QueryParams& query, const std::string& expectedReturnTo,
                                  std::int64_t nowUnix, NonceLedger& nonces)>
         verifySteam;
-    std::function<std::string(const DiscordApp& app, const std::string& publicHost, const std::string& state)>
+    std::function<std::string(const DiscordApp& app, const std::string& publicHost, const std::string& state,
+                              const std::string& codeVerifier)>
         discordAuthorizationUrl;
-    std::function<ProviderResult(const QueryParams& query, const DiscordApp& app,
-                                 const std::string& publicHost)>
+    std::function<ProviderResult(const QueryParams& query, const DiscordApp& app, const std::string& publicHost,
+                                 const std::string& codeVerifier)>
         completeDiscord;
+    std::function<RoleCallOutcome(const DiscordRoleTarget& target, const std::string& userId, bool add,
+                                  int& retryAfterSeconds)>
+        setDiscordRole;
 };

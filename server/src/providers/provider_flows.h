@@ -44,7 +44,12 @@ struct ProviderResult {
     ProviderFailure failure = ProviderFailure::None;
     ProviderAccount account;
     std::string reason; // for the operator's log; never holds a secret or a received field's value
+    // One of kProviderReasonKinds ("" when it succeeded): what the log line and the metric label carry.
+    std::string_view kind;
 };
+
+// Every kind a failed verification can have, fixed here so a metric label never takes a value from outside.
+extern const std::vector<std::string_view> kProviderReasonKinds;
 
 // Response nonces already accepted, kept by storage so a restart does not reopen the replay window.
 // remember() answers false when the nonce was seen before (and so must be refused).
@@ -68,8 +73,24 @@ struct DiscordApp {
     std::string clientSecret;
 };
 std::string discordRedirectUri(const std::string& publicHost);
+// PKCE (RFC 7636, S256): the page carries the challenge of codeVerifier, 43 URL-safe characters kept with
+// the state; the same verifier goes with the code exchange. No prompt=none: Discord asks the player.
 std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& publicHost,
-                                    const std::string& state);
+                                    const std::string& state, const std::string& codeVerifier);
 // The caller has already matched and consumed the state; this exchanges the code once and reads the user.
 ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordApp& app,
-                                       const std::string& publicHost);
+                                       const std::string& publicHost, const std::string& codeVerifier);
+
+// The optional Discord role of linked members, through Discord's REST API with the bot's token.
+struct DiscordRoleTarget {
+    std::string botToken;
+    std::string guildId;
+    std::string roleId;
+};
+enum class RoleCallOutcome {
+    Done,   // given or taken (Discord answered 204), or nothing to do
+    Retry,  // Discord could not be asked or answered 429 / 5xx: try again later (retryAfterSeconds)
+    GiveUp, // Discord refused for good (401, 403, 404: bad token, no permission, not a member)
+};
+RoleCallOutcome setDiscordMemberRole(const DiscordRoleTarget& target, const std::string& userId, bool add,
+                                     int& retryAfterSeconds);
