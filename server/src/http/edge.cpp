@@ -281,7 +281,7 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
             edge_->hooks.answered(route, status, seconds, reason);
         if (!edge_->hooks.log)
             return;
-        const nlohmann::json line = {{"time", logTimestamp(std::chrono::system_clock::now())},
+        nlohmann::json line = {{"time", logTimestamp(std::chrono::system_clock::now())},
                                      {"client", loggable(request_.clientAddress)},
                                      {"method", loggable(request_.method)},
                                      {"route", route},
