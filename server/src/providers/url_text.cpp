@@ -70,6 +70,12 @@ bool exceedsQueryBounds(const QueryParams& query) {
     return query.size() > kMaxQueryParams || bytes > kMaxQueryLength;
 }
 
+bool isUnreservedText(std::string_view text, std::size_t minLength, std::size_t maxLength) {
+    return text.size() >= minLength && text.size() <= maxLength &&
+           std::all_of(text.begin(), text.end(),
+                       [](char c) { return isUnreserved(static_cast<unsigned char>(c)); });
+}
+
 bool isAsciiDigits(std::string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
