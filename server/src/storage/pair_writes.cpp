@@ -2,9 +2,11 @@
 // pairs and bans, in the same transaction.
 #include "storage/store_sql.h"
 
+namespace sqlstore {
+
 namespace {
 
-constexpr int WriteAttempts = 5;
+constexpr int LinkAttempts = 5;
 
 // Taken first by every such transaction: on PostgreSQL, the counter row's lock then makes writers of
 // several instances commit in the order of the cursors they take, so a reader paging the feed by cursor
@@ -114,7 +116,7 @@ StoreResult takeDiscord(const PairWrite& w, const std::string& steamId, const Li
 
 StoreResult pairTransaction(SqlConnection& db, const std::function<StoreResult()>& body) {
     StoreResult result = StoreResult::Failed;
-    for (int attempt = 0; attempt < WriteAttempts && result == StoreResult::Failed; ++attempt) {
+    for (int attempt = 0; attempt < LinkAttempts && result == StoreResult::Failed; ++attempt) {
         if (!db.run(db.beginWrite(), {}, nullptr))
             continue;
         result = lockFeed(db);
@@ -225,3 +227,5 @@ StoreResult unbanAccount(const PairWrite& w, const std::string& steamId) {
         return result;
     return pair.discordId ? queueRole(w, *pair.discordId, true) : StoreResult::Ok;
 }
+
+} // namespace sqlstore

@@ -1,6 +1,8 @@
 // What the admins and game servers read of the player records: pairs with their bans, and the feed.
 #include "storage/store_sql.h"
 
+namespace sqlstore {
+
 namespace {
 
 // Every account with a pair, a ban or both. (Kept as strings made once: the SQLite connection knows its
@@ -88,3 +90,5 @@ StoreResult readWouldMove(SqlConnection& db, std::int64_t sessionId, Provider pr
     moves = result == StoreResult::Ok;
     return result == StoreResult::Failed ? result : StoreResult::Ok;
 }
+
+} // namespace sqlstore

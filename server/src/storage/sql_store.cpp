@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <mutex>
 
+using namespace sqlstore;
+
 namespace {
 
 constexpr int PostgresConnections = 4;
@@ -338,6 +340,8 @@ std::string trimmed(std::string text) {
 
 } // namespace
 
+namespace sqlstore {
+
 StoreResult query(SqlConnection& db, const char* sql, const std::vector<SqlValue>& values,
                   const OnSqlRow& onRow, bool anyRows) {
     bool any = false;
@@ -361,6 +365,8 @@ const char* providerName(Provider provider) {
 Provider providerOf(const std::string& name) {
     return name == "steam" ? Provider::Steam : Provider::Discord;
 }
+
+} // namespace sqlstore
 
 std::unique_ptr<LinkStore> openLinkStore(const std::string& database, std::string& error) {
     const int count = isPostgresDatabase(database) ? PostgresConnections : 1;

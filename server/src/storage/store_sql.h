@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// Named apart, so that no other layer's function of the same name meets these at link time.
+namespace sqlstore {
+
 // Ok when a row came (or, with anyRows, once the query ran); NotFound when none did.
 StoreResult query(SqlConnection& db, const char* sql, const std::vector<SqlValue>& values,
                   const OnSqlRow& onRow, bool anyRows = false);
@@ -42,3 +45,5 @@ StoreResult readChanges(SqlConnection& db, std::int64_t cursor, int limit,
                         std::vector<PlayerChange>& changes);
 StoreResult readWouldMove(SqlConnection& db, std::int64_t sessionId, Provider provider,
                           const std::string& accountId, std::int64_t now, bool& moves);
+
+} // namespace sqlstore
