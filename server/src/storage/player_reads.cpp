@@ -9,9 +9,8 @@ namespace {
 // prepared statements by their text's address.)
 const std::string PlayersSelect =
     "SELECT a.steam_id, p.steam_name, p.discord_id, p.discord_name, p.linked_at, p.discord_linked_at, p.how, "
-    "b.reason, b.banned_at, CASE WHEN p.steam_id IS NULL THEN 0 ELSE 1 END, CASE WHEN b.steam_id IS NULL "
-    "THEN 0 "
-    "ELSE 1 END FROM ";
+    "b.reason, b.banned_at, CASE WHEN p.steam_id IS NULL THEN 0 ELSE 1 END, "
+    "CASE WHEN b.steam_id IS NULL THEN 0 ELSE 1 END FROM ";
 const std::string WithRecords =
     " LEFT JOIN pairs p ON p.steam_id = a.steam_id LEFT JOIN bans b ON b.steam_id = a.steam_id";
 const std::string AllPlayers = PlayersSelect +
