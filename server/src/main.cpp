@@ -1,5 +1,6 @@
 // orvane-link-service: the community's link service, and its admin's command line over the same database.
 #include "admin/backup_command.h"
+#include "admin/gameserver_keys_command.h"
 #include "admin/players_command.h"
 #include "config/service_config.h"
 #include "contract/contract.h"
@@ -69,6 +70,11 @@ const char* const Usage =
     "       orvane-link-service --config FILE players list\n"
     "       orvane-link-service --config FILE players show STEAMID64\n"
     "       orvane-link-service --config FILE players unlink STEAMID64\n"
+    "       orvane-link-service --config FILE players ban STEAMID64 --reason TEXT\n"
+    "       orvane-link-service --config FILE players unban STEAMID64\n"
+    "       orvane-link-service --config FILE gameserver-keys add NAME  the key is shown only then\n"
+    "       orvane-link-service --config FILE gameserver-keys list\n"
+    "       orvane-link-service --config FILE gameserver-keys revoke NAME\n"
     "       orvane-link-service --config FILE backup DEST  copy the database while it serves\n";
 
 ProviderCalls realProviderCalls() {
@@ -194,12 +200,13 @@ int main(int argc, char** argv) {
         std::cout << path << ": the configuration is valid\n";
         return 0;
     }
-    if (rest[0] == "players") {
+    if (rest[0] == "players" || rest[0] == "gameserver-keys") {
         std::unique_ptr<LinkStore> store = openStore(config);
         if (!store)
             return 1;
-        return runPlayersCommand(*store, std::vector<std::string>(rest.begin() + 1, rest.end()), std::cout,
-                                 std::cerr);
+        const std::vector<std::string> command(rest.begin() + 1, rest.end());
+        return (rest[0] == "players" ? runPlayersCommand : runGameServerKeysCommand)(
+            *store, command, nowMs() / 1000, std::cout, std::cerr);
     }
     if (rest.size() == 2 && rest[0] == "backup")
         return runBackup(config.database, rest[1], std::cout, std::cerr);
