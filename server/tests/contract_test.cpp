@@ -122,6 +122,7 @@ TEST_F(Contract, ReadyFollowsTheConfiguration) {
         config.requireLinking = c.requireLinking;
         if (!c.discord)
             config.discordClientSecret.clear();
+        startFresh();
         start(config);
         const std::string token = newSession();
         if (c.steamLinked)
@@ -229,6 +230,7 @@ TEST_F(Contract, DisplayNamesAreCutToWhatTheLauncherShows) {
         {"bad \xC0\xAF utf-8", SteamA},
     };
     for (const Case& c : cases) {
+        startFresh();
         const std::string token = newSession();
         linkSteam(token, SteamA, c.given);
         EXPECT_EQ(status(token)["steam"]["display_name"], c.stored);

@@ -21,15 +21,6 @@ struct Parties {
     std::string attacker; // the attacker's session, signed in with the attacker's own Steam
 };
 
-// The state inside the authorisation URL POST /link/<provider> answered to that client.
-std::string stateFor(ServiceFixture& f, const std::string& token, const std::string& provider,
-                     const std::string& client) {
-    const Response response = f.call("POST", "/link/" + provider, token, {}, client);
-    EXPECT_EQ(response.status, 200) << response.body;
-    const std::size_t at = response.body.find("state=");
-    return at == std::string::npos ? std::string() : response.body.substr(at + 6, 43);
-}
-
 TEST_F(Hijack, NothingChangesHandsWithoutTheVictimsPress) {
     struct Case {
         const char* name;
@@ -60,14 +51,14 @@ TEST_F(Hijack, NothingChangesHandsWithoutTheVictimsPress) {
         // To link a Discord account the attacker must be signed in with a Steam account of their own.
         if (c.provider == "discord") {
             script.nextSteam = providerAccount(AttackerSteam, "Atacante");
-            ASSERT_EQ(callback("steam", "state=" + stateFor(*this, p.attacker, "steam", c.attackerAddress),
+            ASSERT_EQ(callback("steam", "state=" + startLink(p.attacker, "steam", c.attackerAddress),
                                c.attackerAddress)
                           .status,
                       200);
         }
 
         // The attacker starts the link and the victim's browser comes back with the victim's account.
-        const std::string state = stateFor(*this, p.attacker, c.provider, c.attackerAddress);
+        const std::string state = startLink(p.attacker, c.provider, c.attackerAddress);
         (c.provider == "steam" ? script.nextSteam : script.nextDiscord) = providerAccount(c.provenAccount, "x");
         const Response page = callback(c.provider, (c.provider == "discord" ? "code=c&state=" : "state=") + state,
                                         VictimHome);
@@ -100,10 +91,10 @@ TEST_F(Hijack, TheConfirmationIsOnePressForItsOwnLinkOnly) {
     const std::string second = newSession(OtherNetwork);
     script.nextSteam = providerAccount(VictimSteam, "Victima");
     const std::string firstToken =
-        confirmationToken(callback("steam", "state=" + stateFor(*this, first, "steam", OtherNetwork), VictimHome));
+        confirmationToken(callback("steam", "state=" + startLink(first, "steam", OtherNetwork), VictimHome));
     script.nextSteam = providerAccount(FreshSteam, "Otra");
     const std::string secondToken =
-        confirmationToken(callback("steam", "state=" + stateFor(*this, second, "steam", OtherNetwork), VictimHome));
+        confirmationToken(callback("steam", "state=" + startLink(second, "steam", OtherNetwork), VictimHome));
     ASSERT_EQ(firstToken.size(), 43u);
     ASSERT_EQ(secondToken.size(), 43u);
 
@@ -138,7 +129,7 @@ TEST_F(Hijack, TheConfirmationIsOnePressForItsOwnLinkOnly) {
 TEST_F(Hijack, AConfirmedLinkIsTheSameAsOneMadeAtOnce) {
     const std::string token = newSession(OtherNetwork);
     script.nextSteam = providerAccount(VictimSteam, "Victima");
-    const Response page = callback("steam", "state=" + stateFor(*this, token, "steam", OtherNetwork), VictimHome);
+    const Response page = callback("steam", "state=" + startLink(token, "steam", OtherNetwork), VictimHome);
     const std::string policy = [&] {
         for (const auto& [key, value] : page.headers)
             if (key == "Content-Security-Policy")

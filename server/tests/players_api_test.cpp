@@ -32,7 +32,7 @@ TEST_F(Players, APairOutlivesItsSessionsAndANewSessionAdoptsIt) {
     const std::string later = newSession("198.51.100.4");
     script.nextSteam = providerAccount(SteamA, "Ana");
     const Response page =
-        callback("steam", "state=" + startLink(later, "steam") + "&openid.mode=id_res", "198.51.100.4");
+        callback("steam", "state=" + startLink(later, "steam", "198.51.100.4") + "&openid.mode=id_res", "198.51.100.4");
     EXPECT_EQ(page.status, 200);
     auto document = status(later);
     EXPECT_EQ(document["steam"]["id"], SteamA);
@@ -44,7 +44,7 @@ TEST_F(Players, APairOutlivesItsSessionsAndANewSessionAdoptsIt) {
     const std::string second = newSession("198.51.100.4");
     script.nextSteam = providerAccount(SteamA, "Ana");
     const Response ask =
-        callback("steam", "state=" + startLink(second, "steam") + "&openid.mode=id_res", "198.51.100.4");
+        callback("steam", "state=" + startLink(second, "steam", "198.51.100.4") + "&openid.mode=id_res", "198.51.100.4");
     ASSERT_EQ(confirm(confirmationToken(ask), "confirm", "198.51.100.4").status, 200);
     EXPECT_EQ(status(second)["discord"]["id"], DiscordA);
     EXPECT_EQ(status(later)["steam"]["id"], SteamA);
@@ -205,9 +205,9 @@ TEST_F(Players, TheFeedListsEveryChangeInOrderAndPages) {
     EXPECT_EQ(tail["more"], false);
     EXPECT_EQ(page(tail["next"])["changes"].size(), 0u);
     // Bounds of the parameters.
-    for (const std::string& bad : {"since=-1", "since=x", "since=9007199254740992", "since=1&since=2"})
+    for (const char* bad : {"since=-1", "since=x", "since=9007199254740992", "since=1&since=2"})
         EXPECT_EQ(json(call("GET", "/gameserver/changes", key, bad))["error"], "since") << bad;
-    for (const std::string& bad : {"limit=0", "limit=5001", "limit=1e3"})
+    for (const char* bad : {"limit=0", "limit=5001", "limit=1e3"})
         EXPECT_EQ(json(call("GET", "/gameserver/changes", key, bad))["error"], "limit") << bad;
 }
 

@@ -110,8 +110,9 @@ std::string ServiceFixture::newSession(const std::string& client) {
                                                                  : std::string();
 }
 
-std::string ServiceFixture::startLink(const std::string& token, const std::string& provider) {
-    const Response response = call("POST", "/link/" + provider, token);
+std::string ServiceFixture::startLink(const std::string& token, const std::string& provider,
+                                      const std::string& client) {
+    const Response response = call("POST", "/link/" + provider, token, {}, client);
     EXPECT_EQ(response.status, 200) << response.body;
     const auto document = json(response);
     if (!document.is_object() || !document["url"].is_string())

@@ -47,7 +47,8 @@ struct ServiceFixture : ::testing::Test {
     nlohmann::json json(const Response& response) const;
     std::string newSession(const std::string& client = "203.0.113.9");
     // The state inside the authorisation URL that POST /link/<provider> answered.
-    std::string startLink(const std::string& token, const std::string& provider);
+    std::string startLink(const std::string& token, const std::string& provider,
+                          const std::string& client = "203.0.113.9");
     Response callback(const std::string& provider, const std::string& query,
                       const std::string& client = "203.0.113.9");
     // The one-time token of a confirmation page, or empty when the page has no form.
