@@ -31,7 +31,6 @@ class RoleSync {
     RoleSync(LinkStore& store, const ProviderCalls& calls, const ServiceConfig& config) {
         if (!discordRoleEnabled(config))
             return;
-        store.queueRoleChanges(true);
         thread_ = std::thread([this, &store, &calls, target = DiscordRoleTarget{config.discordBotToken,
                                                                                config.discordGuildId,
                                                                                config.discordRoleId}] {
@@ -105,12 +104,15 @@ std::vector<ConfigProblem> checkConfig(const std::string& path, ServiceConfig& c
     return problems;
 }
 
-// The connection string is not printed: it may hold a password.
+// The connection string is not printed: it may hold a password. A ban or unlink from the command line
+// queues its role change like one made over the network; the serving instances carry it out.
 std::unique_ptr<LinkStore> openStore(const ServiceConfig& config) {
     std::string error;
     std::unique_ptr<LinkStore> store = openLinkStore(config.database, error);
     if (!store)
         std::cerr << "cannot open the database: " << error << "\n";
+    else if (discordRoleEnabled(config))
+        store->queueRoleChanges(true);
     return store;
 }
 

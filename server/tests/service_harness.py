@@ -26,7 +26,7 @@ def free_port():
 class Instance:
     """One service process on `database` (a SQLite path or a postgresql:// string)."""
 
-    def __init__(self, binary, folder, database, name, sessions_per_minute=100000):
+    def __init__(self, binary, folder, database, name, sessions_per_minute=100000, extra=""):
         self.binary, self.folder, self.name = binary, folder, name
         self.port = free_port()
         self.config = os.path.join(folder, name + ".conf")
@@ -42,7 +42,7 @@ discord_client_id = {os.environ.get("ORVANE_DISCORD_CLIENT_ID", "110000000000000
 discord_client_secret = {os.environ.get("ORVANE_DISCORD_CLIENT_SECRET", "not-used")}
 sessions_per_minute = {sessions_per_minute}
 threads = 2
-""")
+{extra}""")
         self.process = None
 
     def start(self, wait=True):
@@ -83,15 +83,17 @@ threads = 2
                 self.kill()
 
 
-def call(port, method, path, token=None, timeout=10, query=""):
-    """(status, headers, body) of one request over a new connection."""
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+def call(port, method, path, token=None, timeout=10, query="", source="127.0.0.1", body=None):
+    """(status, headers, body) of one request over a new connection from the loopback address source."""
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout, source_address=(source, 0))
     try:
         headers = {"Host": PUBLIC_HOST}
         if token:
             headers["Authorization"] = "Bearer " + token
-        body = "{}" if method == "POST" else None
-        if body:
+        if body is not None:
+            headers["Content-Type"] = "application/x-www-form-urlencoded"
+        elif method == "POST":
+            body = "{}"
             headers["Content-Type"] = "application/json"
         connection.request(method, BASE + path + (("?" + query) if query else ""), body=body, headers=headers)
         response = connection.getresponse()
@@ -100,8 +102,8 @@ def call(port, method, path, token=None, timeout=10, query=""):
         connection.close()
 
 
-def new_session(port):
-    status, _, body = call(port, "POST", "/sessions")
+def new_session(port, source="127.0.0.1"):
+    status, _, body = call(port, "POST", "/sessions", source=source)
     if status != 201:
         raise RuntimeError(f"POST /sessions answered {status}")
     return json.loads(body)["token"]
@@ -117,30 +119,40 @@ class _NoRedirect(urllib.request.HTTPRedirectHandler):
         return None
 
 
-def steam_callback(port, token, steamid):
-    """POST /link/steam on port, then sign in at the fake Steam as steamid: the callback's path?query."""
-    status, _, body = call(port, "POST", "/link/steam", token)
-    if status != 200:
-        raise RuntimeError(f"POST /link/steam answered {status}")
+def providers_control(path, document):
+    """POST a document to the fake providers' control port."""
     control = os.environ["ORVANE_PROVIDERS_CONTROL"]
-    set_steam = urllib.request.Request(f"http://{control}/steam", data=json.dumps({"steamid": steamid}).encode(),
-                                       headers={"Content-Type": "application/json"})
-    urllib.request.urlopen(set_steam, timeout=10).read()
+    request = urllib.request.Request(f"http://{control}{path}", data=json.dumps(document).encode(),
+                                     headers={"Content-Type": "application/json"})
+    urllib.request.urlopen(request, timeout=10).read()
+
+
+def provider_callback(port, token, provider, account, source="127.0.0.1"):
+    """POST /link/<provider> on port from source, then sign in at the fake provider as account (a SteamID64
+    for Steam, a user document for Discord): the query of the callback the provider sends the browser to."""
+    status, _, body = call(port, "POST", "/link/" + provider, token, source=source)
+    if status != 200:
+        raise RuntimeError(f"POST /link/{provider} answered {status}")
+    providers_control("/" + provider, {"steamid": account} if provider == "steam" else {"user": account})
     context = ssl.create_default_context(cafile=os.environ["ORVANE_PROVIDERS_CA"])
     opener = urllib.request.build_opener(urllib.request.HTTPSHandler(context=context), _NoRedirect)
     try:
         opener.open(json.loads(body)["url"], timeout=10)
-        raise RuntimeError("the fake Steam did not redirect")
+        raise RuntimeError(f"the fake {provider} did not redirect")
     except urllib.error.HTTPError as redirect:
         location = redirect.headers["Location"]
     parsed = urllib.parse.urlsplit(location)
-    if parsed.hostname != PUBLIC_HOST or not parsed.path.startswith(BASE + "/callback/steam"):
+    if parsed.hostname != PUBLIC_HOST or not parsed.path.startswith(BASE + "/callback/" + provider):
         raise RuntimeError("unexpected return address " + parsed.path)
     return parsed.query
 
 
-def complete(port, query):
-    status, _, body = call(port, "GET", "/callback/steam", query=query)
+def steam_callback(port, token, steamid):
+    return provider_callback(port, token, "steam", steamid)
+
+
+def complete(port, query, provider="steam", source="127.0.0.1"):
+    status, _, body = call(port, "GET", "/callback/" + provider, query=query, source=source)
     return status, body.decode("utf-8", "replace")
 
 
