@@ -31,9 +31,9 @@ class RoleSync {
     RoleSync(LinkStore& store, const ProviderCalls& calls, const ServiceConfig& config) {
         if (!discordRoleEnabled(config))
             return;
-        thread_ = std::thread([this, &store, &calls, target = DiscordRoleTarget{config.discordBotToken,
-                                                                               config.discordGuildId,
-                                                                               config.discordRoleId}] {
+        thread_ = std::thread([this, &store, &calls,
+                               target = DiscordRoleTarget{config.discordBotToken, config.discordGuildId,
+                                                          config.discordRoleId}] {
             std::unique_lock guard(lock_);
             while (!stopping_) {
                 guard.unlock();

@@ -243,9 +243,9 @@ TEST_F(Contract, DisplayNamesAreCutToWhatTheLauncherShows) {
 TEST_F(Contract, AnUnusableDatabaseAnswers503AndTheConfigurationStillAnswers) {
     const std::string token = newSession();
     const std::string state = startLink(token, "steam");
-    ASSERT_TRUE(
-        runRawSql(database, "DROP TABLE confirmations; DROP TABLE states; DROP TABLE sessions; DROP TABLE pairs; "
-                            "DROP TABLE bans; DROP TABLE nonces; DROP TABLE gameserver_keys"));
+    ASSERT_TRUE(runRawSql(
+        database, "DROP TABLE confirmations; DROP TABLE states; DROP TABLE sessions; DROP TABLE pairs; "
+                  "DROP TABLE bans; DROP TABLE nonces; DROP TABLE gameserver_keys"));
     const std::string key = fixtureConfig().adminApiKey;
     struct Case {
         const char* method;

@@ -7,9 +7,9 @@ namespace {
 
 using Hijack = ServiceFixture;
 
-const std::string VictimHome = "203.0.113.9";      // the victim's launcher and browser
-const std::string SameNetwork = "203.0.113.77";    // an attacker behind the victim's router
-const std::string OtherNetwork = "198.51.100.20";  // an attacker anywhere else
+const std::string VictimHome = "203.0.113.9";     // the victim's launcher and browser
+const std::string SameNetwork = "203.0.113.77";   // an attacker behind the victim's router
+const std::string OtherNetwork = "198.51.100.20"; // an attacker anywhere else
 const std::string AttackerSteam = "76561198000000100";
 const std::string VictimSteam = "76561198000000200";
 const std::string FreshSteam = "76561198000000300";
@@ -59,9 +59,10 @@ TEST_F(Hijack, NothingChangesHandsWithoutTheVictimsPress) {
 
         // The attacker starts the link and the victim's browser comes back with the victim's account.
         const std::string state = startLink(p.attacker, c.provider, c.attackerAddress);
-        (c.provider == "steam" ? script.nextSteam : script.nextDiscord) = providerAccount(c.provenAccount, "x");
-        const Response page = callback(c.provider, (c.provider == "discord" ? "code=c&state=" : "state=") + state,
-                                        VictimHome);
+        (c.provider == "steam" ? script.nextSteam : script.nextDiscord) =
+            providerAccount(c.provenAccount, "x");
+        const Response page =
+            callback(c.provider, (c.provider == "discord" ? "code=c&state=" : "state=") + state, VictimHome);
         EXPECT_EQ(page.status, 200) << page.body;
         const std::string token = confirmationToken(page);
         EXPECT_EQ(token.empty(), c.linkedAtOnce) << page.body;
@@ -76,7 +77,8 @@ TEST_F(Hijack, NothingChangesHandsWithoutTheVictimsPress) {
         if (c.linkedAtOnce)
             continue;
         EXPECT_NE(page.body.find("Confirma la vinculación"), std::string::npos);
-        EXPECT_EQ(page.body.find("Pedido desde otra red") != std::string::npos, c.attackerAddress == OtherNetwork);
+        EXPECT_EQ(page.body.find("Pedido desde otra red") != std::string::npos,
+                  c.attackerAddress == OtherNetwork);
         // Ten minutes after the launcher asked, the held account is let go unlinked.
         nowMs += 600'000;
         EXPECT_EQ(confirm(token, "confirm", VictimHome).status, 400);
@@ -102,7 +104,7 @@ TEST_F(Hijack, TheConfirmationIsOnePressForItsOwnLinkOnly) {
         const char* name;
         std::string token, action;
         int status;
-        const char* firstHolds;  // Steam of the first session afterwards, "" for none
+        const char* firstHolds; // Steam of the first session afterwards, "" for none
         const char* secondHolds;
     };
     const Step steps[] = {

@@ -32,7 +32,8 @@ TEST_F(Players, APairOutlivesItsSessionsAndANewSessionAdoptsIt) {
     const std::string later = newSession("198.51.100.4");
     script.nextSteam = providerAccount(SteamA, "Ana");
     const Response page =
-        callback("steam", "state=" + startLink(later, "steam", "198.51.100.4") + "&openid.mode=id_res", "198.51.100.4");
+        callback("steam", "state=" + startLink(later, "steam", "198.51.100.4") + "&openid.mode=id_res",
+                 "198.51.100.4");
     EXPECT_EQ(page.status, 200);
     auto document = status(later);
     EXPECT_EQ(document["steam"]["id"], SteamA);
@@ -44,7 +45,8 @@ TEST_F(Players, APairOutlivesItsSessionsAndANewSessionAdoptsIt) {
     const std::string second = newSession("198.51.100.4");
     script.nextSteam = providerAccount(SteamA, "Ana");
     const Response ask =
-        callback("steam", "state=" + startLink(second, "steam", "198.51.100.4") + "&openid.mode=id_res", "198.51.100.4");
+        callback("steam", "state=" + startLink(second, "steam", "198.51.100.4") + "&openid.mode=id_res",
+                 "198.51.100.4");
     ASSERT_EQ(confirm(confirmationToken(ask), "confirm", "198.51.100.4").status, 200);
     EXPECT_EQ(status(second)["discord"]["id"], DiscordA);
     EXPECT_EQ(status(later)["steam"]["id"], SteamA);
@@ -87,7 +89,9 @@ TEST_F(Players, GameServersReadEveryPlayerByTheRuleWithKeysOfTheirOwn) {
     linkSteam(ana, SteamA);
     linkSteam(newSession(), SteamB);
     linkDiscord(ana, DiscordA);
-    const auto player = [&](const std::string& id) { return json(call("GET", "/gameserver/players/" + id, key)); };
+    const auto player = [&](const std::string& id) {
+        return json(call("GET", "/gameserver/players/" + id, key));
+    };
 
     struct Case {
         bool requireLinking, discord;
@@ -107,17 +111,21 @@ TEST_F(Players, GameServersReadEveryPlayerByTheRuleWithKeysOfTheirOwn) {
             config.discordClientSecret.clear();
         start(config);
         EXPECT_EQ(player(SteamA),
-                  (nlohmann::json{{"steam", SteamA}, {"discord", DiscordA}, {"ready", c.anaReady}, {"banned", false}}));
+                  (nlohmann::json{
+                      {"steam", SteamA}, {"discord", DiscordA}, {"ready", c.anaReady}, {"banned", false}}));
         EXPECT_EQ(player(SteamB)["ready"], c.beaReady);
-        EXPECT_EQ(player(Unknown),
-                  (nlohmann::json{{"steam", Unknown}, {"discord", nullptr}, {"ready", c.unknownReady}, {"banned", false}}));
+        EXPECT_EQ(
+            player(Unknown),
+            (nlohmann::json{
+                {"steam", Unknown}, {"discord", nullptr}, {"ready", c.unknownReady}, {"banned", false}}));
         EXPECT_EQ(json(call("GET", "/gameserver/changes", key))["rule"], c.rule);
     }
 
     // What refuses a game server's request.
     start(fixtureConfig());
     EXPECT_EQ(call("GET", "/gameserver/players/7656119800000000x", key).status, 400);
-    for (const std::string& credential : {std::string(), std::string(43, 'k'), fixtureConfig().adminApiKey, ana}) {
+    for (const std::string& credential :
+         {std::string(), std::string(43, 'k'), fixtureConfig().adminApiKey, ana}) {
         const Response refused = call("GET", "/gameserver/players/" + SteamA, credential);
         EXPECT_EQ(refused.status, 401);
         EXPECT_EQ(header(refused, "WWW-Authenticate"), "Bearer");
@@ -153,14 +161,17 @@ TEST_F(Players, TheFeedListsEveryChangeInOrderAndPages) {
     const std::string key = addGameServerKey(*store, "rp-1");
     const std::string admin = fixtureConfig().adminApiKey;
     const auto page = [&](std::int64_t since, const std::string& limit = "") {
-        const Response response = call("GET", "/gameserver/changes", key,
-                                       "since=" + std::to_string(since) + (limit.empty() ? "" : "&limit=" + limit));
+        const Response response =
+            call("GET", "/gameserver/changes", key,
+                 "since=" + std::to_string(since) + (limit.empty() ? "" : "&limit=" + limit));
         EXPECT_EQ(response.status, 200) << response.body;
         return json(response);
     };
     const auto first = page(0);
-    EXPECT_EQ(first, (nlohmann::json{{"rule", "steam+discord"}, {"changes", nlohmann::json::array()}, {"next", 0},
-                                     {"more", false}}));
+    EXPECT_EQ(
+        first,
+        (nlohmann::json{
+            {"rule", "steam+discord"}, {"changes", nlohmann::json::array()}, {"next", 0}, {"more", false}}));
 
     const std::string ana = newSession();
     linkSteam(ana, SteamA);
@@ -176,7 +187,11 @@ TEST_F(Players, TheFeedListsEveryChangeInOrderAndPages) {
 
     // A ban, an unlink and a ban of an account nobody linked each come after the mark.
     ASSERT_EQ(call("POST", "/admin/players/" + SteamB + "/ban", admin).status, 400); // no reason
-    Request ban{"POST", BasePath + "/admin/players/" + SteamB + "/ban", "", "Bearer " + admin, "203.0.113.9",
+    Request ban{"POST",
+                BasePath + "/admin/players/" + SteamB + "/ban",
+                "",
+                "Bearer " + admin,
+                "203.0.113.9",
                 "{\"reason\":\"trampas\"}"};
     const Response banned = handleRequest(service, ban, nowMs);
     ASSERT_EQ(banned.status, 200) << banned.body;
@@ -231,7 +246,8 @@ TEST_F(Players, ABannedAccountCannotLinkAndIsNeverReady) {
     EXPECT_EQ(page.reason, "banned");
     EXPECT_TRUE(status(other)["steam"].is_null());
 
-    Request unban{"POST", BasePath + "/admin/players/" + SteamA + "/unban", "", "Bearer " + admin, "203.0.113.9", ""};
+    Request unban{
+        "POST", BasePath + "/admin/players/" + SteamA + "/unban", "", "Bearer " + admin, "203.0.113.9", ""};
     EXPECT_EQ(handleRequest(service, unban, nowMs).status, 200);
     EXPECT_EQ(handleRequest(service, unban, nowMs).status, 404);
     EXPECT_EQ(status(ana)["ready"], true);

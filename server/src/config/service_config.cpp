@@ -169,7 +169,8 @@ bool setNumber(const std::string& value, long long low, long long high, int& fie
 
 // A Discord id: 16 to 20 digits.
 bool setSnowflake(const std::string& value, std::string& field, std::string& error) {
-    if (value.size() < 16 || value.size() > 20 || value.find_first_not_of("0123456789") != std::string::npos) {
+    if (value.size() < 16 || value.size() > 20 ||
+        value.find_first_not_of("0123456789") != std::string::npos) {
         error = "expected a Discord id: 16 to 20 digits";
         return false;
     }
@@ -388,8 +389,8 @@ void checkTogether(const Entries& top, const ServiceConfig& config, Problems& pr
     if (config.discordClientId.empty() != config.discordClientSecret.empty())
         problems.push_back({where("discord_client_id", "discord_client_secret"),
                             "Discord needs both discord_client_id and its secret"});
-    const bool anyRole = top.count("discord_bot_token_file") || top.count("discord_guild_id") ||
-                         top.count("discord_role_id");
+    const bool anyRole =
+        top.count("discord_bot_token_file") || top.count("discord_guild_id") || top.count("discord_role_id");
     if (anyRole && !(top.count("discord_bot_token_file") && top.count("discord_guild_id") &&
                      top.count("discord_role_id")))
         problems.push_back({where("discord_role_id", "discord_guild_id"),

@@ -27,9 +27,9 @@ struct ServiceConfig {
     std::string discordClientId;
     std::string discordClientSecret;
     int sessionLifetimeDays = 30;
-    int sessionsPerMinute = 10; // new sessions per client address
-    int requestsPerMinute = 0;  // every request per client address; 0 = unlimited
-    std::string adminApiKey;    // empty: the admin endpoint is off
+    int sessionsPerMinute = 10;            // new sessions per client address
+    int requestsPerMinute = 0;             // every request per client address; 0 = unlimited
+    std::string adminApiKey;               // empty: the admin endpoint is off
     int gameServerRequestsPerMinute = 600; // per game-server key (docs/game-server.md)
     // With all three, a pair's Discord member gets this role in the guild (and loses it on unlink or ban).
     std::string discordBotToken;

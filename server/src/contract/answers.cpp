@@ -124,10 +124,11 @@ Response confirmationPage(const ConfirmationText& text, const std::string& actio
         main += paragraph("Pedido desde otra red: esa solicitud no salió de la red desde la que abres esta "
                           "página.");
     if (text.moves)
-        main += paragraph(text.provider == "Steam"
-                              ? "Esta cuenta ya está abierta en otro launcher; este también podrá usarla."
-                              : "Esta cuenta de Discord está vinculada ahora a otra cuenta de Steam y pasará a "
-                                "esta.");
+        main +=
+            paragraph(text.provider == "Steam"
+                          ? "Esta cuenta ya está abierta en otro launcher; este también podrá usarla."
+                          : "Esta cuenta de Discord está vinculada ahora a otra cuenta de Steam y pasará a "
+                            "esta.");
     main += paragraph("Confirma solo si acabas de pulsar «Vincular» en tu propio launcher. Si alguien te ha "
                       "enviado este enlace, pulsa Cancelar: no se vinculará nada.");
     main += "<form method=\"post\" action=\"" + escapeHtml(action) +

@@ -128,10 +128,11 @@ Response verifyAndLink(Service& service, Provider provider, const Request& reque
     case StoreResult::Ok:
         break;
     case StoreResult::NotFound:
-        return pageAnswer(400, ExpiredTitle,
-                          "Este enlace de autorización ya no sirve: caduca a los diez minutos y solo se puede "
-                          "usar una vez." +
-                              AgainHint);
+        return pageAnswer(
+            400, ExpiredTitle,
+            "Este enlace de autorización ya no sirve: caduca a los diez minutos y solo se puede "
+            "usar una vez." +
+                AgainHint);
     default:
         return storageFailurePage("No se pudo completar la vinculación.");
     }
@@ -140,9 +141,9 @@ Response verifyAndLink(Service& service, Provider provider, const Request& reque
         provider == Provider::Steam
             ? service.providers.verifySteam(query, service.providers.steamReturnTo(config.publicHost, state),
                                             now, *service.store)
-            : service.providers.completeDiscord(query,
-                                                DiscordApp{config.discordClientId, config.discordClientSecret},
-                                                config.publicHost, issued.verifier);
+            : service.providers.completeDiscord(
+                  query, DiscordApp{config.discordClientId, config.discordClientSecret}, config.publicHost,
+                  issued.verifier);
     wipe(issued.verifier);
     if (result.failure != ProviderFailure::None || !isAccountId(result.account.id)) {
         Response page = failurePage(
@@ -150,16 +151,18 @@ Response verifyAndLink(Service& service, Provider provider, const Request& reque
         page.reason = result.failure == ProviderFailure::None ? "account_id" : std::string(result.kind);
         return page;
     }
-    const PendingLink pending{issued.sessionId, provider,
-                              LinkedAccount{result.account.id,
-                                            fitDisplayName(result.account.displayName, result.account.id)},
-                              issued.createdAt, issued.expiresAt};
+    const PendingLink pending{
+        issued.sessionId, provider,
+        LinkedAccount{result.account.id, fitDisplayName(result.account.displayName, result.account.id)},
+        issued.createdAt, issued.expiresAt};
     PlayerRecord player;
-    const StoreResult banned =
-        provider == Provider::Steam ? service.store->findPlayer(pending.account.id, player) : StoreResult::NotFound;
+    const StoreResult banned = provider == Provider::Steam
+                                   ? service.store->findPlayer(pending.account.id, player)
+                                   : StoreResult::NotFound;
     bool moves = false;
     if (banned == StoreResult::Failed ||
-        service.store->wouldMove(pending.sessionId, provider, pending.account.id, now, moves) != StoreResult::Ok)
+        service.store->wouldMove(pending.sessionId, provider, pending.account.id, now, moves) !=
+            StoreResult::Ok)
         return storageFailurePage("No se pudo completar la vinculación.");
     if (banned == StoreResult::Ok && player.banned) {
         Response page = bannedPage();
@@ -194,7 +197,8 @@ Response handleCallback(Service& service, Provider provider, const Request& requ
 
 } // namespace
 
-Response answerSteamCallback(Service& service, const Request& request, const std::string&, std::int64_t nowMs) {
+Response answerSteamCallback(Service& service, const Request& request, const std::string&,
+                             std::int64_t nowMs) {
     return handleCallback(service, Provider::Steam, request, nowMs / 1000);
 }
 
@@ -204,7 +208,8 @@ Response answerDiscordCallback(Service& service, const Request& request, const s
 }
 
 // The confirmation page's form: token=<43 characters>&action=confirm|cancel. Either way the token is spent.
-Response answerConfirmation(Service& service, const Request& request, const std::string&, std::int64_t nowMs) {
+Response answerConfirmation(Service& service, const Request& request, const std::string&,
+                            std::int64_t nowMs) {
     const std::int64_t now = nowMs / 1000;
     QueryParams form;
     std::string token;
@@ -223,10 +228,11 @@ Response answerConfirmation(Service& service, const Request& request, const std:
                                         "No se ha vinculado nada. Ya puedes cerrar esta página.");
             break;
         case StoreResult::NotFound:
-            response = pageAnswer(400, ExpiredTitle,
-                                  "Esta confirmación ya no sirve: caduca a los diez minutos de pulsar «Vincular» "
-                                  "y solo se puede usar una vez." +
-                                      AgainHint);
+            response =
+                pageAnswer(400, ExpiredTitle,
+                           "Esta confirmación ya no sirve: caduca a los diez minutos de pulsar «Vincular» "
+                           "y solo se puede usar una vez." +
+                               AgainHint);
             break;
         default:
             response = storageFailurePage("No se pudo completar la vinculación.");

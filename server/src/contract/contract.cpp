@@ -84,8 +84,8 @@ Response startLink(Service& service, const Request& request, Provider provider, 
     if ((provider == Provider::Steam ? session.steam : session.discord).has_value())
         return errorAnswer(409, "already_linked");
     std::string state;
-    StateRecord record{session.id, provider, networkOf(request.clientAddress), now, now + StateLifetimeSeconds,
-                       {}};
+    StateRecord record{
+        session.id, provider, networkOf(request.clientAddress), now, now + StateLifetimeSeconds, {}};
     if (!newRandomToken(state) || (provider == Provider::Discord && !newRandomToken(record.verifier)))
         return errorAnswer(500, "no_random_source");
     if (service.store->createState(sha256Hex(state), record) != StoreResult::Ok) {
@@ -208,4 +208,3 @@ bool prepareService(Service& service, const ServiceConfig& config, LinkStore& st
     service.configDocument = configDocumentOf(config);
     return !service.configDocument.empty();
 }
-

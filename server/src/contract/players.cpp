@@ -135,7 +135,8 @@ bool readNumber(const QueryParams& query, const char* name, std::int64_t low, st
         value = fallback;
         return true;
     }
-    if (count > 1 || text.empty() || text.size() > 16 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (count > 1 || text.empty() || text.size() > 16 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     value = std::stoll(text);
     return value >= low && value <= high;

@@ -14,8 +14,8 @@ struct ProviderCalls {
     std::function<std::string(const DiscordApp& app, const std::string& publicHost, const std::string& state,
                               const std::string& codeVerifier)>
         discordAuthorizationUrl;
-    std::function<ProviderResult(const QueryParams& query, const DiscordApp& app, const std::string& publicHost,
-                                 const std::string& codeVerifier)>
+    std::function<ProviderResult(const QueryParams& query, const DiscordApp& app,
+                                 const std::string& publicHost, const std::string& codeVerifier)>
         completeDiscord;
     std::function<RoleCallOutcome(const DiscordRoleTarget& target, const std::string& userId, bool add,
                                   int& retryAfterSeconds)>

@@ -282,13 +282,13 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         if (!edge_->hooks.log)
             return;
         nlohmann::json line = {{"time", logTimestamp(std::chrono::system_clock::now())},
-                                     {"client", loggable(request_.clientAddress)},
-                                     {"method", loggable(request_.method)},
-                                     {"route", route},
-                                     {"path", loggable(request_.path)},
-                                     {"status", status},
-                                     {"bytes", bytes},
-                                     {"duration_ms", std::round(seconds * 1e5) / 100}};
+                               {"client", loggable(request_.clientAddress)},
+                               {"method", loggable(request_.method)},
+                               {"route", route},
+                               {"path", loggable(request_.path)},
+                               {"status", status},
+                               {"bytes", bytes},
+                               {"duration_ms", std::round(seconds * 1e5) / 100}};
         if (!reason.empty())
             line["reason"] = reason;
         edge_->hooks.log(line.dump());

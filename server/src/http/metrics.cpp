@@ -65,8 +65,8 @@ ProviderCalls countingFailures(ProviderCalls calls, Metrics& metrics) {
         return result;
     };
     calls.completeDiscord = [&metrics, complete = calls.completeDiscord](
-                                const QueryParams& query, const DiscordApp& app, const std::string& publicHost,
-                                const std::string& codeVerifier) {
+                                const QueryParams& query, const DiscordApp& app,
+                                const std::string& publicHost, const std::string& codeVerifier) {
         ProviderResult result = complete(query, app, publicHost, codeVerifier);
         recordProviderResult(metrics, "discord", result);
         return result;
@@ -98,8 +98,8 @@ std::string metricsText(Metrics& metrics, const StoreCounts* counts) {
     header(out, "orvane_provider_failures_total", "counter",
            "Provider verifications that failed, by provider, kind and reason.");
     for (const auto& [key, value] : metrics.providerFailures)
-        out += "orvane_provider_failures_total{provider=\"" + std::get<0>(key) + "\",kind=\"" + std::get<1>(key) +
-               "\",reason=\"" + std::get<2>(key) + "\"} " + std::to_string(value) + "\n";
+        out += "orvane_provider_failures_total{provider=\"" + std::get<0>(key) + "\",kind=\"" +
+               std::get<1>(key) + "\",reason=\"" + std::get<2>(key) + "\"} " + std::to_string(value) + "\n";
     header(out, "orvane_callback_outcomes_total", "counter",
            "Callbacks and confirmations that linked nothing at once, by route and reason kind.");
     for (const auto& [key, value] : metrics.reasons)
@@ -110,7 +110,8 @@ std::string metricsText(Metrics& metrics, const StoreCounts* counts) {
     if (counts) {
         header(out, "orvane_sessions", "gauge", "Sessions not expired.");
         out += "orvane_sessions " + std::to_string(counts->sessions) + "\n";
-        header(out, "orvane_links", "gauge", "Player records: Steam accounts linked, with or without Discord.");
+        header(out, "orvane_links", "gauge",
+               "Player records: Steam accounts linked, with or without Discord.");
         out += "orvane_links " + std::to_string(counts->links) + "\n";
     }
     return out;

@@ -26,11 +26,11 @@ struct LatencyHistogram {
 
 struct Metrics {
     std::mutex lock;
-    std::map<std::pair<std::string, int>, std::uint64_t> requests;                 // (route, status)
-    std::map<std::string, LatencyHistogram> latency;                               // by route
+    std::map<std::pair<std::string, int>, std::uint64_t> requests; // (route, status)
+    std::map<std::string, LatencyHistogram> latency;               // by route
     std::map<std::tuple<std::string, std::string, std::string>, std::uint64_t>
-        providerFailures;                                                          // (provider, kind, reason)
-    std::map<std::pair<std::string, std::string>, std::uint64_t> reasons;          // (route, reason kind)
+        providerFailures;                                                 // (provider, kind, reason)
+    std::map<std::pair<std::string, std::string>, std::uint64_t> reasons; // (route, reason kind)
 };
 
 void recordAnswer(Metrics& metrics, const std::string& route, int status, double seconds,

@@ -22,7 +22,6 @@ inline constexpr std::size_t kMaxAuthorizationUrlLength = 900;
 // zero what they free (request headers and bodies carry codes, secrets and tokens). False on failure.
 bool initProviderHttps();
 
-
 struct ProviderAccount {
     std::string id;          // SteamID64 or Discord snowflake: ASCII digits
     std::string displayName; // 1-200 UTF-16 units of valid UTF-8

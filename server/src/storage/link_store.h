@@ -34,10 +34,10 @@ struct SessionView {
 struct PlayerRecord {
     LinkedAccount steam; // displayName empty when the account was banned without ever linking
     std::optional<LinkedAccount> discord;
-    bool linked = false;        // a pair exists
-    std::int64_t linkedAt = 0;  // when the pair was made (its Steam account first proven)
+    bool linked = false;              // a pair exists
+    std::int64_t linkedAt = 0;        // when the pair was made (its Steam account first proven)
     std::int64_t discordLinkedAt = 0; // 0 without Discord
-    std::string how;            // how the pair was made: "launcher", "confirmed" or "migrated"
+    std::string how;                  // how the pair was made: "launcher", "confirmed" or "migrated"
     bool banned = false;
     std::string banReason;
     std::int64_t bannedAt = 0;
@@ -57,7 +57,7 @@ struct PlayerChange {
 struct StateRecord {
     std::int64_t sessionId = 0;
     Provider provider = Provider::Steam;
-    std::string network;  // the launcher's client network when the state was made (see contract/network.h)
+    std::string network; // the launcher's client network when the state was made (see contract/network.h)
     std::int64_t createdAt = 0;
     std::int64_t expiresAt = 0;
     std::string verifier; // Discord's PKCE code verifier; empty for Steam
@@ -135,7 +135,8 @@ class LinkStore : public NonceLedger {
     // Forgets the pair; the sessions signed in to it go back to linking. NotFound when there is none.
     virtual StoreResult unlinkPlayer(const std::string& steamId, std::int64_t now) = 0;
     // A ban needs no pair, and outlives an unlink. Banning again replaces the reason.
-    virtual StoreResult banPlayer(const std::string& steamId, const std::string& reason, std::int64_t now) = 0;
+    virtual StoreResult banPlayer(const std::string& steamId, const std::string& reason,
+                                  std::int64_t now) = 0;
     // NotFound when the account was not banned.
     virtual StoreResult unbanPlayer(const std::string& steamId, std::int64_t now) = 0;
 

@@ -45,8 +45,8 @@ ProviderCalls scriptedCalls(ScriptedProviders& script) {
         script.lastQuery = query;
         return script.nextSteam;
     };
-    calls.discordAuthorizationUrl = [&script](const DiscordApp& app, const std::string&, const std::string& state,
-                                              const std::string& verifier) {
+    calls.discordAuthorizationUrl = [&script](const DiscordApp& app, const std::string&,
+                                              const std::string& state, const std::string& verifier) {
         script.verifierOfState[state] = verifier;
         return "https://discord.com/oauth2/authorize?response_type=code&client_id=" + app.clientId +
                "&scope=identify&state=" + state;
@@ -123,7 +123,7 @@ std::string ServiceFixture::startLink(const std::string& token, const std::strin
 }
 
 Response ServiceFixture::callback(const std::string& provider, const std::string& query,
-                                 const std::string& client) {
+                                  const std::string& client) {
     return call("GET", "/callback/" + provider, {}, query, client);
 }
 
@@ -133,7 +133,8 @@ std::string ServiceFixture::confirmationToken(const Response& page) {
     return at == std::string::npos ? std::string() : page.body.substr(at + mark.size(), 43);
 }
 
-Response ServiceFixture::confirm(const std::string& token, const std::string& action, const std::string& client) {
+Response ServiceFixture::confirm(const std::string& token, const std::string& action,
+                                 const std::string& client) {
     Request request;
     request.method = "POST";
     request.path = BasePath + "/callback/confirm";
