@@ -1,6 +1,7 @@
 // Login CSRF: an attacker starts a link in their own launcher and gets a victim to open the authorisation
 // page. Whatever the victim proves must not change hands without the victim's press on the confirmation
 // page; a launcher linking from its own network, taking nobody's account, links at once as before.
+#include "contract/network.h"
 #include "support/service_fixture.h"
 
 namespace {
@@ -164,6 +165,23 @@ TEST_F(Hijack, DiscordCodesAreRedeemedWithTheVerifierOfTheirOwnState) {
     script.nextDiscord = providerAccount(VictimDiscord, "victima");
     EXPECT_EQ(callback("discord", "code=c&state=" + one).status, 200);
     EXPECT_EQ(script.lastVerifier, verifierOne);
+}
+
+// A household or one provider's customer: what the launcher and the browser beside it share.
+TEST(ClientNetwork, IsTheAddressesSlash24OrSlash64) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"203.0.113.9", "203.0.113.0/24"},
+        {"203.0.113.250", "203.0.113.0/24"},
+        {"2001:db8:1:2:aaaa:bbbb:cccc:dddd", "2001:db8:1:2::/64"},
+        {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
+        {"::1", "::/64"},
+        {"-", ""},
+        {"203.0.113", ""},
+        {"", ""},
+    };
+    for (const auto& [address, network] : cases)
+        EXPECT_EQ(networkOf(address), network) << address;
+    EXPECT_NE(networkOf("2001:db8:1:2::1"), networkOf("2001:db8:1:3::1"));
 }
 
 } // namespace
