@@ -9,6 +9,8 @@
 #include "http/metrics.h"
 #include "providers/provider_flows.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -183,6 +185,8 @@ int serve(const ServiceConfig& config) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Whatever the service writes (the database, its backups) is its user's alone, however it was started.
+    ::umask(0077);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.size() < 2 || arguments[0] != "--config") {
         std::cerr << Usage;

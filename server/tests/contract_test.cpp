@@ -29,13 +29,23 @@ TEST_F(Contract, SessionsAreIssuedRenewedOnUseAndEndAtLogout) {
     EXPECT_TRUE(document["steam"].is_null());
     EXPECT_TRUE(document["discord"].is_null());
     EXPECT_EQ(document["ready"], false);
-    EXPECT_EQ(document["expires_at"], timestampOf(FixtureStartMs / 1000 + 30 * 86400));
-
-    // Used two days later, the session runs for its whole lifetime from then.
-    nowMs += 2 * 86400 * 1000LL;
-    EXPECT_EQ(status(token)["expires_at"], timestampOf(nowMs / 1000 + 30 * 86400));
-    nowMs += 31 * 86400 * 1000LL;
+    // Until it links an account, a session lives a day from its last use.
+    EXPECT_EQ(document["expires_at"], timestampOf(FixtureStartMs / 1000 + 86400));
+    nowMs += 12 * 3600 * 1000LL;
+    EXPECT_EQ(status(token)["expires_at"], timestampOf(nowMs / 1000 + 86400));
+    const std::string unused = newSession();
+    nowMs += 86400 * 1000LL;
+    EXPECT_EQ(call("GET", "/session", unused).status, 401);
     EXPECT_EQ(call("GET", "/session", token).status, 401);
+
+    // Linked, it runs for its whole lifetime from its last use.
+    const std::string linked = newSession();
+    linkSteam(linked, SteamA);
+    EXPECT_EQ(status(linked)["expires_at"], timestampOf(nowMs / 1000 + 30 * 86400));
+    nowMs += 2 * 86400 * 1000LL;
+    EXPECT_EQ(status(linked)["expires_at"], timestampOf(nowMs / 1000 + 30 * 86400));
+    nowMs += 31 * 86400 * 1000LL;
+    EXPECT_EQ(call("GET", "/session", linked).status, 401);
 
     const std::string other = newSession();
     EXPECT_EQ(call("POST", "/logout", other).status, 200);
@@ -163,7 +173,9 @@ TEST_F(Contract, CallbacksThatDoNotProveAnAccountLinkNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string query = c.query;
-        const std::string state = startLink(token, "steam");
+        // A session of its own: the states the refused callbacks leave open count against it.
+        const std::string caseToken = newSession();
+        const std::string state = startLink(caseToken, "steam");
         for (std::size_t at = query.find("{state}"); at != std::string::npos; at = query.find("{state}"))
             query.replace(at, 7, state);
         script.nextSteam = c.verdict;
@@ -171,7 +183,7 @@ TEST_F(Contract, CallbacksThatDoNotProveAnAccountLinkNothing) {
         const Response page = callback("steam", query);
         EXPECT_EQ(page.status, c.status);
         EXPECT_EQ(script.steamChecks - checksBefore, c.checked ? 1 : 0);
-        EXPECT_TRUE(status(token)["steam"].is_null());
+        EXPECT_TRUE(status(caseToken)["steam"].is_null());
     }
     // A state issued for Discord is refused on Steam's callback, and spent.
     const std::string discordState = startLink(token, "discord");

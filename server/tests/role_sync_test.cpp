@@ -61,7 +61,7 @@ class RoleTaskStore : public LinkStore {
     StoreResult findSession(const std::string&, std::int64_t, SessionView&) override { return no(); }
     StoreResult renewSession(std::int64_t, std::int64_t) override { return no(); }
     StoreResult revokeSession(std::int64_t) override { return no(); }
-    StoreResult createState(const std::string&, const StateRecord&) override { return no(); }
+    StoreResult createState(const std::string&, const StateRecord&, int) override { return no(); }
     StoreResult consumeState(const std::string&, Provider, std::int64_t, StateRecord&) override {
         return no();
     }

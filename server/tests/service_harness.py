@@ -34,6 +34,7 @@ class Instance:
         with open(self.config, "w") as f:
             f.write(f"""public_host = {PUBLIC_HOST}
 listen = 127.0.0.1:{self.port}
+trusted_proxy = 127.0.0.1
 database = {database}
 server_address = play.example.org:27015
 community_url = https://example.org/comunidad

@@ -3,7 +3,12 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -27,14 +32,22 @@ int runBackup(const std::string& database, const std::string& destination, std::
         return 1;
     }
     std::error_code ec;
-    if (std::filesystem::exists(destination, ec) || ec) {
-        err << "backup: " << destination << " exists already; give a new file\n";
+    // Made here, only for the service's user, and only where nothing stands: not over a file, and not
+    // through a link (a dangling one included) to somewhere else.
+    const int made = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (made < 0) {
+        err << "backup: cannot create " << destination << ": "
+            << (errno == EEXIST ? "it exists already (a file or a link); give a new file"
+                                : std::strerror(errno))
+            << "\n";
         return 1;
     }
+    ::close(made);
     Database source;
     Database copy;
     if (sqlite3_open_v2(database.c_str(), &source.handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         err << "backup: cannot open " << database << ": " << sqlite3_errmsg(source.handle) << "\n";
+        std::filesystem::remove(destination, ec);
         return 1;
     }
     if (sqlite3_open_v2(destination.c_str(), &copy.handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
@@ -42,9 +55,6 @@ int runBackup(const std::string& database, const std::string& destination, std::
         err << "backup: cannot create " << destination << ": " << sqlite3_errmsg(copy.handle) << "\n";
         return 1;
     }
-    // Token hashes and links: the copy is for the service's user alone, as the database is.
-    std::filesystem::permissions(
-        destination, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
     sqlite3_backup* backup = sqlite3_backup_init(copy.handle, "main", source.handle, "main");
     if (!backup) {
         err << "backup: " << sqlite3_errmsg(copy.handle) << "\n";

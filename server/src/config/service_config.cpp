@@ -257,6 +257,12 @@ const std::map<std::string, Setter>& setters() {
          [](const std::string& v, ServiceConfig& c, std::string& e) {
              return setNumber(v, 1, 100000, c.sessionsPerMinute, e);
          }},
+        {"links_per_minute", [](const std::string& v, ServiceConfig& c,
+                                std::string& e) { return setNumber(v, 1, 100000, c.linksPerMinute, e); }},
+        {"callbacks_per_minute",
+         [](const std::string& v, ServiceConfig& c, std::string& e) {
+             return setNumber(v, 1, 100000, c.callbacksPerMinute, e);
+         }},
         {"requests_per_minute",
          [](const std::string& v, ServiceConfig& c, std::string& e) {
              return setNumber(v, 0, 1000000, c.requestsPerMinute, e);
@@ -376,6 +382,14 @@ void checkTogether(const Entries& top, const ServiceConfig& config, Problems& pr
         problems.push_back({where("listen", "listen"),
                             "without tls_certificate the service speaks plain HTTP, which it does only on a "
                             "loopback address behind a reverse proxy"});
+    // Behind a proxy every player arrives from the proxy's address: without knowing it, every player
+    // would share one rate-limit bucket and one network.
+    if (!top.count("tls_certificate") && !top.count("trusted_proxy"))
+        problems.push_back(
+            {where("listen", "listen"),
+             "plain HTTP is served only behind a reverse proxy: give its address as trusted_proxy "
+             "(127.0.0.1 for a proxy on this machine), so each player is known by their own "
+             "address"});
     if (top.count("discord_client_secret") && top.count("discord_client_secret_file"))
         problems.push_back({where("discord_client_secret_file", "discord_client_secret"),
                             "give discord_client_secret or discord_client_secret_file, not both"});

@@ -27,9 +27,11 @@ struct ServiceConfig {
     std::string discordClientId;
     std::string discordClientSecret;
     int sessionLifetimeDays = 30;
-    int sessionsPerMinute = 10;            // new sessions per client address
-    int requestsPerMinute = 0;             // every request per client address; 0 = unlimited
-    std::string adminApiKey;               // empty: the admin endpoint is off
+    int sessionsPerMinute = 10;  // new sessions per client address
+    int requestsPerMinute = 0;   // every request per client address; 0 = unlimited
+    int linksPerMinute = 20;     // POST /link/... per client address
+    int callbacksPerMinute = 30; // the providers' callbacks and the confirmation form, per client address
+    std::string adminApiKey;     // empty: the admin endpoint is off
     int gameServerRequestsPerMinute = 600; // per game-server key (docs/game-server.md)
     // With all three, a pair's Discord member gets this role in the guild (and loses it on unlink or ban).
     std::string discordBotToken;

@@ -12,6 +12,12 @@ namespace {
 constexpr std::int64_t StateLifetimeSeconds = 600;
 // A session's expiry moves forward on use, but written at most once an hour: polling stays a read.
 constexpr std::int64_t RenewalStepSeconds = 3600;
+// A session nobody links with is gone a day after its last use: sessions made by the thousand and never
+// used do not stay for the configured lifetime.
+constexpr std::int64_t UnlinkedLifetimeSeconds = 86400;
+// Open authorisations of one session: more than a launcher ever has (one per provider, and a retry or two).
+constexpr int MaxOpenStates = 5;
+constexpr int StateRetryAfterSeconds = 60;
 
 std::int64_t lifetimeSeconds(const Service& service) {
     return static_cast<std::int64_t>(service.config.sessionLifetimeDays) * 86400;
@@ -47,7 +53,9 @@ Found findSession(Service& service, const Request& request, std::int64_t now, Se
     default:
         return Found::Failed;
     }
-    const std::int64_t renewed = now + lifetimeSeconds(service);
+    // Until it links an account a session lives a day from its last use; then its whole lifetime.
+    const bool linked = session.steam || session.discord;
+    const std::int64_t renewed = now + (linked ? lifetimeSeconds(service) : UnlinkedLifetimeSeconds);
     if (renewed - session.expiresAt >= RenewalStepSeconds &&
         service.store->renewSession(session.id, renewed) == StoreResult::Ok)
         session.expiresAt = renewed;
@@ -88,10 +96,15 @@ Response startLink(Service& service, const Request& request, Provider provider, 
         session.id, provider, networkOf(request.clientAddress), now, now + StateLifetimeSeconds, {}};
     if (!newRandomToken(state) || (provider == Provider::Discord && !newRandomToken(record.verifier)))
         return errorAnswer(500, "no_random_source");
-    if (service.store->createState(sha256Hex(state), record) != StoreResult::Ok) {
+    const StoreResult stored = service.store->createState(sha256Hex(state), record, MaxOpenStates);
+    if (stored != StoreResult::Ok) {
         wipe(state);
         wipe(record.verifier);
-        return storageFailure(request);
+        if (stored != StoreResult::Conflict)
+            return storageFailure(request);
+        Response response = errorAnswer(429, "too_many_states");
+        response.headers.emplace_back("Retry-After", std::to_string(StateRetryAfterSeconds));
+        return response;
     }
     const ServiceConfig& config = service.config;
     std::string url = provider == Provider::Steam
@@ -139,7 +152,7 @@ Response answerConfig(Service& service, const Request&, const std::string&, std:
 
 Response answerNewSession(Service& service, const Request& request, const std::string&, std::int64_t nowMs) {
     int retryAfter = 0;
-    if (!takeRequest(service.newSessions, request.clientAddress, nowMs, retryAfter)) {
+    if (!takeRequest(service.newSessions, allowanceKeyOf(request.clientAddress), nowMs, retryAfter)) {
         Response response = errorAnswer(429, "too_many_sessions");
         response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
         return response;
@@ -148,7 +161,7 @@ Response answerNewSession(Service& service, const Request& request, const std::s
     std::string token;
     if (!newRandomToken(token))
         return errorAnswer(500, "no_random_source");
-    const std::int64_t expiresAt = now + lifetimeSeconds(service);
+    const std::int64_t expiresAt = now + UnlinkedLifetimeSeconds;
     const StoreResult stored = service.store->createSession(sha256Hex(token), now, expiresAt);
     if (stored != StoreResult::Ok) {
         wipe(token);
@@ -204,6 +217,8 @@ bool prepareService(Service& service, const ServiceConfig& config, LinkStore& st
     service.providers = std::move(providers);
     service.newSessions.perMinute = config.sessionsPerMinute;
     service.everyRequest.perMinute = config.requestsPerMinute;
+    service.linkStarts.perMinute = config.linksPerMinute;
+    service.callbacks.perMinute = config.callbacksPerMinute;
     service.perKey.perMinute = config.gameServerRequestsPerMinute;
     service.configDocument = configDocumentOf(config);
     return !service.configDocument.empty();

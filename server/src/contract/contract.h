@@ -57,6 +57,8 @@ struct Service {
     std::string configDocument; // GET /config is the same for every player: built once
     RateLimiter newSessions;
     RateLimiter everyRequest; // players, per client address
+    RateLimiter linkStarts;   // POST /link/..., per client address
+    RateLimiter callbacks;    // the browser's return and the confirmation form, per client address
     RateLimiter perKey;       // game servers and the admin, per key
     KeyCache gameServerKeys;
 };

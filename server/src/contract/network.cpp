@@ -17,3 +17,7 @@ std::string networkOf(const std::string& address) {
     }
     return {};
 }
+
+std::string allowanceKeyOf(const std::string& address) {
+    return address.find(':') == std::string::npos ? address : networkOf(address);
+}

@@ -5,3 +5,7 @@
 
 // "203.0.113.0/24", "2001:db8:1:2::/64"; empty for text that is not an address.
 std::string networkOf(const std::string& address);
+
+// What one client's allowance is kept under: an IPv4 address, or an IPv6 address's /64, since one
+// subscriber holds a whole /64 and could otherwise take a fresh allowance from each of its addresses.
+std::string allowanceKeyOf(const std::string& address);

@@ -2,6 +2,7 @@
 // provider) and the dispatch read the same rows.
 #include "contract/answers.h"
 #include "contract/handlers.h"
+#include "contract/network.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ struct Route {
     Handler handler;
     bool callsProvider; // waits on Steam or Discord, so the edge runs it away from its network threads
     Allowance allowance;
+    RateLimiter Service::*ownLimit = nullptr; // per address too, for routes an outsider could drive hard
 };
 
 constexpr Allowance Address = Allowance::PerAddress;
@@ -26,12 +28,14 @@ const Route Routes[] = {
     {"GET", "/config", "config", answerConfig, false, Address},
     {"POST", "/sessions", "sessions", answerNewSession, false, Address},
     {"GET", "/session", "session", answerStatus, false, Address},
-    {"POST", "/link/steam", "link/steam", answerLinkSteam, false, Address},
-    {"POST", "/link/discord", "link/discord", answerLinkDiscord, false, Address},
+    {"POST", "/link/steam", "link/steam", answerLinkSteam, false, Address, &Service::linkStarts},
+    {"POST", "/link/discord", "link/discord", answerLinkDiscord, false, Address, &Service::linkStarts},
     {"POST", "/logout", "logout", answerLogout, false, Address},
-    {"GET", "/callback/steam", "callback/steam", answerSteamCallback, true, Address},
-    {"GET", "/callback/discord", "callback/discord", answerDiscordCallback, true, Address},
-    {"POST", "/callback/confirm", "callback/confirm", answerConfirmation, false, Address},
+    {"GET", "/callback/steam", "callback/steam", answerSteamCallback, true, Address, &Service::callbacks},
+    {"GET", "/callback/discord", "callback/discord", answerDiscordCallback, true, Address,
+     &Service::callbacks},
+    {"POST", "/callback/confirm", "callback/confirm", answerConfirmation, false, Address,
+     &Service::callbacks},
     {"GET", "/admin/players/", "admin/players", answerAdminPlayer, false, Key},
     {"POST", "/admin/players/", "admin/players/change", answerAdminChange, false, Key},
     {"GET", "/gameserver/players/", "gameserver/players", answerGameServerPlayer, false, Key},
@@ -93,8 +97,10 @@ Response handleRequest(Service& service, const Request& request, std::int64_t no
         return response;
     }
     int retryAfter = 0;
+    const std::string client = allowanceKeyOf(request.clientAddress);
     if (route->allowance == Allowance::PerAddress &&
-        !takeRequest(service.everyRequest, request.clientAddress, nowMs, retryAfter))
+        (!takeRequest(service.everyRequest, client, nowMs, retryAfter) ||
+         (route->ownLimit && !takeRequest(service.*(route->ownLimit), client, nowMs, retryAfter))))
         return tooMany("too_many_requests", retryAfter);
     const std::string prefix = route->path;
     const std::string rest = prefix.back() == '/' ? tail.substr(prefix.size()) : std::string();

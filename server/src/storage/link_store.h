@@ -104,7 +104,10 @@ class LinkStore : public NonceLedger {
     // Forgets the session and its open states; its pair stays.
     virtual StoreResult revokeSession(std::int64_t sessionId) = 0;
 
-    virtual StoreResult createState(const std::string& stateHash, const StateRecord& state) = 0;
+    // Conflict, with nothing stored, when maxOpen (above 0) states of the session are still open at the
+    // state's creation: one session cannot fill the table or queue provider calls with states.
+    virtual StoreResult createState(const std::string& stateHash, const StateRecord& state,
+                                    int maxOpen = 0) = 0;
     // Single use: whatever the answer, the state is gone afterwards. NotFound when it is unknown, expired,
     // issued for the other provider or its session is no longer live.
     virtual StoreResult consumeState(const std::string& stateHash, Provider provider, std::int64_t now,

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 using namespace sqlstore;
@@ -63,19 +64,23 @@ class SqlStore final : public LinkStore {
         return write(*db, "DELETE FROM sessions WHERE id = $1", {sessionId});
     }
 
-    StoreResult createState(const std::string& stateHash, const StateRecord& state) override {
+    StoreResult createState(const std::string& stateHash, const StateRecord& state, int maxOpen) override {
         Lease db(*this);
-        std::vector<SqlValue> values{
-            stateHash,     state.sessionId, std::string(providerName(state.provider)),
-            state.network, state.createdAt, state.expiresAt,
-            state.verifier};
-        const StoreResult result =
-            write(*db,
-                  "INSERT INTO states (state_hash, session_id, provider, network, "
-                  "created_at, expires_at, verifier) VALUES ($1, $2, $3, $4, $5, $6, $7)",
-                  values);
-        wipe(std::get<std::string>(values.back()));
-        return result;
+        std::vector<SqlValue> values{stateHash,
+                                     state.sessionId,
+                                     std::string(providerName(state.provider)),
+                                     state.network,
+                                     state.createdAt,
+                                     state.expiresAt,
+                                     state.verifier,
+                                     std::int64_t{maxOpen > 0 ? maxOpen : INT32_MAX}};
+        std::int64_t stored = 0;
+        const bool ran = db->run("INSERT INTO states (state_hash, session_id, provider, network, created_at, "
+                                 "expires_at, verifier) SELECT $1, $2, $3, $4, $5, $6, $7 WHERE (SELECT "
+                                 "count(*) FROM states WHERE session_id = $2 AND expires_at > $5) < $8",
+                                 values, nullptr, &stored);
+        wipe(std::get<std::string>(values[6]));
+        return !ran ? StoreResult::Failed : stored == 1 ? StoreResult::Ok : StoreResult::Conflict;
     }
 
     StoreResult consumeState(const std::string& stateHash, Provider provider, std::int64_t now,

@@ -1,6 +1,9 @@
 #include "storage/sql_connection.h"
 
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <map>
@@ -101,7 +104,30 @@ std::unique_ptr<SqlConnection> connectDatabase(const std::string& database, std:
     return isPostgresDatabase(database) ? connectPostgres(database, error) : connectSqlite(database, error);
 }
 
+namespace {
+
+// Token hashes and the community's pairs are for the service's user alone: a new file is made 0600, and an
+// older one readable by others (with its -wal and -shm, which SQLite gives the database's mode) is narrowed.
+void keepPrivate(const std::string& path, bool afterOpening) {
+    if (!afterOpening) {
+        const int made = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (made >= 0)
+            ::close(made);
+        return;
+    }
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        struct stat status {};
+        const std::string file = path + suffix;
+        if (::lstat(file.c_str(), &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & 077) != 0 &&
+            status.st_uid == ::geteuid())
+            ::chmod(file.c_str(), status.st_mode & 0700);
+    }
+}
+
+} // namespace
+
 std::unique_ptr<SqlConnection> connectSqlite(const std::string& path, std::string& error) {
+    keepPrivate(path, false);
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
@@ -117,5 +143,6 @@ std::unique_ptr<SqlConnection> connectSqlite(const std::string& path, std::strin
         error = path + ": " + why;
         return nullptr;
     }
+    keepPrivate(path, true);
     return connection;
 }

@@ -17,6 +17,8 @@ ServiceConfig fixtureConfig() {
     config.discordClientSecret = "discord-secret";
     config.sessionLifetimeDays = 30;
     config.sessionsPerMinute = 1000;
+    config.linksPerMinute = 1000;
+    config.callbacksPerMinute = 1000;
     config.adminApiKey = "admin-key-admin-key-admin-key-admin-key";
     config.news = {{3, "Temporada 3", "Nos vemos\nen el servidor.", "2026-10-08T17:00:00Z"}};
     return config;
@@ -82,6 +84,8 @@ void ServiceFixture::start(const ServiceConfig& config) {
     service.newSessions.buckets.clear();
     service.everyRequest.buckets.clear();
     service.perKey.buckets.clear();
+    service.linkStarts.buckets.clear();
+    service.callbacks.buckets.clear();
     service.gameServerKeys.read = false;
     ASSERT_TRUE(prepareService(service, config, *store, scriptedCalls(script)));
 }
