@@ -58,31 +58,35 @@ do
         end
         return p
     end
+    local function empty(next, more)
+        return { rule = "none", next = next, more = more, changes = {} }
+    end
+    local function with(first, second)
+        return page({ changes = { first, second or entry(2, B, false, true) } })
+    end
     local cases = {
+        -- name, page, since, taken
         { "a well-formed page", page({}), 0, true },
-        { "an empty page at the cursor asked", { rule = "none", next = 7, more = false, changes = {} }, 7, true },
-        { "an empty page whose changes were dropped as empty", { rule = "steam", next = 7, more = false }, 7, true },
+        { "an empty page at the cursor asked", empty(7, false), 7, true },
+        { "an empty page whose changes were dropped", { rule = "steam", next = 7, more = false }, 7, true },
         { "not a table", nil, 0, false },
         { "an unknown rule", page({ rule = "discord" }), 0, false },
         { "next before since", page({ next = 2 }), 3, false },
         { "next not the last entry's cursor", page({ next = 3 }), 0, false },
-        { "an empty page that moves the cursor", { rule = "none", next = 9, more = false, changes = {} }, 7, false },
+        { "an empty page that moves the cursor", empty(9, false), 7, false },
         { "more that is not a boolean", page({ more = "false" }), 0, false },
-        { "more with no entries", { rule = "none", next = 7, more = true, changes = {} }, 7, false },
+        { "more with no entries", empty(7, true), 7, false },
         { "a cursor at since", page({}), 1, false },
-        { "cursors out of order", page({ changes = { entry(2, A, true, false), entry(1, B, true, false) } }), 0, false },
-        { "a repeated cursor", page({ changes = { entry(2, A, true, false), entry(2, B, true, false) } }), 0, false },
+        { "cursors out of order", with(entry(2, A, true, false), entry(1, B, true, false)), 0, false },
+        { "a repeated cursor", with(entry(2, A, true, false), entry(2, B, true, false)), 0, false },
         { "a fractional cursor", page({ next = 2.5, changes = { entry(2.5, A, true, false) } }), 0, false },
-        { "a cursor past 2^53", page({ next = 2 ^ 53 + 2, changes = { entry(2 ^ 53 + 2, A, true, false) } }), 0, false },
-        { "a SteamID64 as a number", page({ changes = { entry(1, 76561198000000001, true, false),
-            entry(2, B, false, true) } }), 0, false },
-        { "a SteamID64 of 16 digits", page({ changes = { entry(1, "7656119800000000", true, false),
-            entry(2, B, false, true) } }), 0, false },
-        { "ready missing", page({ changes = { { cursor = 1, steam = A, banned = false },
-            entry(2, B, false, true) } }), 0, false },
-        { "banned as a string", page({ changes = { entry(1, A, true, "false"), entry(2, B, false, true) } }), 0, false },
-        { "an entry that is not an object", page({ changes = { entry(1, A, true, false), "76561198000000002" } }), 0,
-            false },
+        { "a cursor past 2^53", page({ next = 2 ^ 53 + 2, changes = { entry(2 ^ 53 + 2, A, true, false) } }),
+            0, false },
+        { "a SteamID64 as a number", with(entry(1, 76561198000000001, true, false)), 0, false },
+        { "a SteamID64 of 16 digits", with(entry(1, "7656119800000000", true, false)), 0, false },
+        { "ready missing", with({ cursor = 1, steam = A, banned = false }), 0, false },
+        { "banned as a string", with(entry(1, A, true, "false")), 0, false },
+        { "an entry that is not an object", with(entry(1, A, true, false), "76561198000000002"), 0, false },
     }
     for _, case in ipairs(cases) do
         local problem = Feed.checkPage(case[2], case[3])
@@ -100,8 +104,8 @@ do
     local list = Feed.newList()
     local changed = Feed.apply(list, { rule = "steam+discord", next = 3, more = false,
         changes = { entry(1, A, true, false), entry(2, B, false, false), entry(3, C, false, true) } })
-    expect("apply: ready and banned kept, a not-ready account not stored", { list.accounts, list.count, list.cursor },
-        { { [A] = "ready", [C] = "banned" }, 2, 3 })
+    expect("apply: ready and banned kept, a not-ready account not stored",
+        { list.accounts, list.count, list.cursor }, { { [A] = "ready", [C] = "banned" }, 2, 3 })
     expect("apply: the changed accounts", changed, { A, C })
 
     changed = Feed.apply(list, { rule = "steam+discord", next = 6, more = false,
@@ -144,31 +148,27 @@ do
     local function list(rule)
         return { rule = rule, accounts = { [A] = "ready", [B] = "banned" }, count = 2 }
     end
+    -- A view with the given list rule (nil: no list yet), policy, clock and last answer.
+    local function v(rule, policy, now, lastAnswer, failing)
+        return { list = rule and list(rule), policy = policy, refresh = 5, now = now, lastAnswer = lastAnswer,
+            failing = failing }
+    end
     local cases = {
         -- name, view, state, text
-        { "no list yet, still loading", { policy = "last_known", refresh = 5, now = 1 }, nil, T.loading },
-        { "no list yet, the service failing", { policy = "last_known", refresh = 5, now = 1, failing = true }, nil,
-            T.serviceDown },
-        { "ready", { list = list("steam+discord"), policy = "last_known", refresh = 5, now = 10, lastAnswer = 9 },
-            "ready", nil },
-        { "unknown under steam+discord", { list = list("steam+discord"), policy = "last_known", refresh = 5, now = 10,
-            lastAnswer = 9 }, nil, T.notLinked },
-        { "unknown under steam", { list = list("steam"), policy = "last_known", refresh = 5, now = 10,
-            lastAnswer = 9 }, nil, T.notLinkedSteam },
-        { "unknown under none", { list = list("none"), policy = "last_known", refresh = 5, now = 10, lastAnswer = 9 },
-            nil, nil },
-        { "banned under none", { list = list("none"), policy = "last_known", refresh = 5, now = 10, lastAnswer = 9 },
-            "banned", T.banned },
-        { "last_known with an old list still admits", { list = list("steam"), policy = "last_known", refresh = 5,
-            now = 1000, lastAnswer = 9 }, "ready", nil },
-        { "last_known with an old list still refuses the unknown", { list = list("steam"), policy = "last_known",
-            refresh = 5, now = 1000, lastAnswer = 9 }, nil, T.notLinkedSteam },
-        { "refuse within the grace", { list = list("steam"), policy = "refuse", refresh = 5, now = 24,
-            lastAnswer = 9 }, "ready", nil },
-        { "refuse past the grace", { list = list("steam"), policy = "refuse", refresh = 5, now = 24.01,
-            lastAnswer = 9 }, "ready", T.serviceDown },
-        { "refuse past the grace under none", { list = list("none"), policy = "refuse", refresh = 2, now = 7,
-            lastAnswer = 0.5 }, nil, T.serviceDown },
+        { "no list yet, still loading", v(nil, "last_known", 1), nil, T.loading },
+        { "no list yet, the service failing", v(nil, "last_known", 1, nil, true), nil, T.serviceDown },
+        { "ready", v("steam+discord", "last_known", 10, 9), "ready", nil },
+        { "unknown under steam+discord", v("steam+discord", "last_known", 10, 9), nil, T.notLinked },
+        { "unknown under steam", v("steam", "last_known", 10, 9), nil, T.notLinkedSteam },
+        { "unknown under none", v("none", "last_known", 10, 9), nil, nil },
+        { "banned under none", v("none", "last_known", 10, 9), "banned", T.banned },
+        { "last_known with an old list still admits", v("steam", "last_known", 1000, 9), "ready", nil },
+        { "last_known with an old list still refuses the unknown", v("steam", "last_known", 1000, 9), nil,
+            T.notLinkedSteam },
+        { "refuse within the grace", v("steam", "refuse", 24, 9), "ready", nil },
+        { "refuse past the grace", v("steam", "refuse", 24.01, 9), "ready", T.serviceDown },
+        { "refuse past the grace under none", v("none", "refuse", 24.01, 9), nil, T.serviceDown },
+        { "refuse with a list but no answer on record", v("steam", "refuse", 1), "ready", T.serviceDown },
     }
     for _, case in ipairs(cases) do
         local text, cause = Policy.doorAnswer(case[2], case[3])
@@ -205,34 +205,35 @@ end
 -- Settings.resolve: the file wins where it speaks, the convars fill the rest, and no problem line holds
 -- the key.
 do
-    local convars = { url = "https://convar.example/base", key = "convar-key", policy = "refuse", refresh = "9" }
+    local U = "https://convar.example/base"
+    local convars = { url = U, key = "convar-key", policy = "refuse", refresh = "9" }
     local function pick(s)
         return { s.url, s.key, s.policy, s.refresh }
     end
     local cases = {
-        { "convars alone", nil, nil, convars, { "https://convar.example/base", "convar-key", "refuse", 9 }, 0 },
-        { "the file wins where it speaks", { url = "https://file.example/base/", key = "file-key", refresh = 3 }, nil,
-            convars, { "https://file.example/base", "file-key", "refuse", 3 }, 0 },
+        -- name, file, file problem, convars, { url, key, policy, refresh }, problems
+        { "convars alone", nil, nil, convars, { U, "convar-key", "refuse", 9 }, 0 },
+        { "the file wins where it speaks",
+            { url = "https://file.example/base/", key = "file-key", refresh = 3 }, nil, convars,
+            { "https://file.example/base", "file-key", "refuse", 3 }, 0 },
         { "nothing set", nil, nil, { url = "", key = "", policy = "last_known", refresh = "5" },
             { nil, nil, "last_known", 5 }, 2 },
         { "an unreadable file falls back to the convars", nil, "not a JSON object", convars,
-            { "https://convar.example/base", "convar-key", "refuse", 9 }, 1 },
+            { U, "convar-key", "refuse", 9 }, 1 },
         { "an unknown member is named", { url = "https://file.example", polcy = "refuse" }, nil, convars,
             { "https://file.example", "convar-key", "refuse", 9 }, 1 },
-        { "a refresh under the floor", { refresh = 1 }, nil, convars, { "https://convar.example/base",
-            "convar-key", "refuse", 2 }, 1 },
-        { "a refresh that is not a number", nil, nil, { url = convars.url, key = "k", policy = "refuse",
-            refresh = "often" }, { "https://convar.example/base", "k", "refuse", 5 }, 1 },
-        { "an unknown policy", { policy = "admit_all" }, nil, convars, { "https://convar.example/base",
-            "convar-key", "last_known", 9 }, 1 },
+        { "a refresh under the floor", { refresh = 1 }, nil, convars, { U, "convar-key", "refuse", 2 }, 1 },
+        { "a refresh that is not a number", nil, nil,
+            { url = U, key = "k", policy = "refuse", refresh = "often" }, { U, "k", "refuse", 5 }, 1 },
+        { "an unknown policy", { policy = "admit_all" }, nil, convars, { U, "convar-key", "last_known", 9 },
+            1 },
         { "an address with a query", { url = "https://file.example/base?x=1" }, nil, convars,
             { nil, "convar-key", "refuse", 9 }, 1 },
         { "an address of another scheme", { url = "ftp://file.example/base" }, nil, convars,
             { nil, "convar-key", "refuse", 9 }, 1 },
         { "a key that would break its header line", { key = "secret\r\nX-Other: 1" }, nil, convars,
-            { "https://convar.example/base", nil, "refuse", 9 }, 1 },
-        { "a key with a space", { key = "two words" }, nil, convars, { "https://convar.example/base", nil,
-            "refuse", 9 }, 1 },
+            { U, nil, "refuse", 9 }, 1 },
+        { "a key with a space", { key = "two words" }, nil, convars, { U, nil, "refuse", 9 }, 1 },
     }
     for _, case in ipairs(cases) do
         local settings, problems = Settings.resolve(case[2], case[3], case[4])
@@ -240,7 +241,8 @@ do
         expect("resolve: " .. case[1] .. " (problems)", #problems, case[6])
         for _, problem in ipairs(problems) do
             for _, secret in ipairs({ "convar-key", "file-key", "secret", "two words" }) do
-                expect("resolve: " .. case[1] .. " (no key in " .. problem .. ")", problem:find(secret, 1, true), nil)
+                local where = problem:find(secret, 1, true)
+                expect("resolve: " .. case[1] .. " (no key in " .. problem .. ")", where, nil)
             end
         end
     end

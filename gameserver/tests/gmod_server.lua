@@ -8,6 +8,8 @@
 --   load                              runs the addon's autorun files
 --   convar name value                 sets a convar as server.cfg would (the addon must have made it)
 --   connect steam [name] [bot]        a player knocks: admitted, reason, returned (the hook's values)
+--           [loading]                 admitted, the player stays loading until spawn
+--   spawn steam                       a loading player arrives
 --   advance seconds                   runs the game that long
 --   until what seconds [steam|text]   runs until it holds: kicked (steam), log (text in a line),
 --                                     filled (a whole list), fetched (requests made reach `count`)
@@ -80,9 +82,14 @@ local commands = {
         return {}
     end,
     connect = function(command)
-        local result = shim:connect(command.steam, command.name, { bot = command.bot })
+        local result = shim:connect(command.steam, command.name,
+            { bot = command.bot, loading = command.loading })
         return { admitted = result.admitted, reason = result.reason or cjson.null,
             returned = result.returned }
+    end,
+    spawn = function(command)
+        shim:spawn(command.steam)
+        return {}
     end,
     advance = function(command)
         shim:advance(command.seconds)

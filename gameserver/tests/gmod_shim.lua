@@ -61,6 +61,7 @@ function Shim.new(options)
     self.logs = {}
     self.kicks = {}
     self.connected = {}
+    self.loading = {}
     self.hooks = {}
     self.timers = {}
     self.timerSeq = 0
@@ -230,8 +231,9 @@ function Shim:fetch(url, onSuccess, onFailure, headers)
     end
     writeAll(base .. ".send", table.concat(lines, "\n") .. "\n")
     local arguments = {
-        "curl", "-sS", "--noproxy", "'*'", "--proto", "=http,https", "--connect-timeout", "5", "--max-time",
-        "20", "-A", shellQuote("Valve/Steam HTTP Client 1.0 (4000)"), "-H", shellQuote("@" .. base .. ".send"),
+        "curl", "-sS", "--noproxy", "'*'", "--proto", "=http,https", "--connect-timeout", "5",
+        "--max-time", "20", "-A", shellQuote("Valve/Steam HTTP Client 1.0 (4000)"),
+        "-H", shellQuote("@" .. base .. ".send"),
         "-D", shellQuote(base .. ".headers"), "-o", shellQuote(base .. ".body"), "-w", "'%{http_code}'",
     }
     if self.options.ca then
@@ -382,10 +384,13 @@ function Shim:loadAddon()
 end
 
 -- A player knocking: the CheckPassword hooks' answer (a hook returning nothing lets them in, as with
--- no sv_password); admitted players join player.GetAll() and spawn.
+-- no sv_password). An admitted player joins player.GetAll() and spawns at once, or with
+-- options.loading only at spawn(), as one still downloading the server's content.
 function Shim:connect(steam, name, options)
     options = options or {}
-    local answer = { self:runHooks("CheckPassword", steam, "127.0.0.1:27005", "", "", name or "jugador") }
+    -- Bots never knock: the game adds them without asking CheckPassword.
+    local answer = options.bot and {} or
+        { self:runHooks("CheckPassword", steam, "127.0.0.1:27005", "", "", name or "jugador") }
     local result = { returned = answer }
     if answer[1] == false then
         result.admitted, result.reason = false, answer[2]
@@ -393,9 +398,18 @@ function Shim:connect(steam, name, options)
     end
     result.admitted = true
     local ply = setmetatable({ shim = self, steam = steam, bot = options.bot or false }, Player)
+    self.loading[steam] = ply
+    if not options.loading then
+        self:spawn(steam)
+    end
+    return result
+end
+
+function Shim:spawn(steam)
+    local ply = assert(self.loading[steam], "no player loading with that SteamID64")
+    self.loading[steam] = nil
     self.connected[#self.connected + 1] = ply
     self:runHooks("PlayerInitialSpawn", ply, false)
-    return result
 end
 
 function Shim:connectedSteamIds()

@@ -5,7 +5,8 @@ local Policy = {}
 Policy.TEXT = {
     notLinked = "Para jugar aquí vincula tus cuentas de Steam y Discord en el launcher de OrvaneGaming "
         .. "y vuelve a entrar.",
-    notLinkedSteam = "Para jugar aquí vincula tu cuenta de Steam en el launcher de OrvaneGaming y vuelve a entrar.",
+    notLinkedSteam = "Para jugar aquí vincula tu cuenta de Steam en el launcher de OrvaneGaming "
+        .. "y vuelve a entrar.",
     banned = "Tu cuenta está bloqueada en esta comunidad.",
     serviceDown = "El servicio de vinculación no responde. Inténtalo de nuevo en unos minutos.",
     loading = "El servidor está cargando la lista de jugadores. Inténtalo de nuevo en unos segundos.",

@@ -7,6 +7,7 @@ local Sync = {}
 local TAG = "[orvane_allowlist] "
 local POLL_TIMER = "OrvaneAllowlist.poll"
 local WATCHDOG_TIMER = "OrvaneAllowlist.watchdog"
+local STALE_TIMER = "OrvaneAllowlist.stale"
 -- The game's HTTP gives up by itself, but a request it forgot must not stop the list for good.
 Sync.REQUEST_TIMEOUT = 30
 -- After load, so server.cfg has set the convars before they are read.
@@ -42,6 +43,19 @@ function Sync.new(m)
         end
     end
 
+    -- fn as the game calls it; an error is logged, then recover() runs when given.
+    local function guarded(where, fn, recover)
+        return function(...)
+            local ok, message = pcall(fn, ...)
+            if not ok then
+                internalError(where, message)
+                if recover then
+                    recover()
+                end
+            end
+        end
+    end
+
     local function readSettings()
         local fileTable, fileProblem
         local text = file.Read(Settings.FILE, "DATA")
@@ -62,8 +76,8 @@ function Sync.new(m)
         end
         local settings, problems = Settings.resolve(fileTable, fileProblem, convars)
         local description = string.format("service %s, key %s (%s), policy %s, refresh every %s s",
-            settings.url or "not set", settings.key and "set" or "not set", settings.from.key, settings.policy,
-            settings.refresh)
+            settings.url or "not set", settings.key and "set" or "not set", settings.from.key,
+            settings.policy, settings.refresh)
         for _, problem in ipairs(problems) do
             description = description .. "\n" .. problem
         end
@@ -77,7 +91,8 @@ function Sync.new(m)
     end
 
     local function settingsNow()
-        return state.settings or { policy = Settings.DEFAULTS.policy, refresh = tonumber(Settings.DEFAULTS.refresh) }
+        return state.settings or
+            { policy = Settings.DEFAULTS.policy, refresh = tonumber(Settings.DEFAULTS.refresh) }
     end
 
     local function view()
@@ -88,15 +103,18 @@ function Sync.new(m)
 
     local poll
 
-    local function schedule(delay)
-        timer.Create(POLL_TIMER, delay, 1, function()
-            local ok, message = pcall(poll)
-            if not ok then
-                internalError("the refresh", message)
-                state.inFlight = nil
-                schedule(settingsNow().refresh)
-            end
-        end)
+    local schedule
+
+    -- Whatever went wrong, the next look at the service is due one period later.
+    local function recover()
+        state.inFlight = nil
+        schedule(settingsNow().refresh)
+    end
+
+    schedule = function(delay)
+        timer.Create(POLL_TIMER, delay, 1, guarded("the refresh", function()
+            poll()
+        end, recover))
     end
 
     local function succeeded()
@@ -116,10 +134,17 @@ function Sync.new(m)
             state.fault = kind
             log(line)
         end
-        if settings.policy == "refuse" and state.list and not state.staleLogged and Policy.stale(view()) then
-            state.staleLogged = true
-            log("no answer for over " .. Policy.GRACE_PERIODS * settings.refresh ..
-                " s: refusing every player until the service answers (orvane_policy refuse)")
+        if settings.policy == "refuse" and state.list and not state.staleLogged then
+            -- Said when the door starts refusing, which falls between two attempts.
+            local grace = Policy.GRACE_PERIODS * settings.refresh
+            local wait = math.max((state.lastAnswer or 0) + grace - SysTime(), 0) + 1
+            timer.Create(STALE_TIMER, wait, 1, guarded("the stale list's notice", function()
+                if state.fault and not state.staleLogged and Policy.stale(view()) then
+                    state.staleLogged = true
+                    log("no answer for over " .. grace .. " s: refusing every player until the service " ..
+                        "answers (orvane_policy refuse)")
+                end
+            end))
         end
         schedule(Retry.delay(state.failures, settings.refresh, retryAfter))
     end
@@ -170,7 +195,8 @@ function Sync.new(m)
             return failed("unreadable", "unreadable answer from the service: " .. problem)
         end
         if target.rule and page.rule ~= target.rule then
-            log("the service's rule is now " .. page.rule .. " (was " .. target.rule .. "): filling the list again")
+            log("the service's rule is now " .. page.rule .. " (was " .. target.rule ..
+                "): filling the list again")
             state.building = Feed.newList()
             succeeded()
             return schedule(0)
@@ -226,33 +252,25 @@ function Sync.new(m)
             state.inFlight = nil
             return true
         end
-        local function guard(where, fn)
-            return function(...)
-                local ok, message = pcall(fn, ...)
-                if not ok then
-                    internalError(where, message)
-                    schedule(settingsNow().refresh)
-                end
-            end
-        end
-        timer.Create(WATCHDOG_TIMER, Sync.REQUEST_TIMEOUT, 1, guard("the request's watchdog", function()
+        timer.Create(WATCHDOG_TIMER, Sync.REQUEST_TIMEOUT, 1, guarded("the request's watchdog", function()
             if current() then
                 failed("timeout", "no answer from the service in " .. Sync.REQUEST_TIMEOUT .. " s")
             end
-        end))
+        end, recover))
         http.Fetch(settings.url .. "/gameserver/changes?" .. Feed.query(since),
-            guard("the answer", function(body, _, headers, code)
+            guarded("the answer", function(body, _, headers, code)
                 if current() then
                     answered(target, since, body, headers, code)
                 end
-            end),
-            guard("the failed request", function(message)
+            end, recover),
+            guarded("the failed request", function(message)
                 if current() then
                     local hint = Settings.privateHost(settings.url) and
                         " (a private or loopback address: start the server with -allowlocalhttp)" or ""
-                    failed("unreachable", "cannot reach " .. settings.url .. ": " .. tostring(message) .. hint)
+                    failed("unreachable",
+                        "cannot reach " .. settings.url .. ": " .. tostring(message) .. hint)
                 end
-            end),
+            end, recover),
             { Authorization = "Bearer " .. settings.key, Accept = "application/json" })
     end
 
@@ -280,26 +298,21 @@ function Sync.new(m)
     end
 
     -- A player let in before a change reached the list may still be loading when it arrives.
-    function self.playerSpawned(ply)
-        local ok, message = pcall(function()
-            if state.list and not ply:IsBot() then
-                local steam = ply:SteamID64()
-                local text, cause = Policy.listAnswer(state.list, Feed.lookup(state.list, steam))
-                if text then
-                    log("kicked " .. steam .. " on arrival: " .. cause)
-                    ply:Kick(text)
-                end
+    self.playerSpawned = guarded("PlayerInitialSpawn", function(ply)
+        if state.list and not ply:IsBot() then
+            local steam = ply:SteamID64()
+            local text, cause = Policy.listAnswer(state.list, Feed.lookup(state.list, steam))
+            if text then
+                log("kicked " .. steam .. " on arrival: " .. cause)
+                ply:Kick(text)
             end
-        end)
-        if not ok then
-            internalError("PlayerInitialSpawn", message)
         end
-    end
+    end)
 
     function self.status()
         local list = state.list
-        return { rule = list and list.rule, accounts = list and list.count or 0, cursor = list and list.cursor,
-            filling = state.building ~= nil, fault = state.fault, failures = state.failures,
+        return { rule = list and list.rule, accounts = list and list.count or 0,
+            cursor = list and list.cursor, filling = state.building ~= nil, fault = state.fault, failures = state.failures,
             lastAnswer = state.lastAnswer }
     end
 

@@ -16,7 +16,8 @@ CreateConVar("orvane_key", "", bit.bor(FCVAR_PROTECTED, FCVAR_DONTRECORD),
     "This game server's key, from gameserver-keys add")
 CreateConVar("orvane_policy", "last_known", FCVAR_NONE,
     "While the service does not answer: last_known (admit from the last list) or refuse")
-CreateConVar("orvane_refresh", "5", FCVAR_NONE, "Seconds between two looks at the service's changes (2 or more)")
+CreateConVar("orvane_refresh", "5", FCVAR_NONE,
+    "Seconds between two looks at the service's changes (2 or more)")
 
 hook.Add("CheckPassword", "OrvaneAllowlist", sync.checkPassword)
 hook.Add("PlayerInitialSpawn", "OrvaneAllowlist", sync.playerSpawned)
