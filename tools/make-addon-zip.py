@@ -44,7 +44,8 @@ def main(argv):
                 archive.writestr(package.entry(name, args.epoch, package.DIR_MODE), b"")
             else:
                 with open(source, "rb") as f:
-                    archive.writestr(package.entry(name, args.epoch, package.FILE_MODE), f.read(), compresslevel=9)
+                    data = f.read()
+                archive.writestr(package.entry(name, args.epoch, package.FILE_MODE), data, compresslevel=9)
     os.replace(partial, args.zip)
     return 0
 

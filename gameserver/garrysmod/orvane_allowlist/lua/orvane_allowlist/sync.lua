@@ -101,9 +101,7 @@ function Sync.new(m)
             lastAnswer = state.lastAnswer, failing = state.fault ~= nil }
     end
 
-    local poll
-
-    local schedule
+    local poll, schedule
 
     -- Whatever went wrong, the next look at the service is due one period later.
     local function recover()
