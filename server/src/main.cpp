@@ -1,8 +1,10 @@
 // orvane-link-service: the community's link service, and its admin's command line over the same database.
 #include "admin/backup_command.h"
+#include "admin/gameserver_keys_command.h"
 #include "admin/players_command.h"
 #include "config/service_config.h"
 #include "contract/contract.h"
+#include "contract/role_sync.h"
 #include "http/edge.h"
 #include "http/metrics.h"
 #include "providers/provider_flows.h"
@@ -10,9 +12,57 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace {
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// The Discord role follows the pairs from a thread of its own, so a slow or absent Discord never holds a
+// player's request; the queue is in the database, so a restart loses no change.
+class RoleSync {
+  public:
+    RoleSync(LinkStore& store, const ProviderCalls& calls, const ServiceConfig& config) {
+        if (!discordRoleEnabled(config))
+            return;
+        store.queueRoleChanges(true);
+        thread_ = std::thread([this, &store, &calls, target = DiscordRoleTarget{config.discordBotToken,
+                                                                               config.discordGuildId,
+                                                                               config.discordRoleId}] {
+            std::unique_lock guard(lock_);
+            while (!stopping_) {
+                guard.unlock();
+                runRoleTasks(store, calls, target, nowMs() / 1000);
+                guard.lock();
+                wake_.wait_for(guard, std::chrono::seconds(PassSeconds), [this] { return stopping_; });
+            }
+        });
+    }
+    ~RoleSync() {
+        {
+            std::lock_guard guard(lock_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    RoleSync(const RoleSync&) = delete;
+    RoleSync& operator=(const RoleSync&) = delete;
+
+  private:
+    static constexpr int PassSeconds = 5;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
 
 const char* const Usage =
     "usage: orvane-link-service --config FILE                 serve\n"
@@ -20,13 +70,12 @@ const char* const Usage =
     "       orvane-link-service --config FILE players list\n"
     "       orvane-link-service --config FILE players show STEAMID64\n"
     "       orvane-link-service --config FILE players unlink STEAMID64\n"
+    "       orvane-link-service --config FILE players ban STEAMID64 --reason TEXT\n"
+    "       orvane-link-service --config FILE players unban STEAMID64\n"
+    "       orvane-link-service --config FILE gameserver-keys add NAME  the key is shown only then\n"
+    "       orvane-link-service --config FILE gameserver-keys list\n"
+    "       orvane-link-service --config FILE gameserver-keys revoke NAME\n"
     "       orvane-link-service --config FILE backup DEST  copy the database while it serves\n";
-
-std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 ProviderCalls realProviderCalls() {
     ProviderCalls calls;
@@ -35,6 +84,7 @@ ProviderCalls realProviderCalls() {
     calls.verifySteam = verifySteamCallback;
     calls.discordAuthorizationUrl = discordAuthorizationUrl;
     calls.completeDiscord = completeDiscordCallback;
+    calls.setDiscordRole = setDiscordMemberRole;
     return calls;
 }
 
@@ -94,8 +144,8 @@ int serve(const ServiceConfig& config) {
         std::fputc('\n', stdout);
         std::fflush(stdout);
     };
-    hooks.answered = [&](const std::string& route, int status, double seconds) {
-        recordAnswer(metrics, route, status, seconds);
+    hooks.answered = [&](const std::string& route, int status, double seconds, const std::string& reason) {
+        recordAnswer(metrics, route, status, seconds, reason);
     };
     hooks.housekeeping = [&] { store->removeExpired(nowMs() / 1000); };
     std::shared_ptr<Edge> metricsEdge;
@@ -112,6 +162,7 @@ int serve(const ServiceConfig& config) {
             stopEdge(*metricsEdge);
         return 1;
     }
+    RoleSync roleSync(*store, service.providers, config);
     serveUntilSignal(*edge, [&] {
         std::printf("orvane-link-service: serving https://%s%s on %s:%u (%s)\n", config.publicHost.c_str(),
                     BasePath.c_str(), config.listenAddress.c_str(), edgePort(*edge),
@@ -149,12 +200,13 @@ int main(int argc, char** argv) {
         std::cout << path << ": the configuration is valid\n";
         return 0;
     }
-    if (rest[0] == "players") {
+    if (rest[0] == "players" || rest[0] == "gameserver-keys") {
         std::unique_ptr<LinkStore> store = openStore(config);
         if (!store)
             return 1;
-        return runPlayersCommand(*store, std::vector<std::string>(rest.begin() + 1, rest.end()), std::cout,
-                                 std::cerr);
+        const std::vector<std::string> command(rest.begin() + 1, rest.end());
+        return (rest[0] == "players" ? runPlayersCommand : runGameServerKeysCommand)(
+            *store, command, nowMs() / 1000, std::cout, std::cerr);
     }
     if (rest.size() == 2 && rest[0] == "backup")
         return runBackup(config.database, rest[1], std::cout, std::cerr);

@@ -3,6 +3,7 @@
 #include "support/contract_tables.h"
 #include "support/service_fixture.h"
 
+#include <map>
 #include <set>
 
 namespace {
@@ -107,6 +108,93 @@ TEST_F(DocsContract, FailureStatusesAreOnesTheLauncherExplains) {
         EXPECT_TRUE(rows[status] == "any" || name == "Discord not configured") << name;
     }
     EXPECT_NE(rows[503].find("/link/discord"), std::string::npos);
+}
+
+// docs/game-server.md against the service: each endpoint row asked with a key, each answer held to the
+// members table, each failure row brought about, and each rule row's configuration giving that rule.
+bool hasType(const nlohmann::json& value, const std::string& type) {
+    if (type == "string")
+        return value.is_string();
+    if (type == "string or null")
+        return value.is_string() || value.is_null();
+    if (type == "boolean")
+        return value.is_boolean();
+    if (type == "integer")
+        return value.is_number_integer();
+    if (type == "array")
+        return value.is_array();
+    return false;
+}
+
+void expectMembers(const std::string& document, const nlohmann::json& value) {
+    std::set<std::string> listed;
+    for (const TableRow& row : gameServerTable("members")) {
+        if (row[0] != document)
+            continue;
+        const std::string member = unmarked(row[1]);
+        listed.insert(member);
+        ASSERT_TRUE(value.contains(member)) << document << " lacks " << member << ": " << value.dump();
+        EXPECT_TRUE(hasType(value[member], row[2])) << document << "." << member << " is not " << row[2];
+    }
+    ASSERT_FALSE(listed.empty()) << document;
+    for (const auto& [member, each] : value.items())
+        EXPECT_TRUE(listed.count(member) || (document == "player" && member == "cursor"))
+            << document << " has an unlisted member " << member;
+}
+
+TEST_F(DocsContract, TheGameServersDocumentIsWhatTheServiceAnswers) {
+    const std::string key = addGameServerKey(*store, "rp-1");
+    const std::string token = newSession();
+    linkSteam(token, "76561198000000001");
+    const auto endpoints = gameServerTable("endpoints");
+    ASSERT_EQ(endpoints.size(), 2u);
+    for (const TableRow& row : endpoints) {
+        std::string path = unmarked(row[1]);
+        std::string query;
+        if (const std::size_t mark = path.find('?'); mark != std::string::npos) {
+            query = "since=0&limit=10";
+            path = path.substr(0, mark);
+        }
+        if (const std::size_t brace = path.find('{'); brace != std::string::npos)
+            path = path.substr(0, brace) + "76561198000000001";
+        SCOPED_TRACE(path);
+        const Response response = call(row[0], path, key, query);
+        ASSERT_EQ(response.status, 200) << response.body;
+        const nlohmann::json document = json(response);
+        if (query.empty()) {
+            expectMembers("player", document);
+        } else {
+            expectMembers("changes page", document);
+            ASSERT_EQ(document["changes"].size(), 1u);
+            expectMembers("player", document["changes"][0]);
+            expectMembers("change", nlohmann::json{{"cursor", document["changes"][0]["cursor"]}});
+        }
+    }
+
+    const std::map<std::string, std::pair<std::string, std::string>> causes = {
+        {"steam_id", {"/gameserver/players/123", ""}},
+        {"since", {"/gameserver/changes", "since=9007199254740992"}},
+        {"limit", {"/gameserver/changes", "limit=5001"}},
+        {"gameserver_key", {"/gameserver/changes", ""}},
+    };
+    for (const TableRow& row : gameServerTable("failures")) {
+        const std::string code = unmarked(row[1]);
+        if (!causes.count(code))
+            continue; // 429 and 503 are brought about by the contract tests
+        const auto& [path, query] = causes.at(code);
+        const Response response = call("GET", path, code == "gameserver_key" ? "" : key, query);
+        EXPECT_EQ(std::to_string(response.status), row[0]) << code;
+        EXPECT_EQ(json(response)["error"], code);
+    }
+
+    for (const TableRow& row : gameServerTable("rule")) {
+        ServiceConfig config = fixtureConfig();
+        config.requireLinking = row[1].find("require_linking = true") != std::string::npos;
+        if (row[1].find("Discord off") != std::string::npos)
+            config.discordClientSecret.clear();
+        start(config);
+        EXPECT_EQ(json(call("GET", "/gameserver/changes", key))["rule"], unmarked(row[0])) << row[1];
+    }
 }
 
 } // namespace

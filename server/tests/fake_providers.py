@@ -13,17 +13,29 @@ Steam (steamcommunity.com):
                       "always_invalid" false to anything, "error" answers 500.
 Discord (discord.com):
   GET  /oauth2/authorize       302 to redirect_uri with a one-time code and the state (or
-                               error=access_denied when "deny" is set).
-  POST /api/v10/oauth2/token   checks client id and secret, redirect_uri and the one-time code.
+                               error=access_denied when "deny" is set); the code keeps the page's
+                               PKCE code_challenge (S256 only).
+  POST /api/v10/oauth2/token   checks client id and secret, redirect_uri, the one-time code and its
+                               code_verifier (400 invalid_grant unless its S256 is the code's challenge).
   GET  /api/v10/users/@me      the user for the bearer token.
+  PUT|DELETE /api/v10/guilds/{guild}/members/{user}/roles/{role}
+                               gives or takes a member's role: 204 for "Bot <bot_token>", 401 for another
+                               token, 404 for another guild_id or role_id (when set) or a user not in
+                               members (when set); "roles_status" other than 204 answers that instead,
+                               429 with retry_after in the body and a Retry-After header (its ceiling,
+                               "retry_after_header" as given when a string, none when false).
 
 Control (JSON over HTTP, loopback only):
-  GET  /log                 every request received: host, method, path, query and form fields
+  GET  /log                 every request received: host, method, path, query and form fields, and
+                            for role calls guild, user, role and audit_reason; "member_roles" holds
+                            the roles the fake Discord's members have now
   POST /reset               defaults, empty log, codes forgotten
   POST /steam               {"steamid": "...", "mode": "verify|always_valid|always_invalid|error"}
   POST /discord             {"user": {...}, "deny": bool, "token_status": int, "users_status": int,
                              "users_unsized": bool (no Content-Length), "client_id": "...",
-                             "client_secret": "..."}
+                             "client_secret": "...", "bot_token": "...", "guild_id": "...",
+                             "role_id": "...", "members": [...], "roles_status": int,
+                             "retry_after": number, "retry_after_header": null|false|"..."}
   POST /tls                 {"certificate": "trusted|untrusted"}: the certificate new connections get
                             (untrusted: self-signed, for checking that clients verify)
 """
@@ -36,7 +48,9 @@ import hmac
 import http.server
 import ipaddress
 import json
+import math
 import os
+import re
 import secrets
 import socketserver
 import sys
@@ -57,6 +71,8 @@ DEFAULT_DISCORD_USER = {"id": "80351110224678912", "username": "jugador", "globa
                         "discriminator": "0", "avatar": None}
 DEFAULT_CLIENT_ID = "1100000000000000001"
 DEFAULT_CLIENT_SECRET = "fake-discord-client-secret"
+DEFAULT_BOT_TOKEN = "fake-discord-bot-token"
+ROLE_PATH = re.compile(r"/api/v10/guilds/([0-9]+)/members/([0-9]+)/roles/([0-9]+)")
 MAX_BODY = 64 * 1024
 MAX_CONTROL_BODY = 1024 * 1024  # room for oversized accounts
 
@@ -66,10 +82,10 @@ def kv_form(pairs):
 
 
 class ProviderState:
-    def __init__(self, client_id, client_secret, contexts):
+    def __init__(self, client_id, client_secret, bot_token, contexts):
         self.lock = threading.Lock()
         self.contexts = contexts
-        self.defaults = {"client_id": client_id, "client_secret": client_secret}
+        self.defaults = {"client_id": client_id, "client_secret": client_secret, "bot_token": bot_token}
         self.steam_key = secrets.token_bytes(32)
         self.assoc_handle = "fake" + secrets.token_hex(8)
         self.reset()
@@ -80,9 +96,12 @@ class ProviderState:
             self.steamid = DEFAULT_STEAMID
             self.steam_mode = "verify"
             self.discord = {"user": copy.deepcopy(DEFAULT_DISCORD_USER), "deny": False, "token_status": 200,
-                            "users_status": 200, "users_unsized": False, **self.defaults}
+                            "users_status": 200, "users_unsized": False, "guild_id": None, "role_id": None,
+                            "members": None, "roles_status": 204, "retry_after": 1.0,
+                            "retry_after_header": None, **self.defaults}
             self.codes = {}
             self.tokens = {}
+            self.member_roles = {}
             self.log = []
 
     def record(self, entry):
@@ -142,10 +161,15 @@ class ProviderHandler(http.server.BaseHTTPRequestHandler):
         if host.endswith(":443"):
             host = host[:-4]
         path, _, query = self.path.partition("?")
-        form, raw = (self.read_form() if method == "POST" else ([], b""))
-        self.state.record({"host": host, "method": method, "path": path, "query": query,
-                           "form": form, "body": raw.decode("utf-8", "replace"),
-                           "authorization": self.headers.get("Authorization")})
+        form, raw = (self.read_form() if method in ("POST", "PUT") else ([], b""))
+        entry = {"host": host, "method": method, "path": path, "query": query,
+                 "form": form, "body": raw.decode("utf-8", "replace"),
+                 "authorization": self.headers.get("Authorization")}
+        role = ROLE_PATH.fullmatch(path) if host == DISCORD_HOST and method in ("PUT", "DELETE") else None
+        if role:
+            entry.update(guild=role[1], user=role[2], role=role[3],
+                         audit_reason=self.headers.get("X-Audit-Log-Reason"))
+        self.state.record(entry)
         if form is None:
             return self.answer(413, "too large\n")
         params = urllib.parse.parse_qsl(query, keep_blank_values=True)
@@ -157,6 +181,8 @@ class ProviderHandler(http.server.BaseHTTPRequestHandler):
             return self.discord_token(form)
         if host == DISCORD_HOST and path == "/api/v10/users/@me" and method == "GET":
             return self.discord_user()
+        if role:
+            return self.discord_role(method == "PUT", *role.groups())
         return self.answer(404, "not found\n")
 
     def do_GET(self):
@@ -164,6 +190,12 @@ class ProviderHandler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         self.handle_request("POST")
+
+    def do_PUT(self):
+        self.handle_request("PUT")
+
+    def do_DELETE(self):
+        self.handle_request("DELETE")
 
     # Steam
 
@@ -212,7 +244,8 @@ class ProviderHandler(http.server.BaseHTTPRequestHandler):
         with self.state.lock:
             discord = copy.deepcopy(self.state.discord)
         if (fields.get("client_id") != discord["client_id"] or fields.get("response_type") != "code"
-                or fields.get("scope") != "identify" or not redirect_uri.startswith("https://")):
+                or fields.get("scope") != "identify" or not redirect_uri.startswith("https://")
+                or fields.get("code_challenge_method", "S256") != "S256"):
             return self.answer(400, "bad authorization request\n")
         reply = {"state": fields.get("state", "")}
         if discord["deny"]:
@@ -221,7 +254,8 @@ class ProviderHandler(http.server.BaseHTTPRequestHandler):
         else:
             code = secrets.token_urlsafe(22)
             with self.state.lock:
-                self.state.codes[code] = {"redirect_uri": redirect_uri, "user": discord["user"], "used": False}
+                self.state.codes[code] = {"redirect_uri": redirect_uri, "user": discord["user"],
+                                          "used": False, "challenge": fields.get("code_challenge")}
             reply = {"code": code, **reply}
         separator = "&" if "?" in redirect_uri else "?"
         self.answer(302, "authorized\n", location=redirect_uri + separator + urllib.parse.urlencode(reply))
@@ -237,7 +271,8 @@ class ProviderHandler(http.server.BaseHTTPRequestHandler):
                 return self.answer_json(401, {"error": "invalid_client"})
             grant = self.state.codes.get(fields.get("code", ""))
             if (fields.get("grant_type") != "authorization_code" or grant is None or grant["used"]
-                    or fields.get("redirect_uri") != grant["redirect_uri"]):
+                    or fields.get("redirect_uri") != grant["redirect_uri"]
+                    or not pkce_matches(fields.get("code_verifier"), grant["challenge"])):
                 return self.answer_json(400, {"error": "invalid_grant"})
             grant["used"] = True
             token = secrets.token_urlsafe(24)
@@ -258,6 +293,51 @@ class ProviderHandler(http.server.BaseHTTPRequestHandler):
             return self.answer_json(401, {"message": "401: Unauthorized", "code": 0})
         self.answer_json(200, user, sized)
 
+    def discord_role(self, add, guild, user, role):
+        with self.state.lock:
+            discord = copy.deepcopy(self.state.discord)
+        if (self.headers.get("Authorization") or "") != "Bot " + discord["bot_token"]:
+            return self.answer_json(401, {"message": "401: Unauthorized", "code": 0})
+        status = discord["roles_status"]
+        if status == 429:
+            header = discord["retry_after_header"]
+            if header is None:
+                header = str(math.ceil(discord["retry_after"]))
+            body = json.dumps({"message": "You are being rate limited.",
+                               "retry_after": discord["retry_after"], "global": False}).encode()
+            self.send_response(429)
+            if header is not False:
+                self.send_header("Retry-After", header)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
+        if status != 204:
+            return self.answer_json(status, {"message": "error", "code": 0})
+        if discord["guild_id"] not in (None, guild):
+            return self.answer_json(404, {"message": "Unknown Guild", "code": 10004})
+        if discord["role_id"] not in (None, role):
+            return self.answer_json(404, {"message": "Unknown Role", "code": 10011})
+        if discord["members"] is not None and user not in discord["members"]:
+            return self.answer_json(404, {"message": "Unknown Member", "code": 10007})
+        with self.state.lock:
+            roles = self.state.member_roles.setdefault(user, [])
+            if add and role not in roles:
+                roles.append(role)
+            if not add and role in roles:
+                roles.remove(role)
+        self.send_response(204)
+        self.end_headers()
+
+
+def pkce_matches(verifier, challenge):
+    """RFC 7636 S256: base64url(sha256(verifier)) without padding is the challenge."""
+    if not verifier or not challenge:
+        return False
+    digest = hashlib.sha256(verifier.encode("ascii", "replace")).digest()
+    return hmac.compare_digest(base64.urlsafe_b64encode(digest).rstrip(b"="), challenge.encode())
+
 
 class ControlHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
@@ -277,7 +357,8 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
         state = self.server.state
         if self.path == "/log":
             with state.lock:
-                return self.answer(200, {"requests": list(state.log)})
+                return self.answer(200, {"requests": list(state.log),
+                                         "member_roles": {u: r for u, r in state.member_roles.items() if r}})
         self.answer(404, {"error": "not found"})
 
     def do_POST(self):
@@ -308,7 +389,7 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
                     return self.answer(400, {"error": "unknown keys", "keys": sorted(unknown)})
                 state.discord.update(document)
                 return self.answer(200, {key: value for key, value in state.discord.items()
-                                         if key != "client_secret"})
+                                         if key not in ("client_secret", "bot_token")})
         self.answer(404, {"error": "not found"})
 
 
@@ -339,13 +420,15 @@ def main(argv):
     parser.add_argument("--ready-file", help="written with the addresses once both ports listen")
     parser.add_argument("--discord-client-id", default=DEFAULT_CLIENT_ID)
     parser.add_argument("--discord-client-secret", default=DEFAULT_CLIENT_SECRET)
+    parser.add_argument("--discord-bot-token", default=DEFAULT_BOT_TOKEN)
     parser.add_argument("--exit-with-parent", action="store_true")
     args = parser.parse_args(argv)
 
     contexts = {"trusted": link_service.tls_context(args.cert, args.key)}
     if args.untrusted_cert:
         contexts["untrusted"] = link_service.tls_context(args.untrusted_cert, args.untrusted_key)
-    state = ProviderState(args.discord_client_id, args.discord_client_secret, contexts)
+    state = ProviderState(args.discord_client_id, args.discord_client_secret, args.discord_bot_token,
+                          contexts)
     providers = link_service.bind_service(args.listen, state, ProviderServer)
     address = providers.server_address[0]
     if not ipaddress.ip_address(address).is_loopback:

@@ -37,7 +37,7 @@ struct SignalledEdge {
 TEST_F(EdgeTest, ARequestInFlightWhenTheStopSignalArrivesIsStillAnswered) {
     startTls();
     const std::string token = newSession();
-    const std::string state = startLink(token, "steam");
+    const std::string state = startLink(token, "steam", "127.0.0.1"); // the browser comes over loopback
     script.nextSteam = providerAccount("76561198000000001", "Ana");
     std::promise<void> entered;
     const auto verify = service.providers.verifySteam;
@@ -198,7 +198,7 @@ TEST_F(EdgeTest, TheMetricsPortCountsRequestsByRouteLatencySessionsLinksAndProvi
     EXPECT_EQ(connection->request("GET", BasePath + "/nothing/here").status, 404);
     EXPECT_EQ(connection->request("GET", BasePath + "/admin/players/76561198000000001").status, 401);
     const std::string state = startLink(newSession(), "steam");
-    script.nextSteam = ProviderResult{ProviderFailure::Unreachable, {}, "timeout"};
+    script.nextSteam = ProviderResult{ProviderFailure::Unreachable, {}, "timeout", "steam_unreachable"};
     EXPECT_EQ(client()->request("GET", BasePath + "/callback/steam?state=" + state).status, 502);
 
     TestClient scraper(edgePort(*metricsEdge), "");
@@ -215,7 +215,8 @@ TEST_F(EdgeTest, TheMetricsPortCountsRequestsByRouteLatencySessionsLinksAndProvi
         {R"(orvane_requests_total{route="other",status="404"})", 1},
         {R"(orvane_requests_total{route="admin/players",status="401"})", 1},
         {R"(orvane_requests_total{route="callback/steam",status="502"})", 1},
-        {R"(orvane_provider_failures_total{provider="steam",kind="unreachable"})", 1},
+        {R"(orvane_provider_failures_total{provider="steam",kind="unreachable",reason="steam_unreachable"})", 1},
+        {R"(orvane_callback_outcomes_total{route="callback/steam",reason="steam_unreachable"})", 1},
         {"orvane_store_up", 1},
         {"orvane_sessions", 3},
         {"orvane_links", 1},

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -59,20 +61,53 @@ TEST(ProviderUrls, SteamLoginAsksSteamForCheckidSetupReturningToThisState) {
     }
 }
 
-TEST(ProviderUrls, DiscordAuthorizationAsksForIdentifyWithThisStateAndRedirect) {
-    DiscordApp app{"1100000000000000001", "secret that never appears"};
-    for (const std::string& host : {std::string("link.example.org"), longestHost()}) {
-        SCOPED_TRACE(host);
-        std::string url = discordAuthorizationUrl(app, host, kState);
-        ParsedUrl parsed = parseWithCurl(url);
-        expectOrigin(parsed, "discord.com", "/oauth2/authorize");
-        std::string redirect = "https://" + host + "/orvane-launcher/v1/9e3f51d0/callback/discord";
-        EXPECT_EQ(discordRedirectUri(host), redirect);
-        QueryParams expected = {{"response_type", "code"}, {"client_id", app.clientId}, {"scope", "identify"},
-                                {"state", kState},         {"redirect_uri", redirect},  {"prompt", "none"}};
-        EXPECT_EQ(parsed.query, expected);
-        EXPECT_EQ(url.find("secret"), std::string::npos);
-        expectLauncherOpens(url);
+// RFC 7636's own S256 example (appendix B).
+const std::string kVerifier = "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk";
+const std::string kChallenge = "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
+
+// No prompt: Discord shows its consent page each time, so a page opened by someone else cannot link
+// silently. The verifier itself stays with the service.
+TEST(ProviderUrls, DiscordAuthorizationAsksForIdentifyWithThisStateRedirectAndChallenge) {
+    // The longest client id the configuration takes, for the length bound.
+    for (const DiscordApp& app : {DiscordApp{"1100000000000000001", "secret that never appears"},
+                                  DiscordApp{std::string(24, '9'), "secret that never appears"}}) {
+        for (const std::string& host : {std::string("link.example.org"), longestHost()}) {
+            SCOPED_TRACE(host + " " + app.clientId);
+            std::string url = discordAuthorizationUrl(app, host, kState, kVerifier);
+            ParsedUrl parsed = parseWithCurl(url);
+            expectOrigin(parsed, "discord.com", "/oauth2/authorize");
+            std::string redirect = "https://" + host + "/orvane-launcher/v1/9e3f51d0/callback/discord";
+            EXPECT_EQ(discordRedirectUri(host), redirect);
+            QueryParams expected = {{"response_type", "code"},
+                                    {"client_id", app.clientId},
+                                    {"scope", "identify"},
+                                    {"state", kState},
+                                    {"redirect_uri", redirect},
+                                    {"code_challenge", kChallenge},
+                                    {"code_challenge_method", "S256"}};
+            EXPECT_EQ(parsed.query, expected);
+            EXPECT_EQ(url.find("secret"), std::string::npos);
+            EXPECT_EQ(url.find(kVerifier), std::string::npos);
+            expectLauncherOpens(url);
+        }
+    }
+}
+
+// Each verifier has its own challenge: unpadded base64url of 32 bytes, whatever the verifier's length.
+TEST(ProviderUrls, TheChallengeFollowsTheVerifier) {
+    DiscordApp app{"1100000000000000001", ""};
+    std::vector<std::string> challenges;
+    for (const std::string& verifier : {kVerifier, kVerifier.substr(0, 42) + "l", std::string(128, '~')}) {
+        std::string challenge =
+            valueOf(parseWithCurl(discordAuthorizationUrl(app, "h.example", kState, verifier)).query,
+                    "code_challenge");
+        EXPECT_EQ(challenge.size(), 43u) << challenge;
+        EXPECT_EQ(
+            challenge.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+            std::string::npos)
+            << challenge;
+        EXPECT_EQ(std::find(challenges.begin(), challenges.end(), challenge), challenges.end()) << verifier;
+        challenges.push_back(challenge);
     }
 }
 
@@ -105,13 +140,16 @@ TEST(QueryText, SplitsAndDecodesLikeABrowserForm) {
 }
 
 TEST(QueryText, EveryByteSurvivesTheRoundTripThroughAnAuthorizationUrl) {
-    std::string allBytes;
-    for (int c = 1; c < 256; ++c)
-        allBytes.push_back(static_cast<char>(c));
-    DiscordApp app{"1", ""};
-    std::string url = discordAuthorizationUrl(app, "h.example", allBytes);
-    expectLauncherOpens(url);
-    EXPECT_EQ(valueOf(parseWithCurl(url).query, "state"), allBytes);
+    // In two halves, so each URL, escaped throughout, stays within the length the launcher opens.
+    for (int first : {1, 128}) {
+        std::string bytes;
+        for (int c = first; c < first + 128 && c < 256; ++c)
+            bytes.push_back(static_cast<char>(c));
+        DiscordApp app{"1", ""};
+        std::string url = discordAuthorizationUrl(app, "h.example", bytes, kVerifier);
+        expectLauncherOpens(url);
+        EXPECT_EQ(valueOf(parseWithCurl(url).query, "state"), bytes);
+    }
 }
 
 } // namespace

@@ -10,8 +10,9 @@
 #   CA bundle (/etc/ssl/certs/ca-certificates.crt, which libcurl and OpenSSL read) is the test CA alone,
 #   so nothing COMMAND starts can reach the real providers or trust anything else.
 # COMMAND gets ORVANE_PROVIDERS_CONTROL (host:port of the control port), ORVANE_PROVIDERS_ADDRESS, and
-# ORVANE_PROVIDERS_CA (the test CA), ORVANE_DISCORD_CLIENT_ID and ORVANE_DISCORD_CLIENT_SECRET (what the
-# fake Discord accepts). Afterwards the fake is stopped and the files deleted.
+# ORVANE_PROVIDERS_CA (the test CA), ORVANE_DISCORD_CLIENT_ID, ORVANE_DISCORD_CLIENT_SECRET and
+# ORVANE_DISCORD_BOT_TOKEN (what the fake Discord accepts). Afterwards the fake is stopped and the files
+# deleted.
 # Needs root (port 443, mount namespace), openssl, python3 and util-linux's unshare.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -50,10 +51,11 @@ make_test_pair "$work" providers "${san%,}" && make_self_signed "$work" untruste
 
 client_id=1100000000000000001
 client_secret=$(openssl rand -hex 16)
+bot_token=$(openssl rand -hex 24)
 python3 "$here/fake_providers.py" --listen auto --cert "$work/providers.pem" --key "$work/providers.key" \
     --untrusted-cert "$work/untrusted.pem" --untrusted-key "$work/untrusted.key" \
     --ready-file "$work/ready.json" --discord-client-id "$client_id" --discord-client-secret "$client_secret" \
-    --exit-with-parent </dev/null >"$work/fake.out" 2>&1 &
+    --discord-bot-token "$bot_token" --exit-with-parent </dev/null >"$work/fake.out" 2>&1 &
 fake_pid=$!
 for _ in $(seq 1 200); do
     [ -f "$work/ready.json" ] && break
@@ -66,7 +68,7 @@ print(r["listen"].rsplit(":",1)[0], r["control"])' "$work/ready.json")
 
 export ORVANE_PROVIDERS_CONTROL="$control" ORVANE_PROVIDERS_ADDRESS="$address" \
     ORVANE_PROVIDERS_CA="$work/providers-ca.pem" ORVANE_DISCORD_CLIENT_ID="$client_id" \
-    ORVANE_DISCORD_CLIENT_SECRET="$client_secret"
+    ORVANE_DISCORD_CLIENT_SECRET="$client_secret" ORVANE_DISCORD_BOT_TOKEN="$bot_token"
 # with-hosts.sh gives the private mount namespace; the CA bundle is swapped inside it.
 "$tools/with-hosts.sh" "$address" "${names[@]}" -- /bin/sh -c \
     'mount --bind "$1" "$2" || exit 125; shift 2; exec "$@"' with-ca "$work/providers-ca.pem" "$ca_bundle" "$@"

@@ -84,6 +84,10 @@ bool isCleanText(const std::string& text, bool allowLineBreaks) {
     return true;
 }
 
+bool isBanReason(const std::string& text) {
+    return !text.empty() && text.size() <= limits::BanReasonBytes && isCleanText(text, false);
+}
+
 bool isTimestamp(const std::string& text) {
     if (text.size() < 20 || text.size() > 40)
         return false;

@@ -18,6 +18,8 @@ constexpr std::size_t LinkUrlBytes = 8192;
 // 191 UTF-16 units, one of them the terminator, and builds steam://connect/<host>:<port> from the address.
 constexpr std::size_t CommunityUrlBytes = 509;
 constexpr std::size_t ServerAddressBytes = 190;
+// An admin's note on a ban, shown to admins only.
+constexpr std::size_t BanReasonBytes = 200;
 } // namespace limits
 
 bool isValidUtf8(const std::string& text);
@@ -25,6 +27,8 @@ bool isValidUtf8(const std::string& text);
 std::size_t utf16Units(const std::string& text);
 // Valid UTF-8 without NUL, DEL or other control characters; TAB, LF and CR only when allowed.
 bool isCleanText(const std::string& text, bool allowLineBreaks);
+// 1 to BanReasonBytes of clean text on one line.
+bool isBanReason(const std::string& text);
 // 2026-10-08T17:00:00Z, with an optional fraction, or a positive offset; 20-40 characters.
 bool isTimestamp(const std::string& text);
 std::string timestampOf(long long unixSeconds);

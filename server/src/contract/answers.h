@@ -18,4 +18,15 @@ Response storageFailurePage(const std::string& whatFailed);
 // A small Spanish page for the player's browser: no script, nothing loaded from elsewhere.
 Response pageAnswer(int status, const std::string& title, const std::string& message);
 
-Response handleCallback(Service& service, Provider provider, const Request& request, std::int64_t nowUnix);
+// What the confirmation page says: which account, into which launcher request, how long ago, and why it
+// asks at all.
+struct ConfirmationText {
+    std::string provider; // "Steam" or "Discord"
+    std::string account;  // the display name proven
+    std::int64_t minutesAgo = 0;
+    bool otherNetwork = false; // the launcher asked from another network than this browser's
+    bool moves = false;        // the account would leave another launcher or Steam account
+};
+// The page with one form posting the one-time token to `action` (this service's own path): confirm or
+// cancel. Its policy lets that form post to this origin and nothing else run.
+Response confirmationPage(const ConfirmationText& text, const std::string& action, const std::string& token);

@@ -1,76 +1,25 @@
 // The pages the player's browser lands on after Steam or Discord: the state is matched and spent first,
-// then the provider's answer is verified by the provider flows, then the account is linked.
+// then the provider's answer is verified by the provider flows, then the account is linked, or, when the
+// browser is not beside the launcher that asked or the account would leave someone else, held for the
+// player's press on a confirmation page.
 #include "config/document_rules.h"
 #include "contract/answers.h"
+#include "contract/handlers.h"
+#include "contract/network.h"
 #include "storage/secrets.h"
 
 namespace {
-
-constexpr std::size_t MaxQueryParams = 64;
 
 const char* nameOf(Provider provider) {
     return provider == Provider::Steam ? "Steam" : "Discord";
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-bool percentDecode(const std::string& text, std::string& decoded) {
-    decoded.clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '+') {
-            decoded += ' ';
-        } else if (text[i] != '%') {
-            decoded += text[i];
-        } else {
-            if (i + 2 >= text.size())
-                return false;
-            const int high = hexValue(text[i + 1]);
-            const int low = hexValue(text[i + 2]);
-            if (high < 0 || low < 0)
-                return false;
-            decoded += static_cast<char>(high * 16 + low);
-            i += 2;
-        }
-    }
-    return true;
-}
-
-bool parseQuery(const std::string& text, QueryParams& params) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t end = std::min(text.find('&', at), text.size());
-        const std::string pair = text.substr(at, end - at);
-        at = end + 1;
-        if (pair.empty())
-            continue;
-        const std::size_t equals = pair.find('=');
-        std::string key, value;
-        if (!percentDecode(pair.substr(0, equals), key) ||
-            !percentDecode(equals == std::string::npos ? std::string() : pair.substr(equals + 1), value))
-            return false;
-        if (params.size() == MaxQueryParams)
-            return false;
-        params.emplace_back(std::move(key), std::move(value));
-    }
-    return true;
-}
-
-// The one state of the query, or empty when there is none or more than one.
-std::string stateOf(const QueryParams& params) {
-    std::string state;
-    int count = 0;
-    for (const auto& [key, value] : params)
-        if (key == "state" && ++count == 1)
-            state = value;
-    return count == 1 && state.size() == 43 ? state : std::string();
+// The one state or token of a query or form, or empty when there is none, more than one or another shape.
+std::string secretOf(const QueryParams& params, std::string_view name) {
+    std::string value = onlyValue(params, name);
+    if (value.size() != 43)
+        wipe(value);
+    return value.size() == 43 ? value : std::string();
 }
 
 bool isAccountId(const std::string& id) {
@@ -125,18 +74,64 @@ void wipeValues(QueryParams& params) {
         wipe(value);
 }
 
-Response verifyAndLink(Service& service, Provider provider, const QueryParams& query,
+const std::string ExpiredTitle = "Enlace caducado o ya usado";
+
+Response bannedPage() {
+    return pageAnswer(403, "Cuenta bloqueada",
+                      "Esta cuenta está bloqueada en la comunidad y no se puede vincular. Si crees que es un "
+                      "error, contacta con administración.");
+}
+
+Response linkNow(Service& service, const PendingLink& pending, std::int64_t now, const std::string& how) {
+    const std::string provider = nameOf(pending.provider);
+    switch (service.store->link(pending.sessionId, pending.provider, pending.account, now, how)) {
+    case StoreResult::Ok:
+        return pageAnswer(200, "Cuenta de " + provider + " vinculada",
+                          "La cuenta «" + pending.account.displayName +
+                              "» ha quedado vinculada. Ya puedes cerrar esta página y volver al launcher.");
+    case StoreResult::Conflict:
+        return pageAnswer(409, "Ya hay otra cuenta vinculada",
+                          "Esta sesión ya tiene otra cuenta de " + provider +
+                              " vinculada y se mantiene. Si quieres cambiarla, contacta con administración.");
+    case StoreResult::Banned:
+        return bannedPage();
+    default:
+        return storageFailurePage("No se pudo guardar la vinculación.");
+    }
+}
+
+// The account proven, held until the player presses the page's button; the state's ten minutes still run.
+Response askToConfirm(Service& service, const PendingLink& pending, bool otherNetwork, bool moves,
+                      std::int64_t now) {
+    std::string token;
+    if (!newRandomToken(token))
+        return storageFailurePage("No se pudo preparar la confirmación.");
+    if (service.store->createConfirmation(sha256Hex(token), pending) != StoreResult::Ok) {
+        wipe(token);
+        return storageFailurePage("No se pudo preparar la confirmación.");
+    }
+    ConfirmationText text;
+    text.provider = nameOf(pending.provider);
+    text.account = pending.account.displayName;
+    text.minutesAgo = (now - pending.requestedAt) / 60;
+    text.otherNetwork = otherNetwork;
+    text.moves = moves;
+    Response response = confirmationPage(text, BasePath + "/callback/confirm", token);
+    wipe(token);
+    return response;
+}
+
+Response verifyAndLink(Service& service, Provider provider, const Request& request, const QueryParams& query,
                        const std::string& state, std::int64_t now) {
-    std::int64_t sessionId = 0;
-    switch (service.store->consumeState(sha256Hex(state), provider, now, sessionId)) {
+    StateRecord issued;
+    switch (service.store->consumeState(sha256Hex(state), provider, now, issued)) {
     case StoreResult::Ok:
         break;
     case StoreResult::NotFound:
-        return pageAnswer(
-            400, "Enlace caducado o ya usado",
-            "Este enlace de autorización ya no sirve: caduca a los diez minutos y solo se puede usar "
-            "una vez." +
-                AgainHint);
+        return pageAnswer(400, ExpiredTitle,
+                          "Este enlace de autorización ya no sirve: caduca a los diez minutos y solo se puede "
+                          "usar una vez." +
+                              AgainHint);
     default:
         return storageFailurePage("No se pudo completar la vinculación.");
     }
@@ -145,28 +140,40 @@ Response verifyAndLink(Service& service, Provider provider, const QueryParams& q
         provider == Provider::Steam
             ? service.providers.verifySteam(query, service.providers.steamReturnTo(config.publicHost, state),
                                             now, *service.store)
-            : service.providers.completeDiscord(
-                  query, DiscordApp{config.discordClientId, config.discordClientSecret}, config.publicHost);
-    if (result.failure != ProviderFailure::None || !isAccountId(result.account.id))
-        return failurePage(
+            : service.providers.completeDiscord(query,
+                                                DiscordApp{config.discordClientId, config.discordClientSecret},
+                                                config.publicHost, issued.verifier);
+    wipe(issued.verifier);
+    if (result.failure != ProviderFailure::None || !isAccountId(result.account.id)) {
+        Response page = failurePage(
             result.failure == ProviderFailure::None ? ProviderFailure::Refused : result.failure, provider);
-    const LinkedAccount account{result.account.id,
-                                fitDisplayName(result.account.displayName, result.account.id)};
-    switch (service.store->link(sessionId, provider, account, now)) {
-    case StoreResult::Ok:
-        return pageAnswer(200, "Cuenta de " + std::string(nameOf(provider)) + " vinculada",
-                          "La cuenta «" + account.displayName +
-                              "» ha quedado vinculada. Ya puedes cerrar esta página y volver al launcher.");
-    case StoreResult::Conflict:
-        return pageAnswer(409, "Ya hay otra cuenta vinculada",
-                          "Esta sesión ya tiene otra cuenta de " + std::string(nameOf(provider)) +
-                              " vinculada y se mantiene. Si quieres cambiarla, contacta con administración.");
-    default:
-        return storageFailurePage("No se pudo guardar la vinculación.");
+        page.reason = result.failure == ProviderFailure::None ? "account_id" : std::string(result.kind);
+        return page;
     }
+    const PendingLink pending{issued.sessionId, provider,
+                              LinkedAccount{result.account.id,
+                                            fitDisplayName(result.account.displayName, result.account.id)},
+                              issued.createdAt, issued.expiresAt};
+    PlayerRecord player;
+    const StoreResult banned =
+        provider == Provider::Steam ? service.store->findPlayer(pending.account.id, player) : StoreResult::NotFound;
+    bool moves = false;
+    if (banned == StoreResult::Failed ||
+        service.store->wouldMove(pending.sessionId, provider, pending.account.id, now, moves) != StoreResult::Ok)
+        return storageFailurePage("No se pudo completar la vinculación.");
+    if (banned == StoreResult::Ok && player.banned) {
+        Response page = bannedPage();
+        page.reason = "banned";
+        return page;
+    }
+    const bool otherNetwork = issued.network.empty() || networkOf(request.clientAddress) != issued.network;
+    if (otherNetwork || moves) {
+        Response page = askToConfirm(service, pending, otherNetwork, moves, now);
+        page.reason = otherNetwork ? "confirm_other_network" : "confirm_move";
+        return page;
+    }
+    return linkNow(service, pending, now, "launcher");
 }
-
-} // namespace
 
 Response handleCallback(Service& service, Provider provider, const Request& request, std::int64_t now) {
     if (provider == Provider::Discord && !discordEnabled(service.config))
@@ -175,12 +182,57 @@ Response handleCallback(Service& service, Provider provider, const Request& requ
     QueryParams query;
     std::string state;
     Response response;
-    if (parseQuery(request.query, query) && !(state = stateOf(query)).empty())
-        response = verifyAndLink(service, provider, query, state, now);
+    if (parseQuery(request.query, query) && !(state = secretOf(query, "state")).empty())
+        response = verifyAndLink(service, provider, request, query, state, now);
     else
         response = pageAnswer(400, "Enlace no válido",
                               "Esta dirección no es una respuesta de autorización completa." + AgainHint);
     wipe(state);
     wipeValues(query);
+    return response;
+}
+
+} // namespace
+
+Response answerSteamCallback(Service& service, const Request& request, const std::string&, std::int64_t nowMs) {
+    return handleCallback(service, Provider::Steam, request, nowMs / 1000);
+}
+
+Response answerDiscordCallback(Service& service, const Request& request, const std::string&,
+                               std::int64_t nowMs) {
+    return handleCallback(service, Provider::Discord, request, nowMs / 1000);
+}
+
+// The confirmation page's form: token=<43 characters>&action=confirm|cancel. Either way the token is spent.
+Response answerConfirmation(Service& service, const Request& request, const std::string&, std::int64_t nowMs) {
+    const std::int64_t now = nowMs / 1000;
+    QueryParams form;
+    std::string token;
+    Response response;
+    const bool read = parseQuery(request.body, form) && !(token = secretOf(form, "token")).empty();
+    const std::string action = read ? onlyValue(form, "action") : std::string();
+    PendingLink pending;
+    if (action != "confirm" && action != "cancel") {
+        response = pageAnswer(400, "Enlace no válido", "Esta confirmación no está completa." + AgainHint);
+    } else {
+        switch (service.store->consumeConfirmation(sha256Hex(token), now, pending)) {
+        case StoreResult::Ok:
+            response = action == "confirm"
+                           ? linkNow(service, pending, now, "confirmed")
+                           : pageAnswer(200, "Vinculación cancelada",
+                                        "No se ha vinculado nada. Ya puedes cerrar esta página.");
+            break;
+        case StoreResult::NotFound:
+            response = pageAnswer(400, ExpiredTitle,
+                                  "Esta confirmación ya no sirve: caduca a los diez minutos de pulsar «Vincular» "
+                                  "y solo se puede usar una vez." +
+                                      AgainHint);
+            break;
+        default:
+            response = storageFailurePage("No se pudo completar la vinculación.");
+        }
+    }
+    wipe(token);
+    wipeValues(form);
     return response;
 }

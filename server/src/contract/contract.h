@@ -1,13 +1,14 @@
 #pragma once
 // The service's answers, as pure handling of a request record: the launcher's endpoints, the providers'
-// callbacks and the game server's admin endpoint. No socket is touched here.
+// callbacks with the player's confirmation, the game servers' API and the admin endpoint. No socket is
+// touched here; every path the service answers is one row of the route table (contract/routes.cpp).
 //
-// Accounts and sessions. A provider account belongs to at most one session. Proving it again from
-// another session moves it there: the old session loses it and its launcher goes back to linking.
-// 409 answers only these cases, where the player must not silently lose an account:
+// Accounts and pairs (storage/link_store.h): a session signs in to a pair by proving its Steam account; a
+// Discord account belongs to at most one pair. 409 answers only these cases, where the player must not
+// silently lose an account:
 //   - POST /link/steam or /link/discord when the session already holds an account of that provider (the
-//     launcher offers linking only for an empty row; logging out releases the accounts);
-//   - a callback that proves another account of a provider the session has linked meanwhile (two
+//     launcher offers linking only for an empty row; logging out releases the session, not the pair);
+//   - a Steam callback that proves another Steam account than the one the session is signed in to (two
 //     authorisations were open at once): the first one proved stays, the page says so.
 #include "config/service_config.h"
 #include "contract/provider_calls.h"
@@ -15,6 +16,7 @@
 #include "storage/link_store.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +36,18 @@ struct Response {
     int status = 200;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // Why a callback was refused, from a fixed set of kinds (never a value from the request): the log line
+    // and the metrics carry it. Empty for every other answer.
+    std::string reason;
+};
+
+// The game-server keys as last read from the store: a key revoked by the command line is refused once this
+// is read again, within KeyCacheSeconds.
+struct KeyCache {
+    std::mutex lock;
+    std::vector<GameServerKey> keys;
+    std::int64_t readAtMs = 0;
+    bool read = false;
 };
 
 struct Service {
@@ -42,7 +56,9 @@ struct Service {
     ProviderCalls providers;
     std::string configDocument; // GET /config is the same for every player: built once
     RateLimiter newSessions;
-    RateLimiter everyRequest;
+    RateLimiter everyRequest; // players, per client address
+    RateLimiter perKey;       // game servers and the admin, per key
+    KeyCache gameServerKeys;
 };
 
 // The configuration document, or empty when it would exceed what the launcher reads.
@@ -53,9 +69,9 @@ bool prepareService(Service& service, const ServiceConfig& config, LinkStore& st
 
 Response handleRequest(Service& service, const Request& request, std::int64_t nowMs);
 
-// The route a path names, for logs and metrics: "config", "link/steam", "admin/players" ... or "other"; never
-// the raw path, whose tail an admin request or a stranger chooses.
-std::string routeName(const std::string& path);
+// The route a request names, for logs and metrics: "config", "link/steam", "admin/players" ... or "other";
+// never the raw path, whose tail an admin request or a stranger chooses.
+std::string routeName(const std::string& method, const std::string& path);
 
 // Requests that wait on Steam or Discord, which the edge runs away from its network threads.
 bool callsProvider(const Request& request);

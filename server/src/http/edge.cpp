@@ -200,7 +200,7 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         try {
             response = edge_->hooks.handle(request_);
         } catch (const std::exception&) {
-            response = Response{500, {{"Content-Type", "application/json"}}, "{\"error\":\"internal\"}"};
+            response = Response{500, {{"Content-Type", "application/json"}}, "{\"error\":\"internal\"}", {}};
         }
         OPENSSL_cleanse(request_.authorization.data(), request_.authorization.size());
         OPENSSL_cleanse(request_.query.data(), request_.query.size());
@@ -241,7 +241,7 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         request_.method = std::move(method);
         request_.path = std::move(path);
         keepAlive_ = false;
-        send(Response{status, {{"Content-Type", "application/json"}}, "{\"error\":\"request\"}"});
+        send(Response{status, {{"Content-Type", "application/json"}}, "{\"error\":\"request\"}", {}});
     }
 
     void send(Response response) {
@@ -257,7 +257,7 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         response_->keep_alive(keepAlive_);
         response_->prepare_payload();
         // Logged before the answer leaves, so whoever has read it can find its line.
-        logAnswer(response.status, response_->body().size());
+        logAnswer(response.status, response_->body().size(), response.reason);
         lowest().expires_after(std::chrono::seconds(edge_->options.writeSeconds));
         http::async_write(
             stream_, *response_,
@@ -274,14 +274,14 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
     }
 
     // The path is logged without its query; the route is the contract's name for it.
-    void logAnswer(int status, std::size_t bytes) {
+    void logAnswer(int status, std::size_t bytes, const std::string& reason) {
         const double seconds = static_cast<double>(steadyMicros() - started_) / 1e6;
-        const std::string route = routeName(request_.path);
+        const std::string route = routeName(request_.method, request_.path);
         if (edge_->hooks.answered)
-            edge_->hooks.answered(route, status, seconds);
+            edge_->hooks.answered(route, status, seconds, reason);
         if (!edge_->hooks.log)
             return;
-        const nlohmann::json line = {{"time", logTimestamp(std::chrono::system_clock::now())},
+        nlohmann::json line = {{"time", logTimestamp(std::chrono::system_clock::now())},
                                      {"client", loggable(request_.clientAddress)},
                                      {"method", loggable(request_.method)},
                                      {"route", route},
@@ -289,6 +289,8 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
                                      {"status", status},
                                      {"bytes", bytes},
                                      {"duration_ms", std::round(seconds * 1e5) / 100}};
+        if (!reason.empty())
+            line["reason"] = reason;
         edge_->hooks.log(line.dump());
     }
 

@@ -38,8 +38,9 @@ struct EdgeHooks {
     std::function<Response(const Request&)> handle;
     std::function<bool(const Request&)> blocks;       // true: run away from the network threads
     std::function<void(const std::string& line)> log; // one JSON object, no line break
-    // Every answer, with its route (never the raw path), for the metrics.
-    std::function<void(const std::string& route, int status, double seconds)> answered;
+    // Every answer, with its route (never the raw path) and a refused callback's reason kind, for the metrics.
+    std::function<void(const std::string& route, int status, double seconds, const std::string& reason)>
+        answered;
     std::function<void()> housekeeping; // every housekeepingSeconds, away from the network threads
 };
 

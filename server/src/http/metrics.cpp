@@ -32,9 +32,12 @@ void header(std::string& out, const char* name, const char* type, const char* he
 
 } // namespace
 
-void recordAnswer(Metrics& metrics, const std::string& route, int status, double seconds) {
+void recordAnswer(Metrics& metrics, const std::string& route, int status, double seconds,
+                  const std::string& reason) {
     std::lock_guard guard(metrics.lock);
     ++metrics.requests[{route, status}];
+    if (!reason.empty())
+        ++metrics.reasons[{route, reason}];
     LatencyHistogram& histogram = metrics.latency[route];
     std::size_t band = 0;
     while (band < kLatencyBuckets.size() && seconds > kLatencyBuckets[band])
@@ -49,7 +52,8 @@ void recordProviderResult(Metrics& metrics, const std::string& provider, const P
     if (result.failure == ProviderFailure::None)
         return;
     std::lock_guard guard(metrics.lock);
-    ++metrics.providerFailures[{provider, failureKind(result.failure)}];
+    ++metrics.providerFailures[{provider, failureKind(result.failure),
+                                std::string(result.kind.empty() ? "unknown" : result.kind)}];
 }
 
 ProviderCalls countingFailures(ProviderCalls calls, Metrics& metrics) {
@@ -60,10 +64,10 @@ ProviderCalls countingFailures(ProviderCalls calls, Metrics& metrics) {
         recordProviderResult(metrics, "steam", result);
         return result;
     };
-    calls.completeDiscord = [&metrics, complete = calls.completeDiscord](const QueryParams& query,
-                                                                         const DiscordApp& app,
-                                                                         const std::string& publicHost) {
-        ProviderResult result = complete(query, app, publicHost);
+    calls.completeDiscord = [&metrics, complete = calls.completeDiscord](
+                                const QueryParams& query, const DiscordApp& app, const std::string& publicHost,
+                                const std::string& codeVerifier) {
+        ProviderResult result = complete(query, app, publicHost, codeVerifier);
         recordProviderResult(metrics, "discord", result);
         return result;
     };
@@ -92,16 +96,21 @@ std::string metricsText(Metrics& metrics, const StoreCounts* counts) {
                std::to_string(histogram.count) + "\n";
     }
     header(out, "orvane_provider_failures_total", "counter",
-           "Provider verifications that failed, by provider and kind.");
+           "Provider verifications that failed, by provider, kind and reason.");
     for (const auto& [key, value] : metrics.providerFailures)
-        out += "orvane_provider_failures_total{provider=\"" + key.first + "\",kind=\"" + key.second + "\"} " +
+        out += "orvane_provider_failures_total{provider=\"" + std::get<0>(key) + "\",kind=\"" + std::get<1>(key) +
+               "\",reason=\"" + std::get<2>(key) + "\"} " + std::to_string(value) + "\n";
+    header(out, "orvane_callback_outcomes_total", "counter",
+           "Callbacks and confirmations that linked nothing at once, by route and reason kind.");
+    for (const auto& [key, value] : metrics.reasons)
+        out += "orvane_callback_outcomes_total{route=\"" + key.first + "\",reason=\"" + key.second + "\"} " +
                std::to_string(value) + "\n";
     header(out, "orvane_store_up", "gauge", "1 when the store answered the counts below, 0 when it failed.");
     out += std::string("orvane_store_up ") + (counts ? "1" : "0") + "\n";
     if (counts) {
         header(out, "orvane_sessions", "gauge", "Sessions not expired.");
         out += "orvane_sessions " + std::to_string(counts->sessions) + "\n";
-        header(out, "orvane_links", "gauge", "Linked provider accounts of sessions not expired.");
+        header(out, "orvane_links", "gauge", "Player records: Steam accounts linked, with or without Discord.");
         out += "orvane_links " + std::to_string(counts->links) + "\n";
     }
     return out;
@@ -118,9 +127,9 @@ std::shared_ptr<Edge> startMetricsEdge(const std::string& address, std::uint16_t
     hooks.blocks = [](const Request&) { return true; }; // counting reads the store
     hooks.handle = [&metrics, &store](const Request& request) {
         if (request.path != "/metrics")
-            return Response{404, {{"Content-Type", "text/plain"}}, "not found\n"};
+            return Response{404, {{"Content-Type", "text/plain"}}, "not found\n", {}};
         if (request.method != "GET")
-            return Response{405, {{"Allow", "GET"}, {"Content-Type", "text/plain"}}, "GET only\n"};
+            return Response{405, {{"Allow", "GET"}, {"Content-Type", "text/plain"}}, "GET only\n", {}};
         const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                                      std::chrono::system_clock::now().time_since_epoch())
                                      .count();
@@ -128,7 +137,8 @@ std::shared_ptr<Edge> startMetricsEdge(const std::string& address, std::uint16_t
         const bool counted = store.count(now, counts) == StoreResult::Ok;
         return Response{200,
                         {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}},
-                        metricsText(metrics, counted ? &counts : nullptr)};
+                        metricsText(metrics, counted ? &counts : nullptr),
+                        {}};
     };
     return startEdge(options, hooks, error);
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <utility>
 
 // Upper bounds, in seconds, of the latency histogram's buckets (+Inf follows).
@@ -27,10 +28,13 @@ struct Metrics {
     std::mutex lock;
     std::map<std::pair<std::string, int>, std::uint64_t> requests;                 // (route, status)
     std::map<std::string, LatencyHistogram> latency;                               // by route
-    std::map<std::pair<std::string, std::string>, std::uint64_t> providerFailures; // (provider, kind)
+    std::map<std::tuple<std::string, std::string, std::string>, std::uint64_t>
+        providerFailures;                                                          // (provider, kind, reason)
+    std::map<std::pair<std::string, std::string>, std::uint64_t> reasons;          // (route, reason kind)
 };
 
-void recordAnswer(Metrics& metrics, const std::string& route, int status, double seconds);
+void recordAnswer(Metrics& metrics, const std::string& route, int status, double seconds,
+                  const std::string& reason = {});
 void recordProviderResult(Metrics& metrics, const std::string& provider, const ProviderResult& result);
 
 // The same calls, counting every failed verification by provider and kind (refused, cancelled, unreachable).

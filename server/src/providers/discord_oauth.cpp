@@ -1,8 +1,9 @@
-// Discord sign-in through OAuth2 (scope identify): the authorisation page, then the code exchanged once
-// for a token and the token used once to read who signed in.
+// Discord sign-in through OAuth2 (scope identify) with PKCE: the authorisation page, then the code
+// exchanged once, with its verifier, for a token and the token used once to read who signed in.
 #include "providers/providers_internal.h"
 
 #include <nlohmann/json.hpp>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <charconv>
@@ -16,6 +17,8 @@ constexpr std::string_view kAuthorize = "https://discord.com/oauth2/authorize";
 constexpr std::string_view kToken = "https://discord.com/api/v10/oauth2/token";
 constexpr std::string_view kCurrentUser = "https://discord.com/api/v10/users/@me";
 constexpr std::size_t kMaxCodeLength = 256;
+constexpr std::size_t kMinVerifierLength = 43;
+constexpr std::size_t kMaxVerifierLength = 128;
 constexpr std::size_t kMaxTokenLength = 2048;
 constexpr std::size_t kMaxNameBytes = 512;
 constexpr long kMaxNameUnits = 200;
@@ -26,33 +29,26 @@ constexpr std::size_t kMaxIdDigits = 20;
 using SecretJson = nlohmann::basic_json<std::map, std::vector, SecretString, bool, std::int64_t,
                                         std::uint64_t, double, WipingAllocator>;
 
-ProviderResult refused(std::string reason) {
-    return {ProviderFailure::Refused, {}, std::move(reason)};
+ProviderResult refused(ReasonKind kind, std::string reason) {
+    return failedWith(ProviderFailure::Refused, kind, std::move(reason));
 }
 ProviderResult unreachable(std::string reason) {
-    return {ProviderFailure::Unreachable, {}, std::move(reason)};
+    return failedWith(ProviderFailure::Unreachable, ReasonKind::DiscordUnreachable, std::move(reason));
 }
 
-bool isCodeText(std::string_view code) {
-    return !code.empty() && code.size() <= kMaxCodeLength &&
-           std::all_of(code.begin(), code.end(), [](char c) {
-               return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                      c == '-' || c == '_' || c == '.' || c == '~';
-           });
-}
-
-bool isTokenText(std::string_view token) {
-    return !token.empty() && token.size() <= kMaxTokenLength &&
-           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
-}
-
-// A snowflake: 16 to 20 digits that fit in 64 bits and are not zero.
-bool isSnowflake(std::string_view id) {
-    std::uint64_t value = 0;
-    if (id.size() < kMinIdDigits || id.size() > kMaxIdDigits || !isAsciiDigits(id))
-        return false;
-    auto parsed = std::from_chars(id.data(), id.data() + id.size(), value);
-    return parsed.ec == std::errc() && value != 0;
+// S256: base64url of the verifier's SHA-256, without padding.
+std::string pkceChallenge(std::string_view verifier) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    unsigned char encoded[4 * ((EVP_MAX_MD_SIZE + 2) / 3) + 1];
+    if (EVP_Digest(verifier.data(), verifier.size(), digest, &digestLength, EVP_sha256(), nullptr) != 1)
+        return ""; // only when OpenSSL cannot hash at all
+    int length = EVP_EncodeBlock(encoded, digest, static_cast<int>(digestLength));
+    std::string challenge(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(length));
+    std::replace(challenge.begin(), challenge.end(), '+', '-');
+    std::replace(challenge.begin(), challenge.end(), '/', '_');
+    challenge.erase(challenge.find_last_not_of('=') + 1);
+    return challenge;
 }
 
 // A name the launcher can show: valid UTF-8 without control characters, 1-200 UTF-16 units, 512 bytes.
@@ -92,7 +88,7 @@ std::optional<ProviderAccount> accountFrom(const nlohmann::json& user) {
 
 // The code for a token: Refused when Discord turns the code or the client down, the token otherwise.
 ProviderResult exchangeCode(std::string_view code, const DiscordApp& app, const std::string& publicHost,
-                            SecretString& token) {
+                            std::string_view codeVerifier, SecretString& token) {
     SecretString body;
     auto field = [&](std::string_view key, std::string_view value) {
         if (!body.empty())
@@ -105,6 +101,7 @@ ProviderResult exchangeCode(std::string_view code, const DiscordApp& app, const 
     field("redirect_uri", discordRedirectUri(publicHost));
     field("client_id", app.clientId);
     field("client_secret", app.clientSecret);
+    field("code_verifier", codeVerifier);
     HttpsCall call;
     call.method = "POST";
     call.url = kToken;
@@ -113,9 +110,10 @@ ProviderResult exchangeCode(std::string_view code, const DiscordApp& app, const 
     if (!answer.reached)
         return unreachable("Discord's token endpoint could not be asked: " + answer.failure);
     if (answer.status == 401)
-        return refused("Discord refused the client id or secret");
+        return refused(ReasonKind::DiscordClient, "Discord refused the client id or secret");
     if (answer.status >= 400 && answer.status < 500 && answer.status != 429)
-        return refused("Discord refused the code (status " + std::to_string(answer.status) + ")");
+        return refused(ReasonKind::DiscordTokenRefused,
+                       "Discord refused the code (status " + std::to_string(answer.status) + ")");
     if (answer.status != 200)
         return unreachable("Discord's token endpoint answered status " + std::to_string(answer.status));
     SecretJson document = SecretJson::parse(answer.body, nullptr, false);
@@ -139,25 +137,43 @@ ProviderResult exchangeCode(std::string_view code, const DiscordApp& app, const 
 
 } // namespace
 
+bool isTokenText(std::string_view token) {
+    return !token.empty() && token.size() <= kMaxTokenLength &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
+}
+
+bool isSnowflake(std::string_view id) {
+    std::uint64_t value = 0;
+    if (id.size() < kMinIdDigits || id.size() > kMaxIdDigits || !isAsciiDigits(id))
+        return false;
+    auto parsed = std::from_chars(id.data(), id.data() + id.size(), value);
+    return parsed.ec == std::errc() && value != 0;
+}
+
 std::string discordRedirectUri(const std::string& publicHost) {
     return "https://" + publicHost + std::string(kDiscordCallbackPath);
 }
 
 std::string discordAuthorizationUrl(const DiscordApp& app, const std::string& publicHost,
-                                    const std::string& state) {
+                                    const std::string& state, const std::string& codeVerifier) {
     QueryParams query = {{"response_type", "code"},
                          {"client_id", app.clientId},
                          {"scope", "identify"},
                          {"state", state},
                          {"redirect_uri", discordRedirectUri(publicHost)},
-                         {"prompt", "none"}};
+                         {"code_challenge", pkceChallenge(codeVerifier)},
+                         {"code_challenge_method", "S256"}};
     return std::string(kAuthorize) + "?" + formEncode(query);
 }
 
 ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordApp& app,
-                                       const std::string& publicHost) {
+                                       const std::string& publicHost, const std::string& codeVerifier) {
+    // The verifier is the service's own, kept with the state: one that is not a verifier is a fault here,
+    // and Discord is not asked.
+    if (!isUnreservedText(codeVerifier, kMinVerifierLength, kMaxVerifierLength))
+        return refused(ReasonKind::Pkce, "the stored code verifier is not 43-128 URL-safe characters");
     if (exceedsQueryBounds(query))
-        return refused("too many parameters or bytes");
+        return refused(ReasonKind::DiscordQuery, "too many parameters or bytes");
     const std::string* code = nullptr;
     const std::string* error = nullptr;
     for (const auto& [key, value] : query) {
@@ -167,21 +183,22 @@ ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordAp
             error = &value;
     }
     if (hasRepeatedNames(query))
-        return refused("a parameter is repeated");
+        return refused(ReasonKind::DiscordQuery, "a parameter is repeated");
     if (error != nullptr && *error == "access_denied")
-        return {ProviderFailure::Cancelled, {}, "the player declined on Discord"};
+        return failedWith(ProviderFailure::Cancelled, ReasonKind::DiscordCancelled,
+                          "the player declined on Discord");
     if (error != nullptr)
-        return refused("Discord reported an error");
-    if (code == nullptr || !isCodeText(*code))
-        return refused("no usable code");
+        return refused(ReasonKind::DiscordError, "Discord reported an error");
+    if (code == nullptr || !isUnreservedText(*code, 1, kMaxCodeLength))
+        return refused(ReasonKind::DiscordCode, "no usable code");
 
     SecretString token;
-    ProviderResult exchanged = exchangeCode(*code, app, publicHost, token);
+    ProviderResult exchanged = exchangeCode(*code, app, publicHost, codeVerifier, token);
     if (exchanged.failure != ProviderFailure::None)
         return exchanged;
     HttpsCall call;
     call.url = kCurrentUser;
-    call.bearerToken = {token.data(), token.size()};
+    call.token = {token.data(), token.size()};
     HttpsAnswer answer = httpsExchange(call);
     if (!answer.reached)
         return unreachable("Discord's users endpoint could not be asked: " + answer.failure);
@@ -189,6 +206,6 @@ ProviderResult completeDiscordCallback(const QueryParams& query, const DiscordAp
         return unreachable("Discord's users endpoint answered status " + std::to_string(answer.status));
     std::optional<ProviderAccount> account = accountFrom(nlohmann::json::parse(answer.body, nullptr, false));
     if (!account)
-        return refused("Discord's user has no valid id");
-    return {ProviderFailure::None, std::move(*account), "linked"};
+        return refused(ReasonKind::DiscordUser, "Discord's user has no valid id");
+    return {ProviderFailure::None, std::move(*account), "linked", {}};
 }

@@ -89,6 +89,51 @@ bool isProviderUrl(std::string_view url) {
                        [&](std::string_view origin) { return url.starts_with(origin); });
 }
 
+bool isMethod(const char* method, const char* name) {
+    return std::strcmp(method, name) == 0;
+}
+
+// delay-seconds, possibly with a fraction (rounded up); an HTTP date or anything else gives -1.
+long retryAfterOf(CURL* curl) {
+    constexpr long kLongest = 1L << 30;
+    curl_header* header = nullptr;
+    if (curl_easy_header(curl, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK)
+        return -1;
+    std::string_view text = header->value;
+    std::size_t point = std::min(text.find('.'), text.size());
+    std::string_view whole = text.substr(0, point), fraction = text.substr(std::min(point + 1, text.size()));
+    if (!isAsciiDigits(whole) || (point < text.size() && !isAsciiDigits(fraction)))
+        return -1;
+    long seconds = 0;
+    for (char digit : whole)
+        seconds = std::min(kLongest, seconds * 10 + (digit - '0'));
+    bool partial = fraction.find_first_not_of('0') != std::string_view::npos;
+    return partial ? seconds + 1 : seconds;
+}
+
+// The request's headers; null when one could not be added.
+curl_slist* requestHeaders(const HttpsCall& call, SecretString& authorization) {
+    std::string audit;
+    if (!call.auditReason.empty())
+        audit = "X-Audit-Log-Reason: " + percentEncode(call.auditReason);
+    if (!call.token.empty())
+        authorization.append("Authorization: ").append(call.tokenScheme).append(" ").append(call.token);
+    curl_slist* headers = nullptr;
+    // "Content-Type:" drops the form type libcurl would give PUT's empty body.
+    for (const char* line : {"Expect:", isMethod(call.method, "PUT") ? "Content-Type:" : "",
+                             authorization.c_str(), audit.c_str()}) {
+        if (*line == '\0')
+            continue;
+        curl_slist* more = curl_slist_append(headers, line);
+        if (more == nullptr) {
+            curl_slist_free_all(headers);
+            return nullptr;
+        }
+        headers = more;
+    }
+    return headers;
+}
+
 } // namespace
 
 bool initProviderHttps() {
@@ -100,6 +145,11 @@ HttpsAnswer httpsExchange(const HttpsCall& call) {
     HttpsAnswer answer;
     if (!isProviderUrl(call.url)) {
         answer.failure = "not a provider URL";
+        return answer;
+    }
+    bool sendsBody = isMethod(call.method, "POST") || isMethod(call.method, "PUT");
+    if (!sendsBody && !isMethod(call.method, "GET") && !isMethod(call.method, "DELETE")) {
+        answer.failure = "not a method this client sends";
         return answer;
     }
     CURL* curl = curl_easy_init();
@@ -126,30 +176,27 @@ HttpsAnswer httpsExchange(const HttpsCall& call) {
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &collected);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "orvane-link-service");
-    curl_slist* headers = curl_slist_append(nullptr, "Expect:");
     SecretString authorization;
-    if (headers != nullptr && !call.bearerToken.empty()) {
-        authorization.append("Authorization: Bearer ").append(call.bearerToken);
-        curl_slist* more = curl_slist_append(headers, authorization.c_str());
-        if (more == nullptr)
-            curl_slist_free_all(headers);
-        headers = more;
-    }
+    curl_slist* headers = requestHeaders(call, authorization);
     if (headers == nullptr) {
         curl_easy_cleanup(curl);
         answer.failure = "out of memory";
         return answer;
     }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    if (std::strcmp(call.method, "POST") == 0) {
+    if (sendsBody) {
+        // Never a null body: libcurl would read one from stdin.
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.formBody.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.formBody.empty() ? "" : call.formBody.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(call.formBody.size()));
     }
+    if (isMethod(call.method, "PUT") || isMethod(call.method, "DELETE"))
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, call.method);
     CURLcode result = curl_easy_perform(curl);
     if (result == CURLE_OK) {
         answer.reached = true;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
+        answer.retryAfterSeconds = retryAfterOf(curl);
     } else {
         answer.failure = collected.tooLarge ? "answer too large" : curl_easy_strerror(result);
         answer.body.clear();

@@ -1,6 +1,8 @@
 #pragma once
 // The provider flows: the authorisation pages the service hands out and the verification of what the
 // player's browser brings back. Endpoints are Steam's and Discord's own, fixed here; nothing configures them.
+#include "config/query_text.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,13 +22,6 @@ inline constexpr std::size_t kMaxAuthorizationUrlLength = 900;
 // zero what they free (request headers and bodies carry codes, secrets and tokens). False on failure.
 bool initProviderHttps();
 
-// A callback's query, percent-decoded, in the order received. Duplicates are kept so they can be refused.
-using QueryParams = std::vector<std::pair<std::string, std::string>>;
-// Splits a raw query (the text after '?', '+' meaning a space) into decoded pairs. False when it is
-// malformed: a bad %-escape, more than kMaxQueryParams pairs or more than kMaxQueryLength bytes.
-inline constexpr std::size_t kMaxQueryParams = 64;
-inline constexpr std::size_t kMaxQueryLength = 8192;
-bool parseQuery(std::string_view raw, QueryParams& out);
 
 struct ProviderAccount {
     std::string id;          // SteamID64 or Discord snowflake: ASCII digits

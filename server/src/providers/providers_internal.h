@@ -34,21 +34,55 @@ bool hasRepeatedNames(const QueryParams& query);
 // More pairs or bytes than parseQuery would ever produce: a query the callbacks refuse unread.
 bool exceedsQueryBounds(const QueryParams& query);
 bool isAsciiDigits(std::string_view text); // non-empty, 0-9 only
+// Between minLength and maxLength of RFC 3986's unreserved characters (A-Z a-z 0-9 - . _ ~).
+bool isUnreservedText(std::string_view text, std::size_t minLength, std::size_t maxLength);
+
+// Discord's ids and tokens, checked the same way by sign-in and the role calls (discord_oauth.cpp).
+bool isSnowflake(std::string_view id);    // 16-20 digits, non-zero, within 64 bits
+bool isTokenText(std::string_view token); // printable ASCII without spaces, at most 2048 bytes
+
+// Why a verification failed, as log lines and metric labels name it: kProviderReasonKinds holds the
+// names in this order (reason_kinds.cpp).
+enum class ReasonKind {
+    SteamQuery,
+    SteamCancelled,
+    SteamMode,
+    SteamIdentity,
+    SteamReturnTo,
+    SteamSignature,
+    SteamNonce,
+    SteamNonceReplayed,
+    SteamUnreachable,
+    DiscordQuery,
+    DiscordCancelled,
+    DiscordError,
+    DiscordCode,
+    Pkce,
+    DiscordClient,
+    DiscordTokenRefused,
+    DiscordUnreachable,
+    DiscordUser,
+    Count,
+};
+ProviderResult failedWith(ProviderFailure failure, ReasonKind kind, std::string reason);
 
 // Strict UTF-8 (no overlong forms, surrogates or values past U+10FFFF); answers the UTF-16 length, or -1.
 long utf16Length(std::string_view text);
 
 // One HTTPS exchange with a provider. Only the fixed provider origins are accepted; see outbound_https.cpp.
 struct HttpsCall {
-    const char* method = "GET";   // GET or POST
-    std::string_view url;         // https://steamcommunity.com/... or https://discord.com/...
-    std::string_view formBody;    // POST body, application/x-www-form-urlencoded
-    std::string_view bearerToken; // sent as Authorization: Bearer when not empty
+    const char* method = "GET";         // GET, POST, PUT or DELETE
+    std::string_view url;               // https://steamcommunity.com/... or https://discord.com/...
+    std::string_view formBody;          // POST or PUT body, application/x-www-form-urlencoded
+    std::string_view token;             // sent as Authorization: <tokenScheme> <token> when not empty
+    const char* tokenScheme = "Bearer"; // "Bot" for the bot's own calls
+    std::string_view auditReason;       // sent percent-encoded as X-Audit-Log-Reason when not empty
 };
 struct HttpsAnswer {
     bool reached = false; // a complete HTTP answer arrived within the bounds
     long status = 0;
-    SecretString body;   // may hold a token
-    std::string failure; // why it was not reached: libcurl's text, never a URL or a header
+    SecretString body;           // may hold a token
+    std::string failure;         // why it was not reached: libcurl's text, never a URL or a header
+    long retryAfterSeconds = -1; // the Retry-After header in whole seconds, rounded up; -1 without one
 };
 HttpsAnswer httpsExchange(const HttpsCall& call);

@@ -24,8 +24,8 @@ constexpr std::int64_t kNonceMaxSkewSeconds = 60;
 constexpr std::size_t kMaxNonceLength = 255;
 constexpr std::size_t kMaxSignedNames = 32;
 
-ProviderResult refused(const char* reason) {
-    return {ProviderFailure::Refused, {}, reason};
+ProviderResult refused(ReasonKind kind, const char* reason) {
+    return failedWith(ProviderFailure::Refused, kind, reason);
 }
 
 // The fields of one query by name; the query has been checked for repeated names already.
@@ -125,29 +125,30 @@ bool steamConfirms(std::string_view answer) {
 ProviderResult checkLocally(const Fields& fields, const std::string& expectedReturnTo, std::int64_t nowUnix,
                             std::string& steamId) {
     if (fields.text("openid.ns") != kOpenIdNs)
-        return refused("not an OpenID 2.0 answer");
+        return refused(ReasonKind::SteamMode, "not an OpenID 2.0 answer");
     if (fields.text("openid.mode") == "cancel")
-        return {ProviderFailure::Cancelled, {}, "the player cancelled on Steam"};
+        return failedWith(ProviderFailure::Cancelled, ReasonKind::SteamCancelled,
+                          "the player cancelled on Steam");
     if (fields.text("openid.mode") != "id_res")
-        return refused("not a positive assertion");
+        return refused(ReasonKind::SteamMode, "not a positive assertion");
     if (fields.text("openid.op_endpoint") != kSteamLogin)
-        return refused("op_endpoint is not Steam's");
+        return refused(ReasonKind::SteamIdentity, "op_endpoint is not Steam's");
     std::optional<std::string> id = steamIdFrom(fields.text("openid.claimed_id"));
     if (!id)
-        return refused("claimed_id is not a Steam account");
+        return refused(ReasonKind::SteamIdentity, "claimed_id is not a Steam account");
     if (fields.text("openid.identity") != fields.text("openid.claimed_id"))
-        return refused("identity differs from claimed_id");
+        return refused(ReasonKind::SteamIdentity, "identity differs from claimed_id");
     if (fields.text("openid.return_to") != expectedReturnTo)
-        return refused("return_to is not the one issued for this state");
+        return refused(ReasonKind::SteamReturnTo, "return_to is not the one issued for this state");
     if (fields.text("openid.assoc_handle").empty() || fields.text("openid.sig").empty())
-        return refused("assoc_handle or sig missing");
+        return refused(ReasonKind::SteamSignature, "assoc_handle or sig missing");
     if (!signsEverythingNeeded(fields.text("openid.signed")))
-        return refused("a required field is not signed");
+        return refused(ReasonKind::SteamSignature, "a required field is not signed");
     std::optional<std::int64_t> stamped = nonceTime(fields.text("openid.response_nonce"));
     if (!stamped)
-        return refused("response_nonce malformed");
+        return refused(ReasonKind::SteamNonce, "response_nonce malformed");
     if (*stamped < nowUnix - kNonceMaxAgeSeconds || *stamped > nowUnix + kNonceMaxSkewSeconds)
-        return refused("response_nonce outside its time window");
+        return refused(ReasonKind::SteamNonce, "response_nonce outside its time window");
     steamId = *id;
     return {};
 }
@@ -171,12 +172,12 @@ std::string steamLoginUrl(const std::string& publicHost, const std::string& stat
 ProviderResult verifySteamCallback(const QueryParams& query, const std::string& expectedReturnTo,
                                    std::int64_t nowUnix, NonceLedger& nonces) {
     if (exceedsQueryBounds(query))
-        return refused("too many parameters or bytes");
+        return refused(ReasonKind::SteamQuery, "too many parameters or bytes");
     if (hasRepeatedNames(query))
-        return refused("a parameter is repeated");
+        return refused(ReasonKind::SteamQuery, "a parameter is repeated");
     for (const auto& [key, value] : query)
         if (key != "state" && !key.starts_with("openid."))
-            return refused("an unexpected parameter");
+            return refused(ReasonKind::SteamQuery, "an unexpected parameter");
     Fields fields{query};
     std::string steamId;
     ProviderResult local = checkLocally(fields, expectedReturnTo, nowUnix, steamId);
@@ -185,7 +186,7 @@ ProviderResult verifySteamCallback(const QueryParams& query, const std::string& 
     // Remembered before Steam is asked, so two callbacks racing with one assertion cannot both pass.
     std::string nonce(fields.text("openid.response_nonce"));
     if (!nonces.remember(nonce, *nonceTime(nonce) + kNonceMaxAgeSeconds))
-        return refused("response_nonce seen before");
+        return refused(ReasonKind::SteamNonceReplayed, "response_nonce seen before");
 
     QueryParams check;
     for (const auto& [key, value] : query)
@@ -198,11 +199,13 @@ ProviderResult verifySteamCallback(const QueryParams& query, const std::string& 
     call.formBody = body;
     HttpsAnswer answer = httpsExchange(call);
     if (!answer.reached)
-        return {ProviderFailure::Unreachable, {}, "Steam could not be asked: " + answer.failure};
+        return failedWith(ProviderFailure::Unreachable, ReasonKind::SteamUnreachable,
+                          "Steam could not be asked: " + answer.failure);
     if (answer.status != 200)
-        return {ProviderFailure::Unreachable, {}, "Steam answered status " + std::to_string(answer.status)};
+        return failedWith(ProviderFailure::Unreachable, ReasonKind::SteamUnreachable,
+                          "Steam answered status " + std::to_string(answer.status));
     if (!steamConfirms(std::string_view(answer.body.data(), answer.body.size())))
-        return refused("Steam did not confirm the assertion");
+        return refused(ReasonKind::SteamSignature, "Steam did not confirm the assertion");
     // Steam gives no name through OpenID; the SteamID64 stands in until the player's name is known.
-    return {ProviderFailure::None, {steamId, steamId}, "linked"};
+    return {ProviderFailure::None, {steamId, steamId}, "linked", {}};
 }

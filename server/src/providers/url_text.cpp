@@ -1,4 +1,4 @@
-// Percent-encoding, query splitting and UTF-8 measuring for the provider flows.
+// Percent-encoding and UTF-8 measuring for the provider flows.
 #include "providers/providers_internal.h"
 
 #include <openssl/crypto.h>
@@ -23,37 +23,6 @@ template <typename Out> void encodeInto(Out& out, std::string_view text) {
             out.push_back(kHex[c & 15]);
         }
     }
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-bool decodeComponent(std::string_view text, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '+') {
-            out.push_back(' ');
-        } else if (text[i] != '%') {
-            out.push_back(text[i]);
-        } else {
-            if (i + 2 >= text.size())
-                return false;
-            int high = hexValue(text[i + 1]);
-            int low = hexValue(text[i + 2]);
-            if (high < 0 || low < 0)
-                return false;
-            out.push_back(static_cast<char>(high * 16 + low));
-            i += 2;
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -86,29 +55,6 @@ std::string formEncode(const QueryParams& pairs) {
     return out;
 }
 
-bool parseQuery(std::string_view raw, QueryParams& out) {
-    out.clear();
-    if (raw.size() > kMaxQueryLength)
-        return false;
-    while (!raw.empty()) {
-        std::size_t end = raw.find('&');
-        std::string_view piece = raw.substr(0, end);
-        raw = end == std::string_view::npos ? std::string_view() : raw.substr(end + 1);
-        if (piece.empty())
-            continue;
-        if (out.size() == kMaxQueryParams)
-            return false;
-        std::size_t equals = piece.find('=');
-        std::pair<std::string, std::string> pair;
-        if (!decodeComponent(piece.substr(0, equals), pair.first))
-            return false;
-        if (equals != std::string_view::npos && !decodeComponent(piece.substr(equals + 1), pair.second))
-            return false;
-        out.push_back(std::move(pair));
-    }
-    return true;
-}
-
 bool hasRepeatedNames(const QueryParams& query) {
     for (std::size_t i = 0; i < query.size(); ++i)
         for (std::size_t k = i + 1; k < query.size(); ++k)
@@ -122,6 +68,12 @@ bool exceedsQueryBounds(const QueryParams& query) {
     for (const auto& [key, value] : query)
         bytes += key.size() + value.size();
     return query.size() > kMaxQueryParams || bytes > kMaxQueryLength;
+}
+
+bool isUnreservedText(std::string_view text, std::size_t minLength, std::size_t maxLength) {
+    return text.size() >= minLength && text.size() <= maxLength &&
+           std::all_of(text.begin(), text.end(),
+                       [](char c) { return isUnreserved(static_cast<unsigned char>(c)); });
 }
 
 bool isAsciiDigits(std::string_view text) {

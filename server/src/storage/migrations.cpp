@@ -42,6 +42,76 @@ CREATE TABLE IF NOT EXISTS nonces (
 CREATE INDEX IF NOT EXISTS states_by_expiry ON states (expires_at);
 CREATE INDEX IF NOT EXISTS nonces_by_expiry ON nonces (expires_at);
 )sql"},
+    // Player records outlive sessions: each session's Steam link becomes a pair (its session's Discord
+    // link joining it), and a Discord linked without Steam stays the session's unpaired claim. The feed
+    // numbers the moved pairs 1..N in the order they were made.
+    {3, R"sql(
+CREATE TABLE pairs (
+    steam_id TEXT PRIMARY KEY,
+    steam_name TEXT NOT NULL,
+    discord_id TEXT UNIQUE,
+    discord_name TEXT,
+    linked_at BIGINT NOT NULL,
+    discord_linked_at BIGINT,
+    how TEXT NOT NULL);
+CREATE INDEX pairs_by_linked_at ON pairs (linked_at);
+ALTER TABLE sessions ADD COLUMN steam_id TEXT REFERENCES pairs (steam_id) ON DELETE SET NULL;
+ALTER TABLE sessions ADD COLUMN discord_id TEXT;
+ALTER TABLE sessions ADD COLUMN discord_name TEXT;
+CREATE INDEX sessions_by_pair ON sessions (steam_id);
+CREATE INDEX sessions_by_claim ON sessions (discord_id);
+INSERT INTO pairs (steam_id, steam_name, discord_id, discord_name, linked_at, discord_linked_at, how)
+    SELECT s.account_id, s.display_name, d.account_id, d.display_name, s.linked_at, d.linked_at, 'migrated'
+    FROM links s LEFT JOIN links d ON d.session_id = s.session_id AND d.provider = 'discord'
+    WHERE s.provider = 'steam';
+UPDATE sessions SET steam_id = (SELECT l.account_id FROM links l WHERE l.session_id = sessions.id AND
+    l.provider = 'steam');
+UPDATE sessions SET
+    discord_id = (SELECT l.account_id FROM links l WHERE l.session_id = sessions.id AND l.provider = 'discord'),
+    discord_name = (SELECT l.display_name FROM links l WHERE l.session_id = sessions.id AND
+        l.provider = 'discord')
+    WHERE steam_id IS NULL;
+DROP TABLE links;
+CREATE TABLE bans (
+    steam_id TEXT PRIMARY KEY,
+    reason TEXT NOT NULL,
+    banned_at BIGINT NOT NULL);
+CREATE TABLE feed_counter (
+    id BIGINT PRIMARY KEY CHECK (id = 1),
+    seq BIGINT NOT NULL);
+CREATE TABLE player_feed (
+    steam_id TEXT PRIMARY KEY,
+    seq BIGINT NOT NULL UNIQUE);
+INSERT INTO player_feed (steam_id, seq)
+    SELECT steam_id, ROW_NUMBER() OVER (ORDER BY linked_at, steam_id) FROM pairs;
+INSERT INTO feed_counter (id, seq) SELECT 1, COUNT(*) FROM pairs;
+ALTER TABLE states ADD COLUMN network TEXT NOT NULL DEFAULT '';
+ALTER TABLE states ADD COLUMN created_at BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE states ADD COLUMN verifier TEXT NOT NULL DEFAULT '';
+CREATE TABLE confirmations (
+    token_hash TEXT PRIMARY KEY,
+    session_id BIGINT NOT NULL REFERENCES sessions (id) ON DELETE CASCADE,
+    provider TEXT,
+    account_id TEXT,
+    display_name TEXT,
+    requested_at BIGINT,
+    expires_at BIGINT);
+CREATE INDEX confirmations_by_session ON confirmations (session_id);
+CREATE INDEX confirmations_by_expiry ON confirmations (expires_at);
+CREATE TABLE gameserver_keys (
+    name TEXT PRIMARY KEY,
+    key_hash TEXT NOT NULL UNIQUE,
+    created_at BIGINT NOT NULL);
+CREATE TABLE role_tasks (
+    id {key},
+    discord_id TEXT NOT NULL,
+    action TEXT NOT NULL,
+    due_at BIGINT NOT NULL,
+    attempts BIGINT NOT NULL DEFAULT 0,
+    leased_until BIGINT NOT NULL DEFAULT 0);
+CREATE INDEX role_tasks_by_due ON role_tasks (due_at);
+CREATE INDEX role_tasks_by_member ON role_tasks (discord_id);
+)sql"},
 };
 
 std::string withKey(const std::string& sql, const std::string& key) {

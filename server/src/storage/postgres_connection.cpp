@@ -1,4 +1,5 @@
 #include "storage/sql_connection.h"
+#include "storage/secrets.h"
 
 #include <libpq-fe.h>
 
@@ -68,6 +69,9 @@ class PostgresConnection final : public SqlConnection {
         if (ok && changed)
             *changed = std::strtoll(PQcmdTuples(result), nullptr, 10);
         PQclear(result);
+        // Parameters may be secrets (a PKCE verifier): their copies here are not left behind.
+        for (std::string& text : texts)
+            wipe(text);
         return ok;
     }
 

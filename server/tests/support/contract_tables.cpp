@@ -16,9 +16,9 @@ std::string trim(const std::string& text) {
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-std::string document() {
+std::string document(const std::string& name) {
     const char* folder = std::getenv("ORVANE_DOCS");
-    std::ifstream file(std::string(folder ? folder : "docs") + "/link-service.md", std::ios::binary);
+    std::ifstream file(std::string(folder ? folder : "docs") + "/" + name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
@@ -145,8 +145,16 @@ struct Checker {
 } // namespace
 
 std::vector<TableRow> contractTable(const std::string& name) {
-    const std::string text = document();
-    const std::string marker = "<!-- contract: " + name + " -->";
+    return markedTable("link-service.md", "contract", name);
+}
+
+std::vector<TableRow> gameServerTable(const std::string& name) {
+    return markedTable("game-server.md", "gameserver", name);
+}
+
+std::vector<TableRow> markedTable(const std::string& file, const std::string& kind, const std::string& name) {
+    const std::string text = document(file);
+    const std::string marker = "<!-- " + kind + ": " + name + " -->";
     std::vector<TableRow> rows;
     std::size_t at = text.find(marker);
     if (at == std::string::npos)

@@ -8,8 +8,12 @@
 
 using TableRow = std::vector<std::string>;
 
-// The rows (header and separator left out) of the named table; cells trimmed, `marks` kept.
+// The rows (header and separator left out) of the table marked "<!-- KIND: NAME -->" in docs/FILE; cells
+// trimmed, `marks` kept.
+std::vector<TableRow> markedTable(const std::string& file, const std::string& kind, const std::string& name);
+// docs/link-service.md's "contract" tables and docs/game-server.md's "gameserver" tables.
 std::vector<TableRow> contractTable(const std::string& name);
+std::vector<TableRow> gameServerTable(const std::string& name);
 // A cell without its surrounding backticks or double quotes.
 std::string unmarked(const std::string& cell);
 

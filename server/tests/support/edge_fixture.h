@@ -34,8 +34,8 @@ struct EdgeTest : ServiceFixture {
         EdgeHooks hooks;
         hooks.handle = [this](const Request& request) { return handleRequest(service, request, nowMs); };
         hooks.blocks = callsProvider;
-        hooks.answered = [this](const std::string& route, int status, double seconds) {
-            recordAnswer(metrics, route, status, seconds);
+        hooks.answered = [this](const std::string& route, int status, double seconds, const std::string& reason) {
+            recordAnswer(metrics, route, status, seconds, reason);
         };
         hooks.log = [this](const std::string& line) {
             std::lock_guard guard(logLock);

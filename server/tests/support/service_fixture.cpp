@@ -1,4 +1,8 @@
 #include "support/service_fixture.h"
+#include "storage/secrets.h"
+#include "storage/sql_connection.h"
+
+#include <filesystem>
 
 ServiceConfig fixtureConfig() {
     ServiceConfig config;
@@ -41,13 +45,17 @@ ProviderCalls scriptedCalls(ScriptedProviders& script) {
         script.lastQuery = query;
         return script.nextSteam;
     };
-    calls.discordAuthorizationUrl = [](const DiscordApp& app, const std::string&, const std::string& state) {
+    calls.discordAuthorizationUrl = [&script](const DiscordApp& app, const std::string&, const std::string& state,
+                                              const std::string& verifier) {
+        script.verifierOfState[state] = verifier;
         return "https://discord.com/oauth2/authorize?response_type=code&client_id=" + app.clientId +
                "&scope=identify&state=" + state;
     };
-    calls.completeDiscord = [&script](const QueryParams& query, const DiscordApp&, const std::string&) {
+    calls.completeDiscord = [&script](const QueryParams& query, const DiscordApp&, const std::string&,
+                                      const std::string& verifier) {
         ++script.discordExchanges;
         script.lastQuery = query;
+        script.lastVerifier = verifier;
         return script.nextDiscord;
     };
     return calls;
@@ -58,6 +66,14 @@ void ServiceFixture::SetUp() {
     start(fixtureConfig());
 }
 
+void ServiceFixture::startFresh() {
+    store.reset();
+    if (!isPostgresDatabase(database))
+        for (const char* suffix : {"", "-wal", "-shm"})
+            std::filesystem::remove(database + suffix);
+    SetUp();
+}
+
 void ServiceFixture::start(const ServiceConfig& config) {
     store.reset();
     std::string error;
@@ -65,6 +81,8 @@ void ServiceFixture::start(const ServiceConfig& config) {
     ASSERT_TRUE(store) << error;
     service.newSessions.buckets.clear();
     service.everyRequest.buckets.clear();
+    service.perKey.buckets.clear();
+    service.gameServerKeys.read = false;
     ASSERT_TRUE(prepareService(service, config, *store, scriptedCalls(script)));
 }
 
@@ -92,8 +110,9 @@ std::string ServiceFixture::newSession(const std::string& client) {
                                                                  : std::string();
 }
 
-std::string ServiceFixture::startLink(const std::string& token, const std::string& provider) {
-    const Response response = call("POST", "/link/" + provider, token);
+std::string ServiceFixture::startLink(const std::string& token, const std::string& provider,
+                                      const std::string& client) {
+    const Response response = call("POST", "/link/" + provider, token, {}, client);
     EXPECT_EQ(response.status, 200) << response.body;
     const auto document = json(response);
     if (!document.is_object() || !document["url"].is_string())
@@ -103,8 +122,31 @@ std::string ServiceFixture::startLink(const std::string& token, const std::strin
     return at == std::string::npos ? std::string() : url.substr(at + 6, 43);
 }
 
-Response ServiceFixture::callback(const std::string& provider, const std::string& query) {
-    return call("GET", "/callback/" + provider, {}, query);
+Response ServiceFixture::callback(const std::string& provider, const std::string& query,
+                                 const std::string& client) {
+    return call("GET", "/callback/" + provider, {}, query, client);
+}
+
+std::string ServiceFixture::confirmationToken(const Response& page) {
+    const std::string mark = "name=\"token\" value=\"";
+    const std::size_t at = page.body.find(mark);
+    return at == std::string::npos ? std::string() : page.body.substr(at + mark.size(), 43);
+}
+
+Response ServiceFixture::confirm(const std::string& token, const std::string& action, const std::string& client) {
+    Request request;
+    request.method = "POST";
+    request.path = BasePath + "/callback/confirm";
+    request.clientAddress = client;
+    request.body = "token=" + token + "&action=" + action;
+    return handleRequest(service, request, nowMs);
+}
+
+std::string addGameServerKey(LinkStore& store, const std::string& name) {
+    std::string key;
+    EXPECT_TRUE(newRandomToken(key));
+    EXPECT_EQ(store.addGameServerKey({name, sha256Hex(key), FixtureStartMs / 1000}), StoreResult::Ok);
+    return key;
 }
 
 Response ServiceFixture::linkSteam(const std::string& token, const std::string& id, const std::string& name) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <memory>
 
 constexpr std::int64_t FixtureStartMs = 1'800'000'000'000;
@@ -18,9 +19,13 @@ struct ScriptedProviders {
     int discordExchanges = 0;
     std::string lastReturnTo;
     QueryParams lastQuery;
+    std::map<std::string, std::string> verifierOfState; // as the authorisation URL was built with it
+    std::string lastVerifier;                           // as the code was exchanged with it
 };
 
 ServiceConfig fixtureConfig();
+// A game-server key stored under the name, as the command line adds one; the key itself is returned.
+std::string addGameServerKey(LinkStore& store, const std::string& name);
 ProviderCalls scriptedCalls(ScriptedProviders& script);
 ProviderResult providerAccount(const std::string& id, const std::string& name);
 
@@ -33,6 +38,8 @@ struct ServiceFixture : ::testing::Test {
     std::int64_t nowMs = FixtureStartMs;
 
     void SetUp() override;
+    // The service again on an empty database, for a table's next case.
+    void startFresh();
     void start(const ServiceConfig& config);
 
     Response call(const std::string& method, const std::string& path, const std::string& token = {},
@@ -40,8 +47,15 @@ struct ServiceFixture : ::testing::Test {
     nlohmann::json json(const Response& response) const;
     std::string newSession(const std::string& client = "203.0.113.9");
     // The state inside the authorisation URL that POST /link/<provider> answered.
-    std::string startLink(const std::string& token, const std::string& provider);
-    Response callback(const std::string& provider, const std::string& query);
+    std::string startLink(const std::string& token, const std::string& provider,
+                          const std::string& client = "203.0.113.9");
+    Response callback(const std::string& provider, const std::string& query,
+                      const std::string& client = "203.0.113.9");
+    // The one-time token of a confirmation page, or empty when the page has no form.
+    static std::string confirmationToken(const Response& page);
+    // The confirmation form posted back: action "confirm" or "cancel".
+    Response confirm(const std::string& token, const std::string& action,
+                     const std::string& client = "203.0.113.9");
     Response linkSteam(const std::string& token, const std::string& id, const std::string& name = "Jugador");
     Response linkDiscord(const std::string& token, const std::string& id,
                          const std::string& name = "jugador");

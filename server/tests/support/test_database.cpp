@@ -40,8 +40,9 @@ std::string databaseContents(const std::string& database) {
     const std::unique_ptr<SqlConnection> connection = connectDatabase(database, error);
     if (!connection)
         return {};
-    for (const char* sql : {"SELECT t::text FROM sessions t", "SELECT t::text FROM links t",
-                            "SELECT t::text FROM states t", "SELECT t::text FROM nonces t"})
+    for (const char* sql : {"SELECT t::text FROM sessions t", "SELECT t::text FROM pairs t",
+                            "SELECT t::text FROM states t", "SELECT t::text FROM confirmations t",
+                            "SELECT t::text FROM gameserver_keys t", "SELECT t::text FROM nonces t"})
         connection->run(sql, {}, [&](const SqlRow& row) { contents += row.text(0) + "\n"; });
     return contents;
 }
