@@ -121,3 +121,7 @@ class GameServer:
 
     def fetched(self, start=1):
         return as_list(self.send("fetched", **{"from": start})["fetched"])
+
+    def lua_kib(self):
+        """Lua's heap after a full collection."""
+        return self.send("memory")["kib"]

@@ -15,7 +15,10 @@
 --                                     filled (a whole list), fetched (requests made reach `count`)
 --   status                            the addon's status, connected players, kicks, convar flags
 --   logs [from]                       log lines from index `from` (1 first)
---   fetched [from]                    the requests made: url, virtual time, header names
+--   fetched [from]                    the requests made: url, virtual time, header names, and for an
+--                                     answer its bytes, the CPU seconds its callback took and Lua's
+--                                     heap in KiB right after it (uncollected)
+--   memory                            Lua's heap in KiB after a full collection
 local here = arg[0]:match("^(.*)/[^/]*$") or "."
 package.path = here .. "/?.lua;" .. package.path
 local cjson = require("cjson")
@@ -127,8 +130,14 @@ local commands = {
                 names[#names + 1] = name
             end
             table.sort(names)
-            return { url = entry.url, at = entry.at, headers = names }
+            return { url = entry.url, at = entry.at, headers = names, bytes = entry.bytes,
+                seconds = entry.seconds, kib = entry.kib }
         end) }
+    end,
+    memory = function()
+        collectgarbage("collect")
+        collectgarbage("collect")
+        return { kib = collectgarbage("count") }
     end,
 }
 

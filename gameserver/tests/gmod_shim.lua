@@ -68,7 +68,7 @@ function Shim.new(options)
     self.convars = {}
     self.requests = {}
     self.requestSeq = 0
-    self.fetched = {} -- every URL asked, in order, with its virtual time
+    self.fetched = {} -- every URL asked, in order, with its virtual time (and an answer's size)
     return self
 end
 
@@ -213,7 +213,8 @@ function Shim:fetch(url, onSuccess, onFailure, headers)
     self.requestSeq = self.requestSeq + 1
     local request = { onSuccess = onSuccess, onFailure = onFailure, url = url }
     self.requests[#self.requests + 1] = request
-    self.fetched[#self.fetched + 1] = { url = url, at = self.now, headers = headers }
+    request.record = { url = url, at = self.now, headers = headers }
+    self.fetched[#self.fetched + 1] = request.record
     if type(url) ~= "string" or not url:find("^https?://") then
         request.failure = "invalid url"
         return
@@ -290,8 +291,12 @@ function Shim:finishRequests()
                 self:call("http.Fetch onFailure", request.onFailure, request.failure)
             end
         elseif request.onSuccess then
+            -- What the answer cost the game's one Lua thread, for the benchmark.
+            local started = os.clock()
             self:call("http.Fetch onSuccess", request.onSuccess, request.body, #request.body, request.headers,
                 request.code)
+            request.record.bytes, request.record.seconds = #request.body, os.clock() - started
+            request.record.kib = collectgarbage("count")
         end
     end
 end
