@@ -11,6 +11,7 @@ packages=(
     fonts-open-sans fonts-roboto-unhinted fonts-dejavu-core python3-fonttools
     clang-format
     nginx-light systemd
+    luajit lua-cjson curl unzip
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -59,10 +59,10 @@ class Road(unittest.TestCase):
         h.providers_control("/reset", {})
         with open(os.path.join(self.folder, "bot-token"), "w") as f:
             f.write(os.environ["ORVANE_DISCORD_BOT_TOKEN"] + "\n")
-        extra = (f"discord_bot_token_file = {self.folder}/bot-token\ndiscord_guild_id = {GUILD}\n"
-                 f"discord_role_id = {ROLE}\n")
+        role = {"discord_bot_token_file": f"{self.folder}/bot-token", "discord_guild_id": GUILD,
+                "discord_role_id": ROLE}
         self.service = h.Instance(BINARY, self.folder, os.path.join(self.folder, "links.sqlite"), "road",
-                                  extra=extra).start()
+                                  settings=role).start()
         self.port = self.service.port
 
     def tearDown(self):

@@ -1,6 +1,7 @@
-"""Real orvane-link-service processes for the multi-instance test and the fault runs: each instance on
-plain HTTP on a loopback port of its own (as behind a reverse proxy), a round-robin TCP front before
-them, plain HTTP calls, and the fake Steam (fake_providers.py, under with-fake-providers.sh) for links.
+"""Real orvane-link-service processes for the multi-instance test, the fault runs and the game server's
+addon: each instance on a loopback port of its own, on plain HTTP (as behind a reverse proxy) or
+terminating TLS itself, a round-robin TCP front before them, its admin commands, and the fake Steam and
+Discord (fake_providers.py, under with-fake-providers.sh) for links.
 """
 import http.client
 import json
@@ -15,6 +16,8 @@ import urllib.request
 
 BASE = "/orvane-launcher/v1/9e3f51d0"
 PUBLIC_HOST = "link.example.org"
+# Ports of the instances that terminate TLS, and the context that trusts each one's certificate.
+_tls_ports = {}
 
 
 def free_port():
@@ -24,31 +27,41 @@ def free_port():
 
 
 class Instance:
-    """One service process on `database` (a SQLite path or a postgresql:// string)."""
+    """One service process on `database` (a SQLite path or a postgresql:// string). settings: lines to
+    add or replace in its configuration, a value of None leaving that line out (discord_client_id=None
+    turns Discord off); tls: (certificate, private key, CA file) to serve HTTPS instead of plain HTTP."""
 
-    def __init__(self, binary, folder, database, name, sessions_per_minute=100000, extra=""):
+    def __init__(self, binary, folder, database, name, sessions_per_minute=100000, settings=None, tls=None):
         self.binary, self.folder, self.name = binary, folder, name
         self.port = free_port()
         self.config = os.path.join(folder, name + ".conf")
         self.out = os.path.join(folder, name + ".out")
+        lines = {
+            "public_host": PUBLIC_HOST,
+            "listen": f"127.0.0.1:{self.port}",
+            "trusted_proxy": "127.0.0.1",
+            "database": database,
+            "server_address": "play.example.org:27015",
+            "community_url": "https://example.org/comunidad",
+            "require_linking": "true",
+            "discord_client_id": os.environ.get("ORVANE_DISCORD_CLIENT_ID", "1100000000000000001"),
+            "discord_client_secret": os.environ.get("ORVANE_DISCORD_CLIENT_SECRET", "not-used"),
+            "sessions_per_minute": sessions_per_minute,
+            "threads": 2,
+        }
+        if tls:
+            lines["tls_certificate"], lines["tls_private_key"] = tls[0], tls[1]
+            _tls_ports[self.port] = ssl.create_default_context(cafile=tls[2])
+        lines.update(settings or {})
         with open(self.config, "w") as f:
-            f.write(f"""public_host = {PUBLIC_HOST}
-listen = 127.0.0.1:{self.port}
-trusted_proxy = 127.0.0.1
-database = {database}
-server_address = play.example.org:27015
-community_url = https://example.org/comunidad
-require_linking = true
-discord_client_id = {os.environ.get("ORVANE_DISCORD_CLIENT_ID", "1100000000000000001")}
-discord_client_secret = {os.environ.get("ORVANE_DISCORD_CLIENT_SECRET", "not-used")}
-sessions_per_minute = {sessions_per_minute}
-threads = 2
-{extra}""")
+            f.writelines(f"{key} = {value}\n" for key, value in lines.items() if value is not None)
+        self.scheme = "https" if tls else "http"
         self.process = None
 
     def start(self, wait=True):
-        self.process = subprocess.Popen([self.binary, "--config", self.config], stdin=subprocess.DEVNULL,
-                                        stdout=open(self.out, "ab"), stderr=subprocess.STDOUT)
+        with open(self.out, "ab") as out:
+            self.process = subprocess.Popen([self.binary, "--config", self.config], stdin=subprocess.DEVNULL,
+                                            stdout=out, stderr=subprocess.STDOUT)
         if wait:
             self.wait_ready()
         return self
@@ -70,6 +83,18 @@ threads = 2
         with open(self.out, errors="replace") as f:
             return f.read()[-2000:]
 
+    def command(self, *args):
+        """An admin command (players …, gameserver-keys …) on this configuration: its stdout."""
+        done = subprocess.run([self.binary, "--config", self.config, *args], stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=60)
+        if done.returncode != 0:
+            raise RuntimeError(f"{' '.join(args[:2])} exited {done.returncode}: {done.stderr}")
+        return done.stdout
+
+    def url(self):
+        """The base address a client of this instance uses."""
+        return f"{self.scheme}://127.0.0.1:{self.port}{BASE}"
+
     def kill(self):
         if self.process and self.process.poll() is None:
             self.process.kill()
@@ -85,8 +110,13 @@ threads = 2
 
 
 def call(port, method, path, token=None, timeout=10, query="", source="127.0.0.1", body=None):
-    """(status, headers, body) of one request over a new connection from the loopback address source."""
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout, source_address=(source, 0))
+    """(status, headers, body) of one request over a new connection from the loopback address source; a
+    body is sent as a form, a POST without one as the launcher's "{}"."""
+    if port in _tls_ports:
+        connection = http.client.HTTPSConnection("127.0.0.1", port, timeout=timeout, context=_tls_ports[port],
+                                                 source_address=(source, 0))
+    else:
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout, source_address=(source, 0))
     try:
         headers = {"Host": PUBLIC_HOST}
         if token:
@@ -120,10 +150,25 @@ class _NoRedirect(urllib.request.HTTPRedirectHandler):
         return None
 
 
+def _provider_redirect(url, provider):
+    """Opens the provider's authorisation page at the fake: the path?query it sends the browser back to."""
+    context = ssl.create_default_context(cafile=os.environ["ORVANE_PROVIDERS_CA"])
+    opener = urllib.request.build_opener(urllib.request.HTTPSHandler(context=context), _NoRedirect)
+    try:
+        opener.open(url, timeout=10)
+        raise RuntimeError("the fake provider did not redirect")
+    except urllib.error.HTTPError as redirect:
+        location = redirect.headers["Location"]
+    parsed = urllib.parse.urlsplit(location)
+    if parsed.hostname != PUBLIC_HOST or not parsed.path.startswith(BASE + "/callback/" + provider):
+        raise RuntimeError("unexpected return address " + parsed.path)
+    return parsed.query
+
+
 def providers_control(path, document):
     """POST a document to the fake providers' control port."""
-    control = os.environ["ORVANE_PROVIDERS_CONTROL"]
-    request = urllib.request.Request(f"http://{control}{path}", data=json.dumps(document).encode(),
+    request = urllib.request.Request(f"http://{os.environ['ORVANE_PROVIDERS_CONTROL']}{path}",
+                                     data=json.dumps(document).encode(),
                                      headers={"Content-Type": "application/json"})
     urllib.request.urlopen(request, timeout=10).read()
 
@@ -135,21 +180,17 @@ def provider_callback(port, token, provider, account, source="127.0.0.1"):
     if status != 200:
         raise RuntimeError(f"POST /link/{provider} answered {status}")
     providers_control("/" + provider, {"steamid": account} if provider == "steam" else {"user": account})
-    context = ssl.create_default_context(cafile=os.environ["ORVANE_PROVIDERS_CA"])
-    opener = urllib.request.build_opener(urllib.request.HTTPSHandler(context=context), _NoRedirect)
-    try:
-        opener.open(json.loads(body)["url"], timeout=10)
-        raise RuntimeError(f"the fake {provider} did not redirect")
-    except urllib.error.HTTPError as redirect:
-        location = redirect.headers["Location"]
-    parsed = urllib.parse.urlsplit(location)
-    if parsed.hostname != PUBLIC_HOST or not parsed.path.startswith(BASE + "/callback/" + provider):
-        raise RuntimeError("unexpected return address " + parsed.path)
-    return parsed.query
+    return _provider_redirect(json.loads(body)["url"], provider)
 
 
 def steam_callback(port, token, steamid):
+    """POST /link/steam on port, then sign in at the fake Steam as steamid: the callback's path?query."""
     return provider_callback(port, token, "steam", steamid)
+
+
+def link_discord(port, token, user):
+    """Links the fake Discord's `user` ({"id", "username"}) to the session: the callback's status and page."""
+    return complete(port, provider_callback(port, token, "discord", user), "discord")
 
 
 def complete(port, query, provider="steam", source="127.0.0.1"):
