@@ -14,7 +14,7 @@
 #     the service's CPU time (from /proc/PID/stat before and after).
 # PostgreSQL runs in server/tests/with-postgres.sh, a server of the run's own; its CPU (backends
 # included) is shown beside the service's. Every answer is checked against the seed. Nothing leaves
-# loopback; everything is stopped and deleted at the end (about 3 minutes on a quiet 2-core machine).
+# loopback; everything is stopped and deleted at the end (about 2 minutes once built).
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/server"
