@@ -16,8 +16,9 @@ namespace {
 const char* const Usage =
     "usage: orvane-gameserver-bench lookups|feed --target IP:PORT --key-file FILE --watch-pid PID\n"
     "                               [--database-pid PID] [--host NAME]\n"
-    "  lookups: [--count N] [--clients N] [--pairs N] [--unknown-share 0..1]\n"
-    "  feed:    [--fills N] [--limit N] [--expect N]\n"
+    "                               [--pairs N] [--with-discord N]  what the seed wrote\n"
+    "  lookups: [--count N] [--clients N] [--unknown-share 0..1]\n"
+    "  feed:    [--fills N] [--limit N]\n"
     "The key file's first line is the game-server key; it is never printed.\n";
 
 // Read through a buffer of our own, wiped, so no stream's buffer keeps a copy of the key.
@@ -49,6 +50,7 @@ struct Options {
     std::string mode;
     GameServerTarget target;
     std::string keyFile;
+    SeededPairs seed;
     LookupPlan lookups;
     FeedPlan feed;
 };
@@ -84,7 +86,9 @@ std::string parse(const std::vector<std::string>& args, Options& o) {
         else if (name == "--clients")
             ok = whole(value, 1, 64, o.lookups.clients);
         else if (name == "--pairs")
-            ok = whole(value, 1, 9999999, o.lookups.pairs);
+            ok = whole(value, 1, 9999999, o.seed.pairs);
+        else if (name == "--with-discord")
+            ok = whole(value, 0, 9999999, o.seed.withDiscord);
         else if (name == "--unknown-share") {
             char* end = nullptr;
             o.lookups.unknownShare = std::strtod(value.c_str(), &end);
@@ -93,8 +97,6 @@ std::string parse(const std::vector<std::string>& args, Options& o) {
             ok = whole(value, 1, 100, o.feed.fills);
         else if (name == "--limit")
             ok = whole(value, 1, 5000, o.feed.limit);
-        else if (name == "--expect")
-            ok = whole(value, 0, 10000000, o.feed.expect);
         else
             return "unknown option " + name;
         if (!ok)
@@ -102,6 +104,8 @@ std::string parse(const std::vector<std::string>& args, Options& o) {
     }
     if (o.target.address.empty() || o.keyFile.empty() || o.target.servicePid == 0)
         return "--target, --key-file and --watch-pid are needed";
+    if (o.seed.withDiscord > o.seed.pairs)
+        return "--with-discord is more than --pairs";
     return "";
 }
 
@@ -117,7 +121,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orvane-gameserver-bench: no key in %s\n", o.keyFile.c_str());
         return 66;
     }
-    const int result = o.mode == "lookups" ? runLookups(o.target, o.lookups) : runFeedFills(o.target, o.feed);
+    const int result = o.mode == "lookups" ? runLookups(o.target, o.seed, o.lookups)
+                                           : runFeedFills(o.target, o.seed, o.feed);
     std::fflush(stdout);
     OPENSSL_cleanse(o.target.key.data(), o.target.key.size());
     return result;

@@ -13,19 +13,23 @@ struct GameServerTarget {
     int databasePid = 0; // PostgreSQL's postmaster: its CPU and its backends'; 0 on SQLite
 };
 
+// What the database holds, as the seed made it (and nobody banned).
+struct SeededPairs {
+    int pairs = 100000;      // Steam ids 7656119800xxxxxxx with xxxxxxx below this
+    int withDiscord = 90000; // of them
+};
+
 struct LookupPlan {
     int count = 100000; // requests in all, shared among the clients
     int clients = 4;
-    int pairs = 100000;         // seeded Steam ids are 7656119800xxxxxxx with xxxxxxx below this
     double unknownShare = 0.25; // asked for ids nobody linked (xxxxxxx from pairs up to 9,999,999)
 };
 
 struct FeedPlan {
     int fills = 3;
     int limit = 5000;
-    int expect = 100000; // entries a fill must bring
 };
 
-// Each prints its block of `name: value` lines; 0 when every answer was the one expected.
-int runLookups(const GameServerTarget& target, const LookupPlan& plan);
-int runFeedFills(const GameServerTarget& target, const FeedPlan& plan);
+// Each prints its block of figures; 0 when every answer was the one the seed implies.
+int runLookups(const GameServerTarget& target, const SeededPairs& seed, const LookupPlan& plan);
+int runFeedFills(const GameServerTarget& target, const SeededPairs& seed, const FeedPlan& plan);
