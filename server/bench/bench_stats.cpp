@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -85,6 +86,8 @@ ProcessSample sampleProcess(int pid) {
     std::string field;
     unsigned long long utime = 0, stime = 0;
     for (int index = 3; fields >> field; ++index) {
+        if (index == 4)
+            sample.parentPid = std::atoi(field.c_str());
         if (index == 14)
             utime = std::strtoull(field.c_str(), nullptr, 10);
         if (index == 15) {

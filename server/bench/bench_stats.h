@@ -29,6 +29,7 @@ std::uint32_t percentile(std::vector<std::uint32_t>& samples, double share);
 // CPU time of a process from /proc (utime + stime), and its memory figures from /proc/PID/status.
 struct ProcessSample {
     bool ok = false;
+    int parentPid = 0;
     double cpuSeconds = 0;
     long vmRssKiB = 0;
     long vmHwmKiB = 0;
