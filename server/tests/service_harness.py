@@ -47,6 +47,9 @@ class Instance:
             "discord_client_id": os.environ.get("ORVANE_DISCORD_CLIENT_ID", "1100000000000000001"),
             "discord_client_secret": os.environ.get("ORVANE_DISCORD_CLIENT_SECRET", "not-used"),
             "sessions_per_minute": sessions_per_minute,
+            # The tests drive many links from one address; the per-address bounds have tests of their own.
+            "links_per_minute": 100000,
+            "callbacks_per_minute": 100000,
             "threads": 2,
         }
         if tls:
