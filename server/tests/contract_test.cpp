@@ -15,13 +15,6 @@ const std::string SteamA = "76561198000000001";
 const std::string SteamB = "76561198000000002";
 const std::string DiscordA = "123456789012345678";
 
-std::string header(const Response& response, const std::string& name) {
-    for (const auto& [key, value] : response.headers)
-        if (key == name)
-            return value;
-    return {};
-}
-
 TEST_F(Contract, SessionsAreIssuedRenewedOnUseAndEndAtLogout) {
     const std::string token = newSession();
     ASSERT_EQ(token.size(), 43u);
@@ -74,8 +67,8 @@ TEST_F(Contract, NewSessionsAreLimitedPerClientWithRetryAfter) {
         EXPECT_EQ(call("POST", "/sessions").status, 201);
     Response refused = call("POST", "/sessions");
     EXPECT_EQ(refused.status, 429);
-    EXPECT_EQ(header(refused, "Retry-After"), "20");
-    EXPECT_EQ(header(refused, "Content-Type"), "application/json");
+    EXPECT_EQ(headerOf(refused, "Retry-After"), "20");
+    EXPECT_EQ(headerOf(refused, "Content-Type"), "application/json");
     EXPECT_EQ(call("POST", "/sessions", {}, {}, "198.51.100.1").status, 201);
     // Other endpoints are not counted against new sessions.
     EXPECT_EQ(call("GET", "/config").status, 200);
@@ -90,7 +83,7 @@ TEST_F(Contract, NewSessionsAreLimitedPerClientWithRetryAfter) {
     EXPECT_EQ(call("GET", "/session", newSession()).status, 200);
     refused = call("GET", "/config");
     EXPECT_EQ(refused.status, 429);
-    EXPECT_EQ(header(refused, "Retry-After"), "20");
+    EXPECT_EQ(headerOf(refused, "Retry-After"), "20");
 }
 
 TEST_F(Contract, TheLinkRoadFromButtonToReady) {
@@ -216,10 +209,10 @@ TEST_F(Contract, CallbackPagesAreSpanishStaticAndEscaped) {
                                     "<img src=x onerror=alert(1)>\x01"
                                     "Ana");
     EXPECT_EQ(page.status, 200);
-    EXPECT_EQ(header(page, "Content-Type"), "text/html; charset=utf-8");
-    const std::string policy = header(page, "Content-Security-Policy");
+    EXPECT_EQ(headerOf(page, "Content-Type"), "text/html; charset=utf-8");
+    const std::string policy = headerOf(page, "Content-Security-Policy");
     EXPECT_EQ(policy.rfind("default-src 'none'; style-src 'sha256-", 0), 0u) << policy;
-    EXPECT_EQ(header(page, "Referrer-Policy"), "no-referrer");
+    EXPECT_EQ(headerOf(page, "Referrer-Policy"), "no-referrer");
     EXPECT_EQ(page.body.find("<script"), std::string::npos);
     EXPECT_EQ(page.body.find("<img"), std::string::npos);
     EXPECT_NE(page.body.find("&lt;img src=x onerror=alert(1)&gt;Ana"), std::string::npos);
@@ -280,7 +273,7 @@ TEST_F(Contract, AnUnusableDatabaseAnswers503AndTheConfigurationStillAnswers) {
         SCOPED_TRACE(c.method + std::string(" ") + c.path);
         const Response response = call(c.method, c.path, c.credential, c.query);
         EXPECT_EQ(response.status, c.expected) << response.body;
-        EXPECT_EQ(header(response, "Retry-After"), c.expected == 503 ? "5" : "");
+        EXPECT_EQ(headerOf(response, "Retry-After"), c.expected == 503 ? "5" : "");
     }
     EXPECT_EQ(script.steamChecks, 0);
     EXPECT_EQ(call("GET", "/config").status, 200);
@@ -289,13 +282,13 @@ TEST_F(Contract, AnUnusableDatabaseAnswers503AndTheConfigurationStillAnswers) {
 TEST_F(Contract, OnlyTheEndpointsWithTheirMethods) {
     const Response wrongMethod = call("POST", "/config");
     EXPECT_EQ(wrongMethod.status, 405);
-    EXPECT_EQ(header(wrongMethod, "Allow"), "GET");
+    EXPECT_EQ(headerOf(wrongMethod, "Allow"), "GET");
     EXPECT_EQ(call("GET", "/sessions").status, 405);
     EXPECT_EQ(call("GET", "/other").status, 404);
     EXPECT_EQ(call("GET", "/config/").status, 404);
     Request outside{"GET", "/config", "", "", "203.0.113.9", ""};
     EXPECT_EQ(handleRequest(service, outside, nowMs).status, 404);
-    EXPECT_EQ(header(call("PUT", "/admin/players/76561198000000001"), "Allow"), "GET, POST");
+    EXPECT_EQ(headerOf(call("PUT", "/admin/players/76561198000000001"), "Allow"), "GET, POST");
     EXPECT_TRUE(callsProvider(Request{"GET", BasePath + "/callback/steam", "", "", "", ""}));
     EXPECT_FALSE(callsProvider(Request{"POST", BasePath + "/callback/steam", "", "", "", ""}));
     EXPECT_FALSE(callsProvider(Request{"POST", BasePath + "/callback/confirm", "", "", "", ""}));

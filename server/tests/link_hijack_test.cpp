@@ -133,12 +133,7 @@ TEST_F(Hijack, AConfirmedLinkIsTheSameAsOneMadeAtOnce) {
     const std::string token = newSession(OtherNetwork);
     script.nextSteam = providerAccount(VictimSteam, "Victima");
     const Response page = callback("steam", "state=" + startLink(token, "steam", OtherNetwork), VictimHome);
-    const std::string policy = [&] {
-        for (const auto& [key, value] : page.headers)
-            if (key == "Content-Security-Policy")
-                return value;
-        return std::string();
-    }();
+    const std::string policy = headerOf(page, "Content-Security-Policy");
     EXPECT_NE(policy.find("form-action 'self'"), std::string::npos) << policy;
     EXPECT_EQ(policy.find("script-src"), std::string::npos);
     EXPECT_EQ(page.body.find("<script"), std::string::npos);

@@ -13,13 +13,6 @@ const std::string Unknown = "76561198000000099";
 const std::string DiscordA = "123456789012345678";
 const std::string DiscordB = "223456789012345678";
 
-std::string header(const Response& response, const std::string& name) {
-    for (const auto& [key, value] : response.headers)
-        if (key == name)
-            return value;
-    return {};
-}
-
 TEST_F(Players, APairOutlivesItsSessionsAndANewSessionAdoptsIt) {
     const std::string first = newSession();
     ASSERT_EQ(linkSteam(first, SteamA, "Ana").status, 200);
@@ -128,7 +121,7 @@ TEST_F(Players, GameServersReadEveryPlayerByTheRuleWithKeysOfTheirOwn) {
          {std::string(), std::string(43, 'k'), fixtureConfig().adminApiKey, ana}) {
         const Response refused = call("GET", "/gameserver/players/" + SteamA, credential);
         EXPECT_EQ(refused.status, 401);
-        EXPECT_EQ(header(refused, "WWW-Authenticate"), "Bearer");
+        EXPECT_EQ(headerOf(refused, "WWW-Authenticate"), "Bearer");
     }
     // A key revoked from the command line is refused once the keys are read again (5 s).
     ASSERT_EQ(store->revokeGameServerKey("rp-1"), StoreResult::Ok);
@@ -148,7 +141,7 @@ TEST_F(Players, AKeysAllowanceIsItsOwnNotThePlayersPerAddressLimit) {
         ASSERT_EQ(call("GET", "/gameserver/changes", one).status, 200) << i;
     const Response spent = call("GET", "/gameserver/changes", one);
     EXPECT_EQ(spent.status, 429);
-    EXPECT_EQ(header(spent, "Retry-After"), "3");
+    EXPECT_EQ(headerOf(spent, "Retry-After"), "3");
     EXPECT_EQ(call("GET", "/gameserver/changes", two).status, 200);
     // The players at the same address still have their own five.
     for (int i = 0; i < 5; ++i)

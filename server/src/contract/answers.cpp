@@ -60,6 +60,12 @@ Response errorAnswer(int status, const std::string& code) {
     return jsonAnswer(status, nlohmann::json{{"error", code}});
 }
 
+Response tooManyAnswer(const std::string& code, int retryAfterSeconds) {
+    Response response = errorAnswer(429, code);
+    response.headers.emplace_back("Retry-After", std::to_string(retryAfterSeconds));
+    return response;
+}
+
 Response storageFailure(const Request& request) {
     if (request.method == "POST" && request.path == BasePath + "/link/discord")
         return errorAnswer(500, "storage");

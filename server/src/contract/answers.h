@@ -9,6 +9,8 @@ Response jsonAnswer(int status, const nlohmann::json& body);
 Response jsonTextAnswer(int status, std::string body);
 // {"error": code}: the launcher reads only the status of a failure.
 Response errorAnswer(int status, const std::string& code);
+// 429 with Retry-After: an allowance is spent, and when the client may ask again.
+Response tooManyAnswer(const std::string& code, int retryAfterSeconds);
 // The database could not answer (down, restarting, disk full): 503 with Retry-After, which the launcher
 // reads as "the service is not available, try again". Not on POST /link/discord, where the launcher reads
 // 503 as "Discord is not configured": there 500, which it reads as the same "not available".

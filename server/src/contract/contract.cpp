@@ -102,9 +102,7 @@ Response startLink(Service& service, const Request& request, Provider provider, 
         wipe(record.verifier);
         if (stored != StoreResult::Conflict)
             return storageFailure(request);
-        Response response = errorAnswer(429, "too_many_states");
-        response.headers.emplace_back("Retry-After", std::to_string(StateRetryAfterSeconds));
-        return response;
+        return tooManyAnswer("too_many_states", StateRetryAfterSeconds);
     }
     const ServiceConfig& config = service.config;
     std::string url = provider == Provider::Steam
@@ -152,11 +150,8 @@ Response answerConfig(Service& service, const Request&, const std::string&, std:
 
 Response answerNewSession(Service& service, const Request& request, const std::string&, std::int64_t nowMs) {
     int retryAfter = 0;
-    if (!takeRequest(service.newSessions, allowanceKeyOf(request.clientAddress), nowMs, retryAfter)) {
-        Response response = errorAnswer(429, "too_many_sessions");
-        response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
-        return response;
-    }
+    if (!takeRequest(service.newSessions, allowanceKeyOf(request.clientAddress), nowMs, retryAfter))
+        return tooManyAnswer("too_many_sessions", retryAfter);
     const std::int64_t now = nowMs / 1000;
     std::string token;
     if (!newRandomToken(token))

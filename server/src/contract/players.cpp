@@ -59,11 +59,8 @@ std::optional<Response> refuseGameServer(Service& service, const Request& reques
     if (!name)
         return unauthorised("gameserver_key");
     int retryAfter = 0;
-    if (!takeRequest(service.perKey, "gameserver:" + *name, nowMs, retryAfter)) {
-        Response response = errorAnswer(429, "too_many_requests");
-        response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
-        return response;
-    }
+    if (!takeRequest(service.perKey, "gameserver:" + *name, nowMs, retryAfter))
+        return tooManyAnswer("too_many_requests", retryAfter);
     return std::nullopt;
 }
 
@@ -76,11 +73,8 @@ std::optional<Response> refuseAdmin(Service& service, const Request& request, st
     if (!allowed)
         return unauthorised("admin_key");
     int retryAfter = 0;
-    if (!takeRequest(service.perKey, "admin", nowMs, retryAfter)) {
-        Response response = errorAnswer(429, "too_many_requests");
-        response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
-        return response;
-    }
+    if (!takeRequest(service.perKey, "admin", nowMs, retryAfter))
+        return tooManyAnswer("too_many_requests", retryAfter);
     return std::nullopt;
 }
 

@@ -78,12 +78,6 @@ std::string allowedMethods(const std::string& tail) {
     return allowed;
 }
 
-Response tooMany(const char* code, int retryAfter) {
-    Response response = errorAnswer(429, code);
-    response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
-    return response;
-}
-
 } // namespace
 
 Response handleRequest(Service& service, const Request& request, std::int64_t nowMs) {
@@ -101,7 +95,7 @@ Response handleRequest(Service& service, const Request& request, std::int64_t no
     if (route->allowance == Allowance::PerAddress &&
         (!takeRequest(service.everyRequest, client, nowMs, retryAfter) ||
          (route->ownLimit && !takeRequest(service.*(route->ownLimit), client, nowMs, retryAfter))))
-        return tooMany("too_many_requests", retryAfter);
+        return tooManyAnswer("too_many_requests", retryAfter);
     const std::string prefix = route->path;
     const std::string rest = prefix.back() == '/' ? tail.substr(prefix.size()) : std::string();
     return route->handler(service, request, rest, nowMs);

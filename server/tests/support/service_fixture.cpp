@@ -24,6 +24,13 @@ ServiceConfig fixtureConfig() {
     return config;
 }
 
+std::string headerOf(const Response& response, const std::string& name) {
+    for (const auto& [key, value] : response.headers)
+        if (key == name)
+            return value;
+    return {};
+}
+
 ProviderResult providerAccount(const std::string& id, const std::string& name) {
     ProviderResult result;
     result.account = {id, name};

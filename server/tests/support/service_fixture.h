@@ -24,6 +24,8 @@ struct ScriptedProviders {
 };
 
 ServiceConfig fixtureConfig();
+// The value of an answer's header, or empty.
+std::string headerOf(const Response& response, const std::string& name);
 // A game-server key stored under the name, as the command line adds one; the key itself is returned.
 std::string addGameServerKey(LinkStore& store, const std::string& name);
 ProviderCalls scriptedCalls(ScriptedProviders& script);
