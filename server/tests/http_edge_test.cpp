@@ -117,6 +117,7 @@ TEST_F(EdgeTest, HundredsOfIdleConnectionsDoNotKeepOthersWaiting) {
     options.certificateFile = certificate.certificate;
     options.privateKeyFile = certificate.privateKey;
     options.threads = 2;
+    options.maxConnectionsPerAddress = 1000; // every client here is 127.0.0.1
     startEdgeWith(options);
     // Some never start TLS, some finish the handshake and then say nothing.
     std::vector<std::unique_ptr<TestClient>> idle;
