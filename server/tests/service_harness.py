@@ -1,10 +1,12 @@
-"""Real orvane-link-service processes for the multi-instance test and the fault runs: each instance on
-plain HTTP on a loopback port of its own (as behind a reverse proxy), a round-robin TCP front before
-them, plain HTTP calls, and the fake Steam (fake_providers.py, under with-fake-providers.sh) for links.
+"""Real orvane-link-service processes for the multi-instance test, the edge's tests and the fault and
+attack runs: each instance on a loopback port of its own, in plain HTTP (as behind a reverse proxy) or
+over TLS with a throwaway certificate, a round-robin TCP front before them, calls over either, a scrape of
+the metrics, and the fake Steam (fake_providers.py, under with-fake-providers.sh) for links.
 """
 import http.client
 import json
 import os
+import resource
 import socket
 import ssl
 import subprocess
@@ -23,14 +25,36 @@ def free_port():
         return s.getsockname()[1]
 
 
-class Instance:
-    """One service process on `database` (a SQLite path or a postgresql:// string)."""
+def make_certificate(folder, name="service", key="ec"):
+    """(certificate, key) files of a self-signed certificate for localhost and 127.0.0.1; key "ec" (P-256)
+    or "rsa" (2048 bits)."""
+    certificate, private_key = os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key")
+    new_key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"] if key == "ec" else ["-newkey", "rsa:2048"]
+    subprocess.run(["openssl", "req", "-x509", *new_key, "-nodes", "-days", "1", "-subj", "/CN=localhost",
+                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", private_key,
+                    "-out", certificate], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return certificate, private_key
 
-    def __init__(self, binary, folder, database, name, sessions_per_minute=100000, extra=""):
+
+class Instance:
+    """One service process on `database` (a SQLite path or a postgresql:// string). tls: (certificate, key)
+    to serve TLS; metrics: a metrics port of its own; descriptors: (soft, hard) limit to start it with.
+    Its standard output (the log) is `out`, its standard error `err`."""
+
+    def __init__(self, binary, folder, database, name, sessions_per_minute=100000, extra="", tls=None,
+                 metrics=False, descriptors=None):
         self.binary, self.folder, self.name = binary, folder, name
         self.port = free_port()
         self.config = os.path.join(folder, name + ".conf")
         self.out = os.path.join(folder, name + ".out")
+        self.err = os.path.join(folder, name + ".err")
+        self.ca = tls[0] if tls else None
+        self.metrics_port = free_port() if metrics else None
+        self.descriptors = descriptors
+        if tls:
+            extra = f"tls_certificate = {tls[0]}\ntls_private_key = {tls[1]}\n" + extra
+        if metrics:
+            extra = f"metrics_listen = 127.0.0.1:{self.metrics_port}\n" + extra
         with open(self.config, "w") as f:
             f.write(f"""public_host = {PUBLIC_HOST}
 listen = 127.0.0.1:{self.port}
@@ -46,8 +70,10 @@ threads = 2
         self.process = None
 
     def start(self, wait=True):
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, self.descriptors)) if self.descriptors else None
         self.process = subprocess.Popen([self.binary, "--config", self.config], stdin=subprocess.DEVNULL,
-                                        stdout=open(self.out, "ab"), stderr=subprocess.STDOUT)
+                                        stdout=open(self.out, "ab"), stderr=open(self.err, "ab"),
+                                        preexec_fn=limit)
         if wait:
             self.wait_ready()
         return self
@@ -58,7 +84,7 @@ threads = 2
             if self.process.poll() is not None:
                 raise RuntimeError(f"{self.name} ended with {self.process.returncode}: {self.log()}")
             try:
-                if call(self.port, "GET", "/config", timeout=2)[0] == 200:
+                if call(self.port, "GET", "/config", timeout=2, ca=self.ca)[0] == 200:
                     return
             except OSError:
                 pass
@@ -66,8 +92,23 @@ threads = 2
         raise RuntimeError(f"{self.name} did not answer: {self.log()}")
 
     def log(self):
+        text = ""
+        for path in (self.out, self.err):
+            with open(path, errors="replace") as f:
+                text += f.read()[-2000:]
+        return text
+
+    def log_lines(self):
+        """Every line of the log, each read as JSON (a line that is not raises)."""
         with open(self.out, errors="replace") as f:
-            return f.read()[-2000:]
+            return [json.loads(line) for line in f]
+
+    def scrape(self):
+        """The metrics as {name{labels}: value}."""
+        with urllib.request.urlopen(f"http://127.0.0.1:{self.metrics_port}/metrics", timeout=10) as answer:
+            text = answer.read().decode()
+        return {line.rsplit(" ", 1)[0]: float(line.rsplit(" ", 1)[1])
+                for line in text.splitlines() if line and not line.startswith("#")}
 
     def kill(self):
         if self.process and self.process.poll() is None:
@@ -83,9 +124,14 @@ threads = 2
                 self.kill()
 
 
-def call(port, method, path, token=None, timeout=10, query="", source="127.0.0.1", body=None):
-    """(status, headers, body) of one request over a new connection from the loopback address source."""
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout, source_address=(source, 0))
+def call(port, method, path, token=None, timeout=10, query="", source="127.0.0.1", body=None, ca=None):
+    """(status, headers, body) of one request over a new connection from the loopback address source; over
+    TLS trusting only the certificate ca when it is given."""
+    if ca:
+        connection = http.client.HTTPSConnection("127.0.0.1", port, timeout=timeout, source_address=(source, 0),
+                                                 context=ssl.create_default_context(cafile=ca))
+    else:
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout, source_address=(source, 0))
     try:
         headers = {"Host": PUBLIC_HOST}
         if token:

@@ -23,7 +23,7 @@ constexpr std::size_t HeaderBytes = 8192; // request line and headers together
 constexpr std::size_t BodyBytes = 16384;  // the launcher sends "{}"
 // Every few seconds: once this many connections have closed since the peak, and at least half of them,
 // the allocator's free pages are given back.
-constexpr int TrimCheckSeconds = 5;
+constexpr int TrimCheckSeconds = 1;
 constexpr std::int64_t TrimAfterClosed = 256;
 constexpr const char* Tls12Ciphers = "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
                                      "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"

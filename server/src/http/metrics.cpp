@@ -173,6 +173,7 @@ std::shared_ptr<Edge> startMetricsEdge(const std::string& address, std::uint16_t
     options.port = port;
     options.threads = 1;
     options.providerThreads = 1;
+    options.maxConnections = 64; // one Prometheus on the same machine
     EdgeHooks hooks;
     hooks.blocks = [](const Request&) { return true; }; // counting reads the store
     hooks.handle = [&metrics, &store](const Request& request) {
