@@ -71,9 +71,9 @@ threads = 2
 
     def start(self, wait=True):
         limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, self.descriptors)) if self.descriptors else None
-        self.process = subprocess.Popen([self.binary, "--config", self.config], stdin=subprocess.DEVNULL,
-                                        stdout=open(self.out, "ab"), stderr=open(self.err, "ab"),
-                                        preexec_fn=limit)
+        with open(self.out, "ab") as out, open(self.err, "ab") as err:
+            self.process = subprocess.Popen([self.binary, "--config", self.config], stdin=subprocess.DEVNULL,
+                                            stdout=out, stderr=err, preexec_fn=limit)
         if wait:
             self.wait_ready()
         return self
