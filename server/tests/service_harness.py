@@ -6,6 +6,7 @@ the metrics, and the fake Steam (fake_providers.py, under with-fake-providers.sh
 import http.client
 import json
 import os
+import random
 import resource
 import socket
 import ssl
@@ -20,9 +21,19 @@ PUBLIC_HOST = "link.example.org"
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A free port below the ephemeral range: a client waiting for the service to listen on one of those
+    could be given the same port as its own and connect to itself, keeping the service from binding it."""
+    with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+        lowest_ephemeral = int(f.read().split()[0])
+    for _ in range(1000):
+        port = random.randrange(max(1025, lowest_ephemeral - 12000), lowest_ephemeral)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
+    raise RuntimeError("no free port below the ephemeral range")
 
 
 def make_certificate(folder, name="service", key="ec"):
