@@ -276,7 +276,9 @@ def flood_run(binary, folder, args, plan, title, handshake=False):
     hard = raise_own_limit()
     instance = start_service(binary, folder, args, (hard, hard))
     watch = Watch(instance.process.pid)
+    # A player and a scrape first, so their own first allocations are not counted as the flood's.
     h.call(instance.port, "GET", "/config", ca=instance.ca)
+    metric(instance, "orvane_connections_open")
     time.sleep(1)
     resting, resting_descriptors = watch.rss(), watch.descriptors()
     stop, (results, theirs) = multiprocessing.Event(), multiprocessing.Pipe()

@@ -113,6 +113,8 @@ struct Edge {
     std::atomic<std::int64_t> refusedMaxConnections{0}, refusedPerAddress{0}, handshakeTimeouts{0},
         requestTimeouts{0}, acceptFailures{0};
     EdgeCounts summarised; // as of the last summary line; only the summary touches it
+    // Refusals counted when memory was last given back, and at the last check; only the check touches them.
+    std::int64_t refusedAtTrim = 0, refusedAtCheck = 0;
 
     Edge(const EdgeOptions& o, EdgeHooks h)
         : options(o), hooks(std::move(h)),
@@ -473,22 +475,28 @@ void accept(const std::shared_ptr<Edge>& edge) {
 }
 
 // After a burst has gone, the allocator's freed pages go back to the system: without this the resident
-// memory of the busiest moment stays with the process.
+// memory of the busiest moment stays with the process. A burst is connections held and closed, or
+// connections refused, that have stopped.
 void scheduleTrim(const std::shared_ptr<Edge>& edge) {
     edge->trimTimer.expires_after(std::chrono::seconds(edge_limits::TrimCheckSeconds));
     edge->trimTimer.async_wait([edge](beast::error_code ec) {
         if (ec)
             return;
-        bool trim = false;
+        const std::int64_t refused = edge->refusedMaxConnections + edge->refusedPerAddress;
+        bool trim =
+            refused - edge->refusedAtTrim >= edge_limits::TrimAfterClosed && refused == edge->refusedAtCheck;
+        edge->refusedAtCheck = refused;
         {
             std::lock_guard guard(edge->connectionsLock);
-            trim = edge->peakSinceTrim - edge->open >= edge_limits::TrimAfterClosed &&
-                   edge->open <= edge->peakSinceTrim / 2;
+            trim = trim || (edge->peakSinceTrim - edge->open >= edge_limits::TrimAfterClosed &&
+                            edge->open <= edge->peakSinceTrim / 2);
             if (trim)
                 edge->peakSinceTrim = edge->open;
         }
-        if (trim)
+        if (trim) {
+            edge->refusedAtTrim = refused;
             net::post(edge->providers, [] { returnFreeMemory(); });
+        }
         scheduleTrim(edge);
     });
 }

@@ -21,8 +21,8 @@
 namespace edge_limits {
 constexpr std::size_t HeaderBytes = 8192; // request line and headers together
 constexpr std::size_t BodyBytes = 16384;  // the launcher sends "{}"
-// Every few seconds: once this many connections have closed since the peak, and at least half of them,
-// the allocator's free pages are given back.
+// Every second: once this many connections have closed since the peak, and at least half of them,
+// or this many were refused and the refusals have stopped, the allocator's free pages are given back.
 constexpr int TrimCheckSeconds = 1;
 constexpr std::int64_t TrimAfterClosed = 256;
 constexpr const char* Tls12Ciphers = "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
