@@ -136,6 +136,7 @@ discord_client_secret = bench-only-not-a-secret
 # Every client here is one loopback address: the per-address limits would stop the benchmark itself.
 sessions_per_minute = 100000
 requests_per_minute = 0
+max_connections_per_address = 1000000
 threads = 2
 EOF
     "$service" --config "$work/service.conf" </dev/null >"$work/service.out" 2>&1 &

@@ -72,11 +72,11 @@ serve_and_run() {
             </dev/null >"$work/service.log" 2>&1 &
         service_pid=$!
         for _ in $(seq 1 200); do
-            grep -qs '^orvane-link-service: serving' "$work/service.log" && break 
+            grep -qs '"event":"serving"' "$work/service.log" && break 
             kill -0 "$service_pid" 2>/dev/null || break
             sleep 0.05
         done
-        grep -qs '^orvane-link-service: serving' "$work/service.log" && break 
+        grep -qs '"event":"serving"' "$work/service.log" && break 
         kill "$service_pid" 2>/dev/null
         wait "$service_pid" 2>/dev/null
         service_pid=

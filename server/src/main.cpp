@@ -106,6 +106,21 @@ std::vector<ConfigProblem> checkConfig(const std::string& path, ServiceConfig& c
     return problems;
 }
 
+EdgeOptions edgeOptionsOf(const ServiceConfig& config, std::int64_t descriptors) {
+    EdgeOptions options;
+    options.address = config.listenAddress;
+    options.port = config.listenPort;
+    options.certificateFile = config.tlsCertificate;
+    options.privateKeyFile = config.tlsPrivateKey;
+    options.trustedProxy = config.trustedProxy;
+    options.threads = config.threads;
+    options.maxConnections = connectionsAllowed(descriptors, config.maxConnections);
+    options.maxConnectionsPerAddress = config.maxConnectionsPerAddress;
+    options.handshakeSeconds = config.handshakeSeconds;
+    options.readSeconds = config.requestSeconds;
+    return options;
+}
+
 // The connection string is not printed: it may hold a password. A ban or unlink from the command line
 // queues its role change like one made over the network; the serving instances carry it out.
 std::unique_ptr<LinkStore> openStore(const ServiceConfig& config) {
@@ -131,13 +146,6 @@ int serve(const ServiceConfig& config) {
     Service service;
     prepareService(service, config, *store, countingFailures(realProviderCalls(), metrics));
 
-    EdgeOptions options;
-    options.address = config.listenAddress;
-    options.port = config.listenPort;
-    options.certificateFile = config.tlsCertificate;
-    options.privateKeyFile = config.tlsPrivateKey;
-    options.trustedProxy = config.trustedProxy;
-    options.threads = config.threads;
     std::mutex logLock;
     EdgeHooks hooks;
     hooks.handle = [&](const Request& request) { return handleRequest(service, request, nowMs()); };
@@ -152,29 +160,39 @@ int serve(const ServiceConfig& config) {
         recordAnswer(metrics, route, status, seconds, reason);
     };
     hooks.housekeeping = [&] { store->removeExpired(nowMs() / 1000); };
+
+    const DescriptorLimit descriptors = raiseDescriptorLimit();
+    hooks.log(
+        eventLogLine("descriptors", {{"limit", descriptors.now}, {"started_with", descriptors.before}}));
+    const EdgeOptions options = edgeOptionsOf(config, descriptors.now);
+    const std::shared_ptr<Edge> edge = startEdge(options, hooks, error);
+    if (!edge) {
+        std::cerr << error << "\n";
+        return 1;
+    }
+    metrics.served = edge;
     std::shared_ptr<Edge> metricsEdge;
     if (!config.metricsAddress.empty() &&
         !(metricsEdge =
               startMetricsEdge(config.metricsAddress, config.metricsPort, metrics, *store, error))) {
         std::cerr << "metrics: " << error << "\n";
-        return 1;
-    }
-    const std::shared_ptr<Edge> edge = startEdge(options, hooks, error);
-    if (!edge) {
-        std::cerr << error << "\n";
-        if (metricsEdge)
-            stopEdge(*metricsEdge);
+        stopEdge(*edge);
         return 1;
     }
     RoleSync roleSync(*store, service.providers, config);
     serveUntilSignal(*edge, [&] {
-        std::printf("orvane-link-service: serving https://%s%s on %s:%u (%s)\n", config.publicHost.c_str(),
-                    BasePath.c_str(), config.listenAddress.c_str(), edgePort(*edge),
-                    servesTls(config) ? "TLS" : "plain HTTP behind a reverse proxy");
+        hooks.log(eventLogLine("serving", {{"url", "https://" + config.publicHost + BasePath},
+                                           {"listen", config.listenAddress},
+                                           {"port", edgePort(*edge)},
+                                           {"tls", servesTls(config)},
+                                           {"max_connections", options.maxConnections},
+                                           {"max_connections_per_address", options.maxConnectionsPerAddress},
+                                           {"handshake_seconds", options.handshakeSeconds},
+                                           {"request_seconds", options.readSeconds}}));
         if (metricsEdge)
-            std::printf("orvane-link-service: metrics on http://%s:%u/metrics\n",
-                        config.metricsAddress.c_str(), edgePort(*metricsEdge));
-        std::fflush(stdout);
+            hooks.log(
+                eventLogLine("metrics", {{"url", "http://" + config.metricsAddress + ":" +
+                                                     std::to_string(edgePort(*metricsEdge)) + "/metrics"}}));
     });
     if (metricsEdge)
         stopEdge(*metricsEdge);

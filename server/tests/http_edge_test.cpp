@@ -1,5 +1,5 @@
-// The real edge over real TLS on a loopback port, serving the contract: bounded requests, idle and slow
-// clients, forwarded addresses and what its log lines may hold.
+// The real edge over real TLS on a loopback port, serving the contract: bounded requests, strict framing,
+// idle and slow clients, forwarded addresses and what its log lines may hold.
 #include "support/edge_fixture.h"
 
 #include <memory>
@@ -110,6 +110,67 @@ TEST_F(EdgeTest, OversizedOrMalformedRequestsAreRefusedAndTheConnectionClosed) {
                             "{\"pad\":\"" + std::string(edge_limits::BodyBytes - 10, 'a') + "\"}")
                   .status,
               201);
+    // A refused request's line still names its client.
+    for (const std::string& line : log())
+        EXPECT_EQ(nlohmann::json::parse(line)["client"], "127.0.0.1") << line;
+}
+
+// Each case is a request followed in the same bytes by a GET /config: a request framed one way only is
+// answered and so is the GET after it; any other is refused and the connection closed, so the bytes after
+// it are never read as a request of their own.
+TEST_F(EdgeTest, RequestsWhoseLengthCouldBeReadTwoWaysAreRefused) {
+    startTls();
+    const std::string post = "POST " + BasePath + "/sessions HTTP/1.1\r\n";
+    const std::string next = "GET " + BasePath + "/config HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string chunkedBody = "2\r\n{}\r\n0\r\n\r\n";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int status; // 201: answered and the GET after it too; 400: refused and closed
+    };
+    const Case cases[] = {
+        {"Content-Length", post + "Host: x\r\nContent-Length: 2\r\n\r\n{}", 201},
+        {"chunked", post + "Host: x\r\nTransfer-Encoding: chunked\r\n\r\n" + chunkedBody, 201},
+        {"Chunked in capitals", post + "Host: x\r\nTransfer-Encoding: CHUNKED\r\n\r\n" + chunkedBody, 201},
+        // Beast frames this one by the length and reads the body's tail as a second request.
+        {"xchunked with a length",
+         post + "Host: x\r\nTransfer-Encoding: xchunked\r\nContent-Length: 2\r\n\r\n{}", 400},
+        // Beast takes this one as having no body and reads the chunks as the next request.
+        {"chunked, identity", post + "Host: x\r\nTransfer-Encoding: chunked, identity\r\n\r\n" + chunkedBody,
+         400},
+        // Beast reads the second header alone and accepts it.
+        {"two Transfer-Encoding headers",
+         post + "Host: x\r\nTransfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n" + chunkedBody,
+         400},
+        {"identity", post + "Host: x\r\nTransfer-Encoding: identity\r\nContent-Length: 2\r\n\r\n{}", 400},
+        {"chunked with a length",
+         post + "Host: x\r\nTransfer-Encoding: chunked\r\nContent-Length: 2\r\n\r\n" + chunkedBody, 400},
+        {"a length with chunked",
+         post + "Host: x\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n" + chunkedBody, 400},
+        // Beast accepts both of these as they are.
+        {"no Host", post + "Content-Length: 2\r\n\r\n{}", 400},
+        {"two Hosts", post + "Host: x\r\nHost: y\r\nContent-Length: 2\r\n\r\n{}", 400},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto connection = client();
+        ASSERT_TRUE(connection->sendRaw(c.bytes + next));
+        const Reply first = connection->readReply();
+        EXPECT_EQ(first.status, c.status);
+        if (c.status == 400) {
+            EXPECT_FALSE(first.keepAlive);
+            EXPECT_TRUE(connection->closedByServer());
+        } else {
+            EXPECT_EQ(connection->readReply().status, 200);
+        }
+    }
+    for (const std::string& line : log()) {
+        const nlohmann::json entry = nlohmann::json::parse(line);
+        EXPECT_EQ(entry["client"], "127.0.0.1") << line;
+        if (entry["status"] == 400) {
+            EXPECT_EQ(entry["route"], "sessions") << line;
+        }
+    }
 }
 
 TEST_F(EdgeTest, HundredsOfIdleConnectionsDoNotKeepOthersWaiting) {
@@ -117,6 +178,7 @@ TEST_F(EdgeTest, HundredsOfIdleConnectionsDoNotKeepOthersWaiting) {
     options.certificateFile = certificate.certificate;
     options.privateKeyFile = certificate.privateKey;
     options.threads = 2;
+    options.maxConnectionsPerAddress = 1000; // every client here is 127.0.0.1
     startEdgeWith(options);
     // Some never start TLS, some finish the handshake and then say nothing.
     std::vector<std::unique_ptr<TestClient>> idle;

@@ -185,6 +185,7 @@ void expectSoundHistogram(const Scrape& scrape, const std::string& family, const
 TEST_F(EdgeTest, TheMetricsPortCountsRequestsByRouteLatencySessionsLinksAndProviderFailures) {
     service.providers = countingFailures(service.providers, metrics);
     startTls();
+    metrics.served = edge;
     std::string error;
     const std::shared_ptr<Edge> metricsEdge = startMetricsEdge("127.0.0.1", 0, metrics, *store, error);
     ASSERT_TRUE(metricsEdge) << error;
@@ -221,12 +222,21 @@ TEST_F(EdgeTest, TheMetricsPortCountsRequestsByRouteLatencySessionsLinksAndProvi
         {"orvane_store_up", 1},
         {"orvane_sessions", 3},
         {"orvane_links", 1},
+        {R"(orvane_connections_refused_total{cap="max_connections_per_address"})", 0},
+        {"orvane_handshake_timeouts_total", 0},
+        {R"(orvane_bound{name="max_connections"})", edgeOptions(*edge).maxConnections},
+        {R"(orvane_bound{name="handshake_seconds"})", edgeOptions(*edge).handshakeSeconds},
+        {"process_max_fds", static_cast<double>(descriptorLimit())},
     };
     for (const auto& [name, value] : expected) {
         ASSERT_TRUE(scrape.samples.count(name)) << name << "\n" << scraped.body;
         EXPECT_EQ(scrape.samples.at(name), value) << name;
     }
     EXPECT_EQ(scrape.types.at("orvane_request_duration_seconds"), "histogram");
+    // The kept-alive connection is held; the process's own descriptors and memory are read.
+    EXPECT_GE(scrape.samples.at("orvane_connections_open"), 1);
+    EXPECT_GT(scrape.samples.at("process_open_fds"), 0);
+    EXPECT_GT(scrape.samples.at("process_resident_memory_bytes"), 0);
     expectSoundHistogram(scrape, "orvane_request_duration_seconds", "config", 2);
     expectSoundHistogram(scrape, "orvane_request_duration_seconds", "callback/steam", 1);
 

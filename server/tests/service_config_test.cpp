@@ -54,6 +54,25 @@ TEST(ServiceConfig, ACompleteFileIsReadWhole) {
     EXPECT_EQ(config.news[0].body, "Primera línea\nSegunda\tcon tabulador");
 }
 
+// The edge's bounds: the defaults when the file says nothing, its values when it does.
+TEST(ServiceConfig, TheBoundsHaveDefaultsAndCanBeSet) {
+    ServiceConfig config;
+    ASSERT_TRUE(parseServiceConfig(Complete, {}, config).empty());
+    EXPECT_EQ(config.maxConnections, 0); // sized from the descriptors at start
+    EXPECT_EQ(config.maxConnectionsPerAddress, 64);
+    EXPECT_EQ(config.handshakeSeconds, 5);
+    EXPECT_EQ(config.requestSeconds, 15);
+    std::string text = Complete;
+    text.insert(text.find("[news]"), "max_connections = 2000\nmax_connections_per_address = 8\n"
+                                     "handshake_seconds = 2\nrequest_seconds = 30\n");
+    const auto problems = parseServiceConfig(text, {{"ORVANE_LINK_MAX_CONNECTIONS", "3000"}}, config);
+    ASSERT_TRUE(problems.empty()) << joined(problems);
+    EXPECT_EQ(config.maxConnections, 3000);
+    EXPECT_EQ(config.maxConnectionsPerAddress, 8);
+    EXPECT_EQ(config.handshakeSeconds, 2);
+    EXPECT_EQ(config.requestSeconds, 30);
+}
+
 // Each case replaces one line of the complete file (or adds one) and expects the problem at that place.
 TEST(ServiceConfig, EachBadValueIsNamedByItsLineAndKey) {
     struct Case {
@@ -98,6 +117,11 @@ TEST(ServiceConfig, EachBadValueIsNamedByItsLineAndKey) {
         {"sessions_per_minute = 6", "metrics_listen = 192.0.2.1:9464", "line 12 (metrics_listen)",
          "loopback address"},
         {"sessions_per_minute = 6", "metrics_listen = 9464", "line 12 (metrics_listen)", "loopback address"},
+        {"sessions_per_minute = 6", "max_connections = 0", "line 12 (max_connections)", "1 to 1000000"},
+        {"sessions_per_minute = 6", "max_connections_per_address = many",
+         "line 12 (max_connections_per_address)", "whole number"},
+        {"sessions_per_minute = 6", "handshake_seconds = 61", "line 12 (handshake_seconds)", "1 to 60"},
+        {"sessions_per_minute = 6", "request_seconds = 0", "line 12 (request_seconds)", "1 to 300"},
         {"database = /var/lib/orvane/links.sqlite3", "databse = x", "line 5 (databse)", "unknown key"},
         {"listen = 127.0.0.1:8443", "listen = 127.0.0.1:8443\nlisten = 127.0.0.1:9443", "line 4 (listen)",
          "repeats a key of line 3"},

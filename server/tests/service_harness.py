@@ -1,11 +1,14 @@
-"""Real orvane-link-service processes for the multi-instance test, the fault runs and the game server's
-addon: each instance on a loopback port of its own, on plain HTTP (as behind a reverse proxy) or
-terminating TLS itself, a round-robin TCP front before them, its admin commands, and the fake Steam and
-Discord (fake_providers.py, under with-fake-providers.sh) for links.
+"""Real orvane-link-service processes for the multi-instance test, the edge's tests, the fault and attack
+runs and the game server's addon: each instance on a loopback port of its own, on plain HTTP (as behind a
+reverse proxy) or over TLS with a throwaway certificate, a round-robin TCP front before them, calls over
+either, its admin commands, a scrape of the metrics, and the fake Steam and Discord (fake_providers.py,
+under with-fake-providers.sh) for links.
 """
 import http.client
 import json
 import os
+import random
+import resource
 import socket
 import ssl
 import subprocess
@@ -21,21 +24,49 @@ _tls_ports = {}
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A free port below the ephemeral range: a client waiting for the service to listen on one of those
+    could be given the same port as its own and connect to itself, keeping the service from binding it."""
+    with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+        lowest_ephemeral = int(f.read().split()[0])
+    for _ in range(1000):
+        port = random.randrange(max(1025, lowest_ephemeral - 12000), lowest_ephemeral)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
+    raise RuntimeError("no free port below the ephemeral range")
+
+
+def make_certificate(folder, name="service", key="ec"):
+    """(certificate, key) files of a self-signed certificate for localhost and 127.0.0.1; key "ec" (P-256)
+    or "rsa" (2048 bits)."""
+    certificate, private_key = os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key")
+    new_key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"] if key == "ec" else ["-newkey", "rsa:2048"]
+    subprocess.run(["openssl", "req", "-x509", *new_key, "-nodes", "-days", "1", "-subj", "/CN=localhost",
+                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", private_key,
+                    "-out", certificate], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return certificate, private_key
 
 
 class Instance:
     """One service process on `database` (a SQLite path or a postgresql:// string). settings: lines to
     add or replace in its configuration, a value of None leaving that line out (discord_client_id=None
-    turns Discord off); tls: (certificate, private key, CA file) to serve HTTPS instead of plain HTTP."""
+    turns Discord off); tls: (certificate, private key), or with a third member the CA file that signed
+    it, to serve TLS; metrics: a metrics port of its own; descriptors: (soft, hard) limit to start it
+    with. Its standard output (the log) is `out`, its standard error `err`."""
 
-    def __init__(self, binary, folder, database, name, sessions_per_minute=100000, settings=None, tls=None):
+    def __init__(self, binary, folder, database, name, sessions_per_minute=100000, settings=None, tls=None,
+                 metrics=False, descriptors=None, extra=""):
         self.binary, self.folder, self.name = binary, folder, name
         self.port = free_port()
         self.config = os.path.join(folder, name + ".conf")
         self.out = os.path.join(folder, name + ".out")
+        self.err = os.path.join(folder, name + ".err")
+        self.ca = (tls[2] if len(tls) > 2 else tls[0]) if tls else None
+        self.metrics_port = free_port() if metrics else None
+        self.descriptors = descriptors
         lines = {
             "public_host": PUBLIC_HOST,
             "listen": f"127.0.0.1:{self.port}",
@@ -54,17 +85,21 @@ class Instance:
         }
         if tls:
             lines["tls_certificate"], lines["tls_private_key"] = tls[0], tls[1]
-            _tls_ports[self.port] = ssl.create_default_context(cafile=tls[2])
+            _tls_ports[self.port] = ssl.create_default_context(cafile=self.ca)
+        if metrics:
+            lines["metrics_listen"] = f"127.0.0.1:{self.metrics_port}"
         lines.update(settings or {})
         with open(self.config, "w") as f:
             f.writelines(f"{key} = {value}\n" for key, value in lines.items() if value is not None)
+            f.write(extra)
         self.scheme = "https" if tls else "http"
         self.process = None
 
     def start(self, wait=True):
-        with open(self.out, "ab") as out:
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, self.descriptors)) if self.descriptors else None
+        with open(self.out, "ab") as out, open(self.err, "ab") as err:
             self.process = subprocess.Popen([self.binary, "--config", self.config], stdin=subprocess.DEVNULL,
-                                            stdout=out, stderr=subprocess.STDOUT)
+                                            stdout=out, stderr=err, preexec_fn=limit)
         if wait:
             self.wait_ready()
         return self
@@ -75,7 +110,7 @@ class Instance:
             if self.process.poll() is not None:
                 raise RuntimeError(f"{self.name} ended with {self.process.returncode}: {self.log()}")
             try:
-                if call(self.port, "GET", "/config", timeout=2)[0] == 200:
+                if call(self.port, "GET", "/config", timeout=2, ca=self.ca)[0] == 200:
                     return
             except OSError:
                 pass
@@ -83,8 +118,16 @@ class Instance:
         raise RuntimeError(f"{self.name} did not answer: {self.log()}")
 
     def log(self):
+        text = ""
+        for path in (self.out, self.err):
+            with open(path, errors="replace") as f:
+                text += f.read()[-2000:]
+        return text
+
+    def log_lines(self):
+        """Every line of the log, each read as JSON (a line that is not raises)."""
         with open(self.out, errors="replace") as f:
-            return f.read()[-2000:]
+            return [json.loads(line) for line in f]
 
     def command(self, *args):
         """An admin command (players …, gameserver-keys …) on this configuration: its stdout."""
@@ -97,6 +140,13 @@ class Instance:
     def url(self):
         """The base address a client of this instance uses."""
         return f"{self.scheme}://127.0.0.1:{self.port}{BASE}"
+
+    def scrape(self):
+        """The metrics as {name{labels}: value}."""
+        with urllib.request.urlopen(f"http://127.0.0.1:{self.metrics_port}/metrics", timeout=10) as answer:
+            text = answer.read().decode()
+        return {line.rsplit(" ", 1)[0]: float(line.rsplit(" ", 1)[1])
+                for line in text.splitlines() if line and not line.startswith("#")}
 
     def kill(self):
         if self.process and self.process.poll() is None:
@@ -112,12 +162,13 @@ class Instance:
                 self.kill()
 
 
-def call(port, method, path, token=None, timeout=10, query="", source="127.0.0.1", body=None):
-    """(status, headers, body) of one request over a new connection from the loopback address source; a
-    body is sent as a form, a POST without one as the launcher's "{}"."""
-    if port in _tls_ports:
-        connection = http.client.HTTPSConnection("127.0.0.1", port, timeout=timeout, context=_tls_ports[port],
-                                                 source_address=(source, 0))
+def call(port, method, path, token=None, timeout=10, query="", source="127.0.0.1", body=None, ca=None):
+    """(status, headers, body) of one request over a new connection from the loopback address source; over
+    TLS trusting only the certificate ca when it is given."""
+    context = ssl.create_default_context(cafile=ca) if ca else _tls_ports.get(port)
+    if context:
+        connection = http.client.HTTPSConnection("127.0.0.1", port, timeout=timeout, source_address=(source, 0),
+                                                 context=context)
     else:
         connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout, source_address=(source, 0))
     try:

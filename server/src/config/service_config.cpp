@@ -295,6 +295,16 @@ const std::map<std::string, Setter>& setters() {
                                std::string& e) { return setSnowflake(v, c.discordRoleId, e); }},
         {"threads", [](const std::string& v, ServiceConfig& c,
                        std::string& e) { return setNumber(v, 1, 64, c.threads, e); }},
+        {"max_connections", [](const std::string& v, ServiceConfig& c,
+                               std::string& e) { return setNumber(v, 1, 1000000, c.maxConnections, e); }},
+        {"max_connections_per_address",
+         [](const std::string& v, ServiceConfig& c, std::string& e) {
+             return setNumber(v, 1, 1000000, c.maxConnectionsPerAddress, e);
+         }},
+        {"handshake_seconds", [](const std::string& v, ServiceConfig& c,
+                                 std::string& e) { return setNumber(v, 1, 60, c.handshakeSeconds, e); }},
+        {"request_seconds", [](const std::string& v, ServiceConfig& c,
+                               std::string& e) { return setNumber(v, 1, 300, c.requestSeconds, e); }},
     };
     return table;
 }

@@ -6,6 +6,13 @@
 #include <utility>
 #include <vector>
 
+// The defaults of the edge's bounds (docs/running-the-service.md, "Bounds").
+namespace bound_defaults {
+constexpr int MaxConnectionsPerAddress = 64;
+constexpr int HandshakeSeconds = 5;
+constexpr int RequestSeconds = 15;
+} // namespace bound_defaults
+
 struct NewsItem {
     std::int64_t id = 0;
     std::string title;
@@ -38,6 +45,10 @@ struct ServiceConfig {
     std::string discordGuildId;
     std::string discordRoleId;
     int threads = 2;
+    int maxConnections = 0; // 0: sized from the descriptor limit at start
+    int maxConnectionsPerAddress = bound_defaults::MaxConnectionsPerAddress;
+    int handshakeSeconds = bound_defaults::HandshakeSeconds;
+    int requestSeconds = bound_defaults::RequestSeconds;
     std::string metricsAddress; // empty: no metrics endpoint; else a loopback address
     std::uint16_t metricsPort = 0;
     std::vector<NewsItem> news;

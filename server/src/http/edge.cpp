@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 
 namespace beast = boost::beast;
 namespace http = beast::http;
@@ -98,9 +99,22 @@ struct Edge {
     tcp::acceptor acceptor{io};
     net::steady_timer housekeepingTimer{io};
     net::steady_timer acceptRetry{io};
+    net::steady_timer trimTimer{io};
+    net::steady_timer summaryTimer{io};
     net::thread_pool providers;
     std::vector<std::thread> threads;
     std::once_flag stopped;
+
+    // The connections held, by address key (an address counted only while it holds one).
+    std::mutex connectionsLock;
+    std::int64_t open = 0;
+    std::int64_t peakSinceTrim = 0;
+    std::unordered_map<std::string, int> byAddress;
+    std::atomic<std::int64_t> refusedMaxConnections{0}, refusedPerAddress{0}, handshakeTimeouts{0},
+        requestTimeouts{0}, acceptFailures{0};
+    EdgeCounts summarised; // as of the last summary line; only the summary touches it
+    // Refusals counted when memory was last given back, and at the last check; only the check touches them.
+    std::int64_t refusedAtTrim = 0, refusedAtCheck = 0;
 
     Edge(const EdgeOptions& o, EdgeHooks h)
         : options(o), hooks(std::move(h)),
@@ -109,39 +123,131 @@ struct Edge {
 
 namespace {
 
+// Takes a place under the caps for a new connection, or counts why there is none. An empty key is the
+// trusted proxy's, held only to the total.
+bool admit(Edge& edge, const std::string& key) {
+    std::lock_guard guard(edge.connectionsLock);
+    if (edge.open >= edge.options.maxConnections) {
+        ++edge.refusedMaxConnections;
+        return false;
+    }
+    if (!key.empty()) {
+        int& held = edge.byAddress[key];
+        if (held >= edge.options.maxConnectionsPerAddress) {
+            ++edge.refusedPerAddress;
+            return false;
+        }
+        ++held;
+    }
+    edge.peakSinceTrim = std::max(edge.peakSinceTrim, ++edge.open);
+    return true;
+}
+
+void leave(Edge& edge, const std::string& key) {
+    std::lock_guard guard(edge.connectionsLock);
+    --edge.open;
+    if (key.empty())
+        return;
+    const auto held = edge.byAddress.find(key);
+    if (held != edge.byAddress.end() && --held->second <= 0)
+        edge.byAddress.erase(held);
+}
+
 void accept(const std::shared_ptr<Edge>& edge);
 
+// A connection costs a socket and this object until its first byte arrives; only then are the TLS
+// stream and its buffers made, so a flood of silent connections holds next to no memory. Between
+// requests the parser and read buffer are let go as well.
 template <class Stream> class Connection : public std::enable_shared_from_this<Connection<Stream>> {
   public:
-    Connection(const std::shared_ptr<Edge>& edge, std::shared_ptr<ssl::context> context, Stream&& stream,
-               std::string peer)
-        : edge_(edge), context_(std::move(context)), stream_(std::move(stream)), peer_(std::move(peer)) {}
+    Connection(const std::shared_ptr<Edge>& edge, tcp::socket&& socket, std::string peer, std::string key)
+        : edge_(edge), socket_(std::move(socket)), firstByte_(socket_.get_executor()), peer_(std::move(peer)),
+          key_(std::move(key)) {}
+    ~Connection() { leave(*edge_, key_); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
     void start() {
-        lowest().expires_after(std::chrono::seconds(edge_->options.readSeconds));
+        firstByte_.expires_after(std::chrono::seconds(edge_->options.handshakeSeconds));
+        firstByte_.async_wait([weak = this->weak_from_this()](beast::error_code ec) {
+            if (auto self = weak.lock(); self && !ec)
+                self->handshakeExpired();
+        });
+        socket_.async_wait(tcp::socket::wait_read, [self = this->shared_from_this()](beast::error_code ec) {
+            if (ec)
+                return self->close();
+            self->begin();
+        });
+    }
+
+  private:
+    beast::tcp_stream& lowest() { return beast::get_lowest_layer(*stream_); }
+
+    void begin() {
         if constexpr (std::is_same_v<Stream, TlsStream>) {
-            stream_.async_handshake(ssl::stream_base::server,
-                                    [self = this->shared_from_this()](beast::error_code ec) {
-                                        if (ec)
-                                            return self->close();
-                                        self->readNext();
-                                    });
+            {
+                std::lock_guard guard(edge_->tlsLock);
+                context_ = edge_->tls;
+            }
+            stream_.emplace(beast::tcp_stream(std::move(socket_)), *context_);
+            stream_->async_handshake(ssl::stream_base::server,
+                                     [self = this->shared_from_this()](beast::error_code ec) {
+                                         if (ec)
+                                             return self->close();
+                                         self->ready_ = true;
+                                         self->firstByte_.cancel();
+                                         self->readNext();
+                                     });
         } else {
+            stream_.emplace(std::move(socket_));
+            ready_ = true;
+            firstByte_.cancel();
             readNext();
         }
     }
 
-  private:
-    beast::tcp_stream& lowest() { return beast::get_lowest_layer(stream_); }
+    // Runs on the connection's strand, like every other handler of it; the expiry may have been queued
+    // just before the handshake finished.
+    void handshakeExpired() {
+        if (ready_)
+            return;
+        ++edge_->handshakeTimeouts;
+        close();
+    }
 
     void readNext() {
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(edge_limits::HeaderBytes));
         parser_->body_limit(edge_limits::BodyBytes);
         lowest().expires_after(std::chrono::seconds(edge_->options.readSeconds));
+        http::async_read_header(
+            *stream_, buffer_, *parser_,
+            [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+    }
+
+    void onHeader(beast::error_code ec) {
+        if (ec)
+            return onRead(ec);
+        if (!wellFramed(parser_->get())) {
+            started_ = steadyMicros();
+            answering();
+            return refuse(400);
+        }
         http::async_read(
-            stream_, buffer_, *parser_,
+            *stream_, buffer_, *parser_,
             [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+    }
+
+    // A request whose end could be read two ways is refused, so no proxy or cache before the service can
+    // see a different request in the same bytes: at most one Transfer-Encoding, exactly "chunked", and no
+    // Content-Length beside it; exactly one Host.
+    template <class Message> static bool wellFramed(const Message& message) {
+        const std::size_t encodings = message.count(http::field::transfer_encoding);
+        if (encodings > 1 ||
+            (encodings == 1 && (!beast::iequals(message[http::field::transfer_encoding], "chunked") ||
+                                message.count(http::field::content_length) > 0)))
+            return false;
+        return message.count(http::field::host) == 1;
     }
 
     void onRead(beast::error_code ec) {
@@ -150,15 +256,16 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
             ec.category() == http::make_error_code(http::error::bad_target).category())
             answering();
         if (ec == http::error::header_limit)
-            return refuse(431, "-", "-");
+            return refuse(431);
         if (ec == http::error::body_limit)
-            return refuse(413, std::string(parser_->get().method_string()),
-                          pathOf(view(parser_->get().target())));
+            return refuse(413);
+        if (ec == beast::error::timeout && (served_ == 0 || parser_->got_some()))
+            ++edge_->requestTimeouts; // an idle kept-alive connection simply ends
         if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
             ec == beast::error::timeout)
             return close();
         if (ec && ec.category() == http::make_error_code(http::error::bad_target).category())
-            return refuse(400, "-", "-");
+            return refuse(400);
         if (ec)
             return close();
         auto& message = parser_->get();
@@ -174,10 +281,11 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         request_.body = message.body();
         keepAlive_ = message.keep_alive();
         forgetRequest(message);
+        ++served_;
         if (edge_->hooks.blocks && edge_->hooks.blocks(request_)) {
             net::post(edge_->providers, [self = this->shared_from_this()] {
                 Response response = self->answer();
-                net::post(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
+                net::post(self->stream_->get_executor(), [self, response = std::move(response)]() mutable {
                     self->send(std::move(response));
                 });
             });
@@ -236,10 +344,14 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         counted_ = false;
     }
 
-    void refuse(int status, std::string method, std::string path) {
+    // Whatever the parser has read of the request line names it in the log line ("-" for nothing); the
+    // headers read so far may name the client behind the trusted proxy, the peer otherwise.
+    void refuse(int status) {
+        const auto& message = parser_->get();
         request_ = Request{};
-        request_.method = std::move(method);
-        request_.path = std::move(path);
+        request_.method = std::string(message.method_string());
+        request_.path = pathOf(view(message.target()));
+        request_.clientAddress = clientAddress(view(message["X-Forwarded-For"]));
         keepAlive_ = false;
         send(Response{status, {{"Content-Type", "application/json"}}, "{\"error\":\"request\"}", {}});
     }
@@ -260,7 +372,7 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         logAnswer(response.status, response_->body().size(), response.reason);
         lowest().expires_after(std::chrono::seconds(edge_->options.writeSeconds));
         http::async_write(
-            stream_, *response_,
+            *stream_, *response_,
             [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onWrite(ec); });
     }
 
@@ -270,6 +382,9 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         answered();
         if (ec || !keepAlive_)
             return close();
+        // An idle kept-alive connection holds no parser and no more buffer than a pipelined request needs.
+        parser_.reset();
+        buffer_.shrink_to_fit();
         readNext();
     }
 
@@ -296,21 +411,32 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
 
     void close() {
         answered();
+        firstByte_.cancel();
         beast::error_code ignored;
+        if (!stream_) {
+            socket_.shutdown(tcp::socket::shutdown_both, ignored);
+            socket_.close(ignored);
+            return;
+        }
         lowest().socket().shutdown(tcp::socket::shutdown_both, ignored);
         lowest().close();
     }
 
     std::shared_ptr<Edge> edge_;
+    tcp::socket socket_; // until the first byte; then moved into stream_
+    net::steady_timer firstByte_;
     std::shared_ptr<ssl::context> context_; // outlives stream_, which refers to it
-    Stream stream_;
+    std::optional<Stream> stream_;
     std::string peer_;
+    std::string key_;
     ReadBuffer buffer_;
     std::optional<RequestParser> parser_;
     std::optional<http::response<http::string_body>> response_;
     Request request_;
     bool keepAlive_ = false;
     bool counted_ = false;
+    bool ready_ = false; // handshake done (plain HTTP: first byte seen)
+    std::int64_t served_ = 0;
     std::int64_t started_ = 0;
 };
 
@@ -320,6 +446,7 @@ void accept(const std::shared_ptr<Edge>& edge) {
             return;
         if (ec) {
             // Out of descriptors, most likely: wait for connections to end rather than spin.
+            ++edge->acceptFailures;
             edge->acceptRetry.expires_after(std::chrono::milliseconds(100));
             edge->acceptRetry.async_wait([edge](beast::error_code waited) {
                 if (!waited)
@@ -327,25 +454,93 @@ void accept(const std::shared_ptr<Edge>& edge) {
             });
             return;
         }
-        beast::error_code ignored;
-        socket.set_option(tcp::no_delay(true), ignored);
-        const std::string peer = addressText(socket.remote_endpoint(ignored).address());
-        if (edge->servesTls) {
-            std::shared_ptr<ssl::context> context;
-            {
-                std::lock_guard guard(edge->tlsLock);
-                context = edge->tls;
-            }
-            TlsStream stream(beast::tcp_stream(std::move(socket)), *context);
-            std::make_shared<Connection<TlsStream>>(edge, std::move(context), std::move(stream), peer)
-                ->start();
+        beast::error_code failed, ignored;
+        const auto endpoint = socket.remote_endpoint(failed);
+        const std::string peer = failed ? std::string() : addressText(endpoint.address());
+        const bool proxy = !edge->options.trustedProxy.empty() && peer == edge->options.trustedProxy;
+        const std::string key = proxy ? std::string() : addressKey(peer);
+        if (failed || !admit(*edge, key)) {
+            // A reset rather than a close: no TIME_WAIT left behind for each of a flood.
+            socket.set_option(net::socket_base::linger(true, 0), ignored);
+            socket.close(ignored);
         } else {
-            std::make_shared<Connection<beast::tcp_stream>>(edge, nullptr,
-                                                            beast::tcp_stream(std::move(socket)), peer)
-                ->start();
+            socket.set_option(tcp::no_delay(true), ignored);
+            if (edge->servesTls)
+                std::make_shared<Connection<TlsStream>>(edge, std::move(socket), peer, key)->start();
+            else
+                std::make_shared<Connection<beast::tcp_stream>>(edge, std::move(socket), peer, key)->start();
         }
         accept(edge);
     });
+}
+
+// After a burst has gone, the allocator's freed pages go back to the system: without this the resident
+// memory of the busiest moment stays with the process. A burst is connections held and closed, or
+// connections refused, that have stopped.
+void scheduleTrim(const std::shared_ptr<Edge>& edge) {
+    edge->trimTimer.expires_after(std::chrono::seconds(edge_limits::TrimCheckSeconds));
+    edge->trimTimer.async_wait([edge](beast::error_code ec) {
+        if (ec)
+            return;
+        const std::int64_t refused = edge->refusedMaxConnections + edge->refusedPerAddress;
+        bool trim =
+            refused - edge->refusedAtTrim >= edge_limits::TrimAfterClosed && refused == edge->refusedAtCheck;
+        edge->refusedAtCheck = refused;
+        {
+            std::lock_guard guard(edge->connectionsLock);
+            trim = trim || (edge->peakSinceTrim - edge->open >= edge_limits::TrimAfterClosed &&
+                            edge->open <= edge->peakSinceTrim / 2);
+            if (trim)
+                edge->peakSinceTrim = edge->open;
+        }
+        if (trim) {
+            edge->refusedAtTrim = refused;
+            net::post(edge->providers, [] { returnFreeMemory(); });
+        }
+        scheduleTrim(edge);
+    });
+}
+
+// One line for every connection refused or cut since the last, never one per connection.
+void summarise(Edge& edge) {
+    const EdgeCounts now = edgeCounts(edge);
+    const EdgeCounts& then = edge.summarised;
+    const nlohmann::json fields = {
+        {"open", now.open},
+        {"refused_max_connections", now.refusedMaxConnections - then.refusedMaxConnections},
+        {"refused_per_address", now.refusedPerAddress - then.refusedPerAddress},
+        {"handshake_timeouts", now.handshakeTimeouts - then.handshakeTimeouts},
+        {"request_timeouts", now.requestTimeouts - then.requestTimeouts},
+        {"accept_failures", now.acceptFailures - then.acceptFailures},
+    };
+    bool any = false;
+    for (const auto& [name, value] : fields.items())
+        any = any || (name != "open" && value.get<std::int64_t>() != 0);
+    if (!any || !edge.hooks.log)
+        return;
+    edge.summarised = now;
+    edge.hooks.log(eventLogLine("connections", fields));
+}
+
+void scheduleSummary(const std::shared_ptr<Edge>& edge) {
+    edge->summaryTimer.expires_after(std::chrono::seconds(edge->options.summarySeconds));
+    edge->summaryTimer.async_wait([edge](beast::error_code ec) {
+        if (ec)
+            return;
+        summarise(*edge);
+        scheduleSummary(edge);
+    });
+}
+
+// The reactor keeps each socket's registration (about 170 bytes) for the next socket and never frees it.
+// Made one after another now, they sit together; made during a flood, each would sit among its
+// connection's freed memory and keep those pages from ever going back to the system.
+void reserveRegistrations(net::io_context& io, int count) {
+    std::vector<tcp::socket> sockets;
+    sockets.reserve(static_cast<std::size_t>(count));
+    beast::error_code ec;
+    for (int i = 0; i < count && !ec; ++i)
+        sockets.emplace_back(io).open(tcp::v4(), ec);
 }
 
 void scheduleHousekeeping(const std::shared_ptr<Edge>& edge) {
@@ -367,6 +562,11 @@ bool makeTls(std::shared_ptr<ssl::context>& tls, const std::string& certificateF
     context.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
                         ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
     SSL_CTX_set_min_proto_version(context.native_handle(), TLS1_2_VERSION);
+    // TLS 1.2 only with forward secrecy and an AEAD cipher; TLS 1.3's suites are OpenSSL's own.
+    SSL_CTX_set_cipher_list(context.native_handle(), edge_limits::Tls12Ciphers);
+    SSL_CTX_set_options(context.native_handle(), SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION);
+    // OpenSSL's record buffers are freed while a connection waits between requests.
+    SSL_CTX_set_mode(context.native_handle(), SSL_MODE_RELEASE_BUFFERS);
     beast::error_code ec;
     context.use_certificate_chain_file(certificateFile, ec);
     if (ec) {
@@ -410,8 +610,12 @@ std::shared_ptr<Edge> startEdge(const EdgeOptions& options, EdgeHooks hooks, std
             "cannot listen on " + options.address + ":" + std::to_string(options.port) + ": " + ec.message();
         return nullptr;
     }
+    // Those of the connections held at most, the one refused past them and the acceptor.
+    reserveRegistrations(edge->io, options.maxConnections + 2);
     accept(edge);
     scheduleHousekeeping(edge);
+    scheduleTrim(edge);
+    scheduleSummary(edge);
     for (int i = 0; i < std::max(1, options.threads); ++i)
         edge->threads.emplace_back([edge = edge.get()] { edge->io.run(); });
     return edge;
@@ -422,6 +626,24 @@ std::uint16_t edgePort(const Edge& edge) {
     return edge.acceptor.local_endpoint(ignored).port();
 }
 
+EdgeCounts edgeCounts(Edge& edge) {
+    EdgeCounts counts;
+    {
+        std::lock_guard guard(edge.connectionsLock);
+        counts.open = edge.open;
+    }
+    counts.refusedMaxConnections = edge.refusedMaxConnections;
+    counts.refusedPerAddress = edge.refusedPerAddress;
+    counts.handshakeTimeouts = edge.handshakeTimeouts;
+    counts.requestTimeouts = edge.requestTimeouts;
+    counts.acceptFailures = edge.acceptFailures;
+    return counts;
+}
+
+const EdgeOptions& edgeOptions(const Edge& edge) {
+    return edge.options;
+}
+
 void stopEdge(Edge& edge) {
     std::call_once(edge.stopped, [&] {
         edge.io.stop();
@@ -429,6 +651,7 @@ void stopEdge(Edge& edge) {
             if (thread.joinable() && thread.get_id() != std::this_thread::get_id())
                 thread.join();
         edge.providers.join();
+        summarise(edge); // what the last minute refused is not lost with the process
     });
 }
 
@@ -464,11 +687,11 @@ bool reloadCertificate(Edge& edge, std::string& error) {
     return true;
 }
 
-std::string eventLogLine(const std::string& event,
-                         const std::vector<std::pair<std::string, std::string>>& fields) {
+std::string eventLogLine(const std::string& event, const nlohmann::json& fields) {
     nlohmann::json line = {{"time", logTimestamp(std::chrono::system_clock::now())}, {"event", event}};
-    for (const auto& [name, value] : fields)
-        line[name] = value;
+    if (fields.is_object())
+        for (const auto& [name, value] : fields.items())
+            line[name] = value;
     return line.dump();
 }
 

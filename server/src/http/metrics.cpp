@@ -30,6 +30,52 @@ void header(std::string& out, const char* name, const char* type, const char* he
     out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
 }
 
+void sample(std::string& out, const char* name, std::int64_t value) {
+    out += std::string(name) + " " + std::to_string(value) + "\n";
+}
+
+void processText(std::string& out) {
+    header(out, "process_open_fds", "gauge", "Open file descriptors.");
+    sample(out, "process_open_fds", openDescriptors());
+    header(out, "process_max_fds", "gauge", "The file descriptor limit.");
+    sample(out, "process_max_fds", descriptorLimit());
+    header(out, "process_resident_memory_bytes", "gauge", "Resident memory.");
+    sample(out, "process_resident_memory_bytes", residentBytes());
+}
+
+// The players' edge: connections held, refused at a cap or cut at a deadline, and the bounds themselves.
+void connectionsText(std::string& out, Edge& edge) {
+    const EdgeCounts counts = edgeCounts(edge);
+    const EdgeOptions& options = edgeOptions(edge);
+    header(out, "orvane_connections_open", "gauge", "Connections held now.");
+    sample(out, "orvane_connections_open", counts.open);
+    header(out, "orvane_connections_refused_total", "counter",
+           "New connections closed at once, by the cap they met.");
+    out += "orvane_connections_refused_total{cap=\"max_connections\"} " +
+           std::to_string(counts.refusedMaxConnections) + "\n";
+    out += "orvane_connections_refused_total{cap=\"max_connections_per_address\"} " +
+           std::to_string(counts.refusedPerAddress) + "\n";
+    header(out, "orvane_handshake_timeouts_total", "counter",
+           "Connections closed for not finishing the TLS handshake within handshake_seconds.");
+    sample(out, "orvane_handshake_timeouts_total", counts.handshakeTimeouts);
+    header(out, "orvane_request_timeouts_total", "counter",
+           "Connections closed for not finishing a request within request_seconds.");
+    sample(out, "orvane_request_timeouts_total", counts.requestTimeouts);
+    header(out, "orvane_accept_failures_total", "counter", "Connections the kernel could not hand over.");
+    sample(out, "orvane_accept_failures_total", counts.acceptFailures);
+    header(out, "orvane_bound", "gauge", "Each bound in force, by its configuration name.");
+    const std::pair<const char*, std::int64_t> bounds[] = {
+        {"max_connections", options.maxConnections},
+        {"max_connections_per_address", options.maxConnectionsPerAddress},
+        {"handshake_seconds", options.handshakeSeconds},
+        {"request_seconds", options.readSeconds},
+        {"header_bytes", static_cast<std::int64_t>(edge_limits::HeaderBytes)},
+        {"body_bytes", static_cast<std::int64_t>(edge_limits::BodyBytes)},
+    };
+    for (const auto& [name, value] : bounds)
+        out += std::string("orvane_bound{name=\"") + name + "\"} " + std::to_string(value) + "\n";
+}
+
 } // namespace
 
 void recordAnswer(Metrics& metrics, const std::string& route, int status, double seconds,
@@ -114,6 +160,9 @@ std::string metricsText(Metrics& metrics, const StoreCounts* counts) {
                "Player records: Steam accounts linked, with or without Discord.");
         out += "orvane_links " + std::to_string(counts->links) + "\n";
     }
+    processText(out);
+    if (metrics.served)
+        connectionsText(out, *metrics.served);
     return out;
 }
 
@@ -124,6 +173,7 @@ std::shared_ptr<Edge> startMetricsEdge(const std::string& address, std::uint16_t
     options.port = port;
     options.threads = 1;
     options.providerThreads = 1;
+    options.maxConnections = 64; // one Prometheus on the same machine
     EdgeHooks hooks;
     hooks.blocks = [](const Request&) { return true; }; // counting reads the store
     hooks.handle = [&metrics, &store](const Request& request) {

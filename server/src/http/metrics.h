@@ -1,6 +1,7 @@
 #pragma once
 // The service's metrics in the Prometheus text format, on their own loopback port: requests by route and
-// status, latency by route, live sessions and links, and failed provider calls by provider.
+// status, latency by route, live sessions and links, failed provider calls by provider, and the edge's
+// connections, descriptors and memory beside their bounds.
 #include "contract/provider_calls.h"
 #include "http/edge.h"
 #include "storage/link_store.h"
@@ -31,6 +32,7 @@ struct Metrics {
     std::map<std::tuple<std::string, std::string, std::string>, std::uint64_t>
         providerFailures;                                                 // (provider, kind, reason)
     std::map<std::pair<std::string, std::string>, std::uint64_t> reasons; // (route, reason kind)
+    std::shared_ptr<Edge> served; // the players' edge, once it listens; its connections are counted
 };
 
 void recordAnswer(Metrics& metrics, const std::string& route, int status, double seconds,
