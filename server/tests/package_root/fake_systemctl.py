@@ -173,22 +173,23 @@ def main(argv):
     if verb == "is-active":
         return 0 if names and all(pid_of(n) for n in names) else 3
     status = 0
-    for name in names:
-        if verb in ("start", "enable"):
-            status |= start(name)
-        elif verb == "stop":
-            for each in [n for n in running() if fnmatch.fnmatch(n, name)] if "*" in name else [name]:
-                status |= stop(each)
-        elif verb == "restart":
-            status |= stop(name) or start(name)
-        elif verb == "reload":
-            status |= reload(name)
-        elif verb == "try-reload-or-restart":
-            for each in [n for n in running() if fnmatch.fnmatch(n, name)]:
-                status |= reload(each)
-        else:
-            print(f"fake systemctl: {verb} is not known here", file=sys.stderr)
-            return 1
+    for pattern in names:
+        # A pattern names the units running, as systemctl's does the units loaded.
+        matched = [n for n in running() if fnmatch.fnmatch(n, pattern)] if "*" in pattern else [pattern]
+        for name in matched:
+            if verb in ("start", "enable"):
+                status |= start(name)
+            elif verb == "stop":
+                status |= stop(name)
+            elif verb == "restart":
+                status |= stop(name) or start(name)
+            elif verb == "reload":
+                status |= reload(name)
+            elif verb == "try-reload-or-restart":
+                status |= reload(name) if pid_of(name) else 0
+            else:
+                print(f"fake systemctl: {verb} is not known here", file=sys.stderr)
+                return 1
     return status
 
 

@@ -19,13 +19,14 @@ fail() {
     exit 1
 }
 step() { echo "== $*"; }
-# The guide's block NAME, run by bash as the admin would paste it.
-block() {
+# The guide's block NAME, run by bash as the admin would paste it: its status (maybe_block) or success.
+maybe_block() {
     local name=$1
     ran+=("$name")
     echo "-- the guide's '$name' commands"
     bash -euo pipefail -c "$(python3 "$here/doc_blocks.py" "$doc" "$name")"
 }
+block() { maybe_block "$1" || fail "the guide's '$1' commands"; }
 # mode owner group of a path, as "640 root orvane-link".
 facts() { stat -c '%a %U %G' "$1"; }
 expect_facts() {
@@ -51,6 +52,7 @@ write_config() { # listen, then any further lines
         echo "public_host = link.example.org"
         echo "listen = $listen"
         printf '%s\n' "$@"
+        echo "database = $state/links.sqlite"
         echo "server_address = 203.0.113.7:27015"
         echo "community_url = https://example.org/comunidad"
         echo "admin_api_key_file = /etc/orvane-link-service/admin-key"
@@ -84,7 +86,7 @@ tls_get() { # CA, then curl's arguments
 step "install with apt, offline, from the folder holding the package"
 cd "$debs"
 export DEBIAN_FRONTEND=noninteractive
-block install >/tmp/install.log 2>&1 || { cat /tmp/install.log; fail "apt install"; }
+maybe_block install >/tmp/install.log 2>&1 || { cat /tmp/install.log; fail "apt install"; }
 cd /
 user_line=$(getent passwd orvane-link) || fail "no orvane-link user"
 IFS=: read -r _ _ uid _ _ home shell <<<"$user_line"
@@ -107,7 +109,7 @@ done
 grep -Eq ' (start|enable|restart)' /run/fake-systemd/calls 2>/dev/null && fail "installing started the service: $(cat /run/fake-systemd/calls)"
 
 step "unconfigured: --check-config refuses, saying what is missing"
-block check >/tmp/check.out 2>&1 && fail "the example configuration passed --check-config"
+maybe_block check >/tmp/check.out 2>&1 && fail "the example configuration passed --check-config"
 grep -q "public_host: is required" /tmp/check.out || fail "unclear refusal: $(cat /tmp/check.out)"
 
 step "certbot's own files cannot be read by the service's user; the deploy hook's copies can"
@@ -115,7 +117,7 @@ certbot_pair 1
 write_config 127.0.0.1:8443 "tls_certificate = /etc/letsencrypt/live/link.example.org/fullchain.pem" \
     "tls_private_key = /etc/letsencrypt/live/link.example.org/privkey.pem"
 block secrets
-block check >/tmp/check.out 2>&1 && fail "--check-config read certbot's root-only key as orvane-link"
+maybe_block check >/tmp/check.out 2>&1 && fail "--check-config read certbot's root-only key as orvane-link"
 grep -q "privkey.pem: Permission denied" /tmp/check.out || fail "the refusal does not say why: $(cat /tmp/check.out)"
 block certificate
 expect_facts /etc/orvane-link-service/tls "750 root orvane-link"
@@ -124,7 +126,7 @@ expect_facts /etc/orvane-link-service/tls/fullchain.pem "640 root orvane-link"
 expect_facts /etc/orvane-link-service/admin-key "600 orvane-link orvane-link"
 write_config 127.0.0.1:8443 "tls_certificate = /etc/orvane-link-service/tls/fullchain.pem" \
     "tls_private_key = /etc/orvane-link-service/tls/privkey.pem"
-block check >/tmp/check.out 2>&1 || fail "--check-config: $(cat /tmp/check.out)"
+maybe_block check >/tmp/check.out 2>&1 || fail "--check-config: $(cat /tmp/check.out)"
 grep -q warning /tmp/check.out && fail "warnings for files as the guide makes them: $(cat /tmp/check.out)"
 
 step "started, it serves over TLS"
@@ -177,7 +179,7 @@ tls_get /etc/letsencrypt/archive/link.example.org/fullchain2.pem >/dev/null || f
 
 step "--check-config warns about a secret others may read, and still passes"
 chmod 644 /etc/orvane-link-service/admin-key
-block check >/tmp/check.out 2>&1 || fail "a warning failed the check"
+maybe_block check >/tmp/check.out 2>&1 || fail "a warning failed the check"
 grep -q "warning: /etc/orvane-link-service/admin-key: a secret is readable by others" /tmp/check.out ||
     fail "no warning: $(cat /tmp/check.out)"
 chmod 600 /etc/orvane-link-service/admin-key

@@ -20,7 +20,7 @@ block() {
     ran+=("$1")
     printf '%s\n' "${ran[@]}" >/tmp/ran-postgres
     echo "-- the guide's '$1' commands"
-    bash -euo pipefail -c "$(python3 "$here/doc_blocks.py" "$doc" "$1")"
+    bash -euo pipefail -c "$(python3 "$here/doc_blocks.py" "$doc" "$1")" || fail "the guide's '$1' commands"
 }
 socket_folder=$(sed -n 's/.*host=\([^&]*\).*/\1/p' <<<"$ORVANE_TEST_POSTGRES")
 chmod 755 "$socket_folder"
@@ -31,7 +31,7 @@ block postgres-setup
 ran+=(postgres-config)
 database=$(python3 "$here/doc_blocks.py" "$doc" postgres-config | sed -n 's/^database = //p')
 [ -n "$database" ] || fail "the guide's postgres-config block names no database"
-sed -i "s|^database = .*|database = $database|; /^tls_/d; s|^listen = .*|listen = 127.0.0.1:8080\ntrusted_proxy = 127.0.0.1|" "$conf"
+sed -i "s|^database = .*|database = ${database//&/\\&}|; /^tls_/d; s|^listen = .*|listen = 127.0.0.1:8080\ntrusted_proxy = 127.0.0.1|" "$conf"
 block instances
 for port in 8081 8082; do
     curl -sf "http://127.0.0.1:$port$base/config" | grep -q community_url || fail "instance $port does not answer"
@@ -51,7 +51,7 @@ grep -q '"event":"config_reloaded"' "$journal/orvane-link-service@8081.service.l
 grep -q '"event":"config_reloaded"' "$journal/orvane-link-service@8081.service.log" || fail "no config_reloaded"
 grep -q '"event":"certificate' "$journal/orvane-link-service@8081.service.log" && fail "a certificate event in plain HTTP"
 block version
-block upgrade
+(cd "$debs" && block upgrade)
 for port in 8081 8082; do
     curl -sf "http://127.0.0.1:$port$base/config" >/dev/null || fail "instance $port does not answer after the upgrade"
 done
