@@ -145,6 +145,10 @@ cp /etc/letsencrypt/archive/link.example.org/privkey1.pem /etc/orvane-link-servi
 block reload
 await_log orvane-link-service.service 'certificate_refused.*does not match the certificate'
 tls_get /etc/letsencrypt/archive/link.example.org/fullchain2.pem >/dev/null || fail "a refused pair replaced the one in use"
+# A key the service's user cannot read (certbot's mode, had it been pointed at): refused as such.
+chmod 600 /etc/orvane-link-service/tls/privkey.pem
+block reload
+await_log orvane-link-service.service 'certificate_refused.*privkey.pem: Permission denied'
 /usr/lib/orvane-link-service/certbot-deploy-hook /etc/letsencrypt/live/link.example.org >/dev/null
 
 step "SIGHUP reads the configuration again; a bad one is refused and the values in use stay"
