@@ -149,7 +149,8 @@ void reloadConfig(const std::string& path, const ServiceConfig& started, Service
                                                     })}}));
     std::vector<std::pair<std::string, std::string>> fields;
     if (!restartKeys.empty())
-        fields.emplace_back("restart_needed", joined(restartKeys, [](const std::string& key) { return key; }));
+        fields.emplace_back("restart_needed",
+                            joined(restartKeys, [](const std::string& key) { return key; }));
     log(eventLogLine("config_reloaded", fields));
 }
 
@@ -206,13 +207,13 @@ int serve(const std::string& path, const ServiceConfig& config) {
     serveUntilSignal(
         *edge,
         [&] {
-        std::printf("orvane-link-service: serving https://%s%s on %s:%u (%s)\n", config.publicHost.c_str(),
-                    BasePath.c_str(), config.listenAddress.c_str(), edgePort(*edge),
-                    servesTls(config) ? "TLS" : "plain HTTP behind a reverse proxy");
-        if (metricsEdge)
-            std::printf("orvane-link-service: metrics on http://%s:%u/metrics\n",
-                        config.metricsAddress.c_str(), edgePort(*metricsEdge));
-        std::fflush(stdout);
+            std::printf("orvane-link-service: serving https://%s%s on %s:%u (%s)\n",
+                        config.publicHost.c_str(), BasePath.c_str(), config.listenAddress.c_str(),
+                        edgePort(*edge), servesTls(config) ? "TLS" : "plain HTTP behind a reverse proxy");
+            if (metricsEdge)
+                std::printf("orvane-link-service: metrics on http://%s:%u/metrics\n",
+                            config.metricsAddress.c_str(), edgePort(*metricsEdge));
+            std::fflush(stdout);
         },
         hangup);
     if (metricsEdge)

@@ -19,8 +19,9 @@ ServiceConfig parsed(const std::string& text) {
     return config;
 }
 
-const std::string Base = "public_host = links.example.org\nlisten = 127.0.0.1:8443\ntrusted_proxy = 127.0.0.1\n"
-                         "database = /var/lib/orvane/links.sqlite3\n";
+const std::string Base =
+    "public_host = links.example.org\nlisten = 127.0.0.1:8443\ntrusted_proxy = 127.0.0.1\n"
+    "database = /var/lib/orvane/links.sqlite3\n";
 
 TEST(ConfigReload, TheLaunchersDocumentAndDiscordChangeTheRestWaitsForARestart) {
     const ServiceConfig running = parsed(Base + "server_address = 203.0.113.7:27015\nrequire_linking = true\n"
@@ -91,8 +92,9 @@ TEST(FileWarnings, NamedForSecretsTheConfigurationAndTheDatabase) {
     const ServiceIdentity service{::geteuid() == 0 ? 4242u : ::geteuid(), 4242, {}};
     const std::string key = write("admin-key", "0123456789abcdef0123456789abcdef\n", 0644);
     const std::string config = write("service.conf",
-                                     Base + "admin_api_key_file = " + key + "\ndiscord_client_id = 123\n"
-                                            "discord_client_secret = inline\n",
+                                     Base + "admin_api_key_file = " + key +
+                                         "\ndiscord_client_id = 123\n"
+                                         "discord_client_secret = inline\n",
                                      0644);
     ServiceConfig parsedConfig = parsed(Base + "admin_api_key_file = " + key +
                                         "\ndiscord_client_id = 123\ndiscord_client_secret = inline\n");
@@ -122,7 +124,8 @@ TEST(FileWarnings, NamedForSecretsTheConfigurationAndTheDatabase) {
         const std::vector<std::string> other = fileWarnings(config, fixed, service);
         ASSERT_EQ(other.size(), 2u);
         EXPECT_NE(other[0].find("cannot write in the database's folder"), std::string::npos);
-        EXPECT_NE(other[1].find(database + ": the service's user (uid 4242) cannot write it"), std::string::npos);
+        EXPECT_NE(other[1].find(database + ": the service's user (uid 4242) cannot write it"),
+                  std::string::npos);
     }
     fixed.database = "postgresql:///orvane?host=/nowhere";
     EXPECT_TRUE(fileWarnings(config, fixed, service).empty());

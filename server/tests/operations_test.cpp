@@ -25,7 +25,8 @@ struct SignalledEdge {
     std::thread thread;
     void start(Edge& edge, std::function<void()> hangup = {}) {
         thread = std::thread([this, &edge, hangup] {
-            serveUntilSignal(edge, [this] { ready.set_value(); }, hangup);
+            serveUntilSignal(
+                edge, [this] { ready.set_value(); }, hangup);
         });
         ready.get_future().wait();
     }
@@ -130,7 +131,9 @@ TEST_F(EdgeTest, SighupInPlainHttpRunsTheReloadWithoutACertificateEvent) {
     auto done = reloaded.get_future();
     ASSERT_EQ(done.wait_for(10s), std::future_status::ready);
     EXPECT_TRUE(done.get());
-    const auto config = [&] { return handleRequest(service, {"GET", BasePath + "/config", "", "", "", ""}, nowMs); };
+    const auto config = [&] {
+        return handleRequest(service, {"GET", BasePath + "/config", "", "", "", ""}, nowMs);
+    };
     EXPECT_NE(config().body.find("https://example.org/nueva"), std::string::npos);
     for (const std::string& line : log())
         EXPECT_EQ(line.find("certificate"), std::string::npos) << line;

@@ -72,8 +72,8 @@ std::string refuseInUse(const std::string& database) {
 
 bool copyInto(const std::string& source, const std::string& target, std::string& error) {
     Database from, to;
-    for (auto [path, db, flags] : {std::tuple{&source, &from, SQLITE_OPEN_READONLY},
-                                   std::tuple{&target, &to, SQLITE_OPEN_READWRITE}})
+    for (auto [path, db, flags] :
+         {std::tuple{&source, &from, SQLITE_OPEN_READONLY}, std::tuple{&target, &to, SQLITE_OPEN_READWRITE}})
         if (sqlite3_open_v2(path->c_str(), &db->handle, flags, nullptr) != SQLITE_OK) {
             error = sqlite3_errmsg(db->handle);
             return false;
@@ -98,8 +98,7 @@ bool syncPath(const std::string& path, int flags) {
 
 } // namespace
 
-int runRestore(const std::string& database, const std::string& source, std::ostream& out,
-               std::ostream& err) {
+int runRestore(const std::string& database, const std::string& source, std::ostream& out, std::ostream& err) {
     if (isPostgresDatabase(database)) {
         err << "restore: the database is PostgreSQL; restore it with pg_restore "
                "(docs/running-the-service.md)\n";

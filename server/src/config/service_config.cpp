@@ -506,8 +506,8 @@ std::vector<ConfigProblem> parseServiceConfig(const std::string& text, const Env
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         top[key] = {value, name};
     }
-    for (const char* key : {"discord_client_secret_file", "admin_api_key_file", "discord_bot_token_file",
-                            "tls_private_key"})
+    for (const char* key :
+         {"discord_client_secret_file", "admin_api_key_file", "discord_bot_token_file", "tls_private_key"})
         if (top.count(key))
             config.secretFiles.push_back(top.at(key).value);
     for (const char* key : {"discord_client_secret", "admin_api_key"})

@@ -417,7 +417,8 @@ bool makeTls(std::shared_ptr<ssl::context>& tls, const std::string& certificateF
         // OpenSSL checks the key against the certificate as it loads it.
         if (ERR_GET_LIB(code) == ERR_LIB_X509 && ERR_GET_REASON(code) == X509_R_KEY_VALUES_MISMATCH) {
             ERR_clear_error();
-            error = "the private key " + privateKeyFile + " does not match the certificate " + certificateFile;
+            error =
+                "the private key " + privateKeyFile + " does not match the certificate " + certificateFile;
         } else {
             error = "cannot parse " + privateKeyFile + " as a PEM private key: " + opensslReason();
         }
