@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <string.h>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -434,6 +435,11 @@ void checkTogether(const Entries& top, const ServiceConfig& config, Problems& pr
 }
 
 } // namespace
+
+ServiceConfig::~ServiceConfig() {
+    for (std::string* secret : {&discordClientSecret, &adminApiKey, &discordBotToken})
+        ::explicit_bzero(secret->data(), secret->size());
+}
 
 bool discordEnabled(const ServiceConfig& config) {
     return !config.discordClientId.empty() && !config.discordClientSecret.empty();

@@ -45,6 +45,9 @@ struct ServiceConfig {
     // keys' files and the TLS key, and whether a secret is written in the configuration file itself.
     std::vector<std::string> secretFiles;
     bool secretInConfigFile = false;
+
+    // The secrets are wiped before their memory is given back: a reload replaces whole configurations.
+    ~ServiceConfig();
 };
 
 bool discordEnabled(const ServiceConfig& config);
