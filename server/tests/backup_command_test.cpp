@@ -161,9 +161,17 @@ TEST(RestoreCommand, PutsABackupInPlaceAndRefusesWhatWouldHarmTheDatabase) {
     EXPECT_NE(reason.str().find("pg_restore"), std::string::npos);
     EXPECT_EQ(reason.str().find("s3cret"), std::string::npos) << "a password in the message";
 
-    // A stale write-ahead log beside the database (a crash) must not be applied to the restored file.
-    std::ofstream(database + "-wal") << "stale";
-    std::ofstream(database + "-shm") << "stale";
+    // A damaged database with its write-ahead log left beside it (a crash): the log's pages, written for
+    // the old file, must not be applied to the restored one.
+    const std::string staleLog = folder.file("stale-wal");
+    {
+        std::unique_ptr<LinkStore> store = openLinkStore(database, error);
+        ASSERT_TRUE(store) << error;
+        ASSERT_EQ(store->banPlayer("76561198000000003", "stale", 1'800'000'000), StoreResult::Ok);
+        std::filesystem::copy_file(database + "-wal", staleLog);
+    }
+    std::ofstream(database, std::ios::trunc) << "damaged";
+    std::filesystem::copy_file(staleLog, database + "-wal");
     std::ostringstream restored;
     ASSERT_EQ(runRestore(database, backup, restored, err), 0) << err.str();
     EXPECT_NE(restored.str().find("schema version"), std::string::npos);
@@ -179,6 +187,7 @@ TEST(RestoreCommand, PutsABackupInPlaceAndRefusesWhatWouldHarmTheDatabase) {
     PlayerRecord player;
     EXPECT_EQ(store->findPlayer("76561198000000001", player), StoreResult::Ok);
     EXPECT_EQ(store->findPlayer("76561198000000002", player), StoreResult::NotFound);
+    EXPECT_EQ(store->findPlayer("76561198000000003", player), StoreResult::NotFound);
 }
 
 } // namespace
