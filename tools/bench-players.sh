@@ -60,7 +60,7 @@ fail() {
 if [ -z "$built" ]; then
     log="$build/bench-build.log"
     mkdir -p "$build"
-    nice cmake -S "$root/server" -B "$build" -G Ninja >"$log" 2>&1 || { tail -n 30 "$log"; fail "cmake failed"; }
+    nice cmake -S "$root/server" -B "$build" -G Ninja -DORVANE_SERVICE_TESTS=ON >"$log" 2>&1 || { tail -n 30 "$log"; fail "cmake failed"; }
     nice cmake --build "$build" -j 2 --target orvane-link-service --target orvane-gameserver-bench >>"$log" 2>&1 ||
         { tail -n 30 "$log"; fail "build failed"; }
 fi

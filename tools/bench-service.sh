@@ -91,7 +91,7 @@ fail() {
 # Build: the two programs only, so the run does not wait for the tests.
 log="$build/bench-build.log"
 mkdir -p "$build"
-nice cmake -S "$root/server" -B "$build" -G Ninja >"$log" 2>&1 || { tail -n 30 "$log"; fail "cmake failed"; }
+nice cmake -S "$root/server" -B "$build" -G Ninja -DORVANE_SERVICE_TESTS=ON >"$log" 2>&1 || { tail -n 30 "$log"; fail "cmake failed"; }
 targets=(--target orvane-link-bench)
 if [ -z "$use_double" ] && [ -z "$service" ]; then
     service="$build/orvane-link-service"

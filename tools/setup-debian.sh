@@ -10,7 +10,7 @@ packages=(
     xvfb xdotool x11-apps x11-utils xauth imagemagick
     fonts-open-sans fonts-roboto-unhinted fonts-dejavu-core python3-fonttools
     clang-format
-    nginx-light systemd
+    nginx-light systemd dpkg-dev
     luajit lua-cjson curl unzip
 )
 missing=()

@@ -2,6 +2,11 @@
 #include "admin/backup_command.h"
 #include "admin/gameserver_keys_command.h"
 #include "admin/players_command.h"
+#include "admin/restore_command.h"
+#include "admin/service_user.h"
+#include "build_info.h"
+#include "config/config_reload.h"
+#include "config/file_warnings.h"
 #include "config/service_config.h"
 #include "contract/contract.h"
 #include "contract/role_sync.h"
@@ -15,6 +20,7 @@
 #include <cstdio>
 #include <iostream>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -68,6 +74,7 @@ class RoleSync {
 const char* const Usage =
     "usage: orvane-link-service --config FILE                 serve\n"
     "       orvane-link-service --config FILE --check-config  check the configuration\n"
+    "       orvane-link-service --version\n"
     "       orvane-link-service --config FILE players list\n"
     "       orvane-link-service --config FILE players show STEAMID64\n"
     "       orvane-link-service --config FILE players unlink STEAMID64\n"
@@ -76,7 +83,9 @@ const char* const Usage =
     "       orvane-link-service --config FILE gameserver-keys add NAME  the key is shown only then\n"
     "       orvane-link-service --config FILE gameserver-keys list\n"
     "       orvane-link-service --config FILE gameserver-keys revoke NAME\n"
-    "       orvane-link-service --config FILE backup DEST  copy the database while it serves\n";
+    "       orvane-link-service --config FILE backup DEST  copy the database while it serves\n"
+    "       orvane-link-service --config FILE restore SOURCE  with the service stopped\n"
+    "Started as root, --check-config and the commands run as the service's user, orvane-link.\n";
 
 ProviderCalls realProviderCalls() {
     ProviderCalls calls;
@@ -133,7 +142,33 @@ std::unique_ptr<LinkStore> openStore(const ServiceConfig& config) {
     return store;
 }
 
-int serve(const ServiceConfig& config) {
+// SIGHUP: the configuration file read again. A file with a problem is refused whole and the values in
+// use stay; otherwise the launchers' document and Discord change at once, and the log names the keys that
+// changed but wait for a restart.
+void reloadConfig(const std::string& path, const ServiceConfig& started, Service& service,
+                  const std::function<void(const std::string&)>& log) {
+    ServiceConfig fresh;
+    std::vector<ConfigProblem> problems = loadServiceConfig(path, serviceEnvironment(), fresh);
+    std::vector<std::string> restartKeys;
+    if (problems.empty() && !replaceSettings(service, reloadedConfig(started, fresh, restartKeys)))
+        problems.push_back({"[news]", "the /config document would be longer than the launcher reads"});
+    const auto joined = [](const auto& items, const auto& text) {
+        std::string line;
+        for (const auto& item : items)
+            line += (line.empty() ? "" : "; ") + text(item);
+        return line;
+    };
+    if (!problems.empty())
+        return log(eventLogLine("config_refused", {{"reason", joined(problems, [](const ConfigProblem& p) {
+                                                        return p.where + ": " + p.message;
+                                                    })}}));
+    nlohmann::json fields = nlohmann::json::object();
+    if (!restartKeys.empty())
+        fields["restart_needed"] = joined(restartKeys, [](const std::string& key) { return key; });
+    log(eventLogLine("config_reloaded", fields));
+}
+
+int serve(const std::string& path, const ServiceConfig& config) {
     std::string error;
     std::unique_ptr<LinkStore> store = openStore(config);
     if (!store)
@@ -180,7 +215,10 @@ int serve(const ServiceConfig& config) {
         return 1;
     }
     RoleSync roleSync(*store, service.providers, config);
-    serveUntilSignal(*edge, [&] {
+    const auto hangup = [&] { reloadConfig(path, config, service, hooks.log); };
+    serveUntilSignal(
+        *edge,
+        [&] {
         hooks.log(eventLogLine("serving", {{"url", "https://" + config.publicHost + BasePath},
                                            {"listen", config.listenAddress},
                                            {"port", edgePort(*edge)},
@@ -193,7 +231,8 @@ int serve(const ServiceConfig& config) {
             hooks.log(
                 eventLogLine("metrics", {{"url", "http://" + config.metricsAddress + ":" +
                                                      std::to_string(edgePort(*metricsEdge)) + "/metrics"}}));
-    });
+        },
+        hangup);
     if (metricsEdge)
         stopEdge(*metricsEdge);
     hooks.log(eventLogLine("stopped", {}));
@@ -206,12 +245,24 @@ int main(int argc, char** argv) {
     // Whatever the service writes (the database, its backups) is its user's alone, however it was started.
     ::umask(0077);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::cout << "orvane-link-service " << BuildVersion << " (commit " << BuildCommit << ")\n";
+        return 0;
+    }
     if (arguments.size() < 2 || arguments[0] != "--config") {
         std::cerr << Usage;
         return 2;
     }
     const std::string& path = arguments[1];
     const std::vector<std::string> rest(arguments.begin() + 2, arguments.end());
+    const bool checkOnly = rest.size() == 1 && rest[0] == "--check-config";
+    std::string error;
+    // The check reads every file as the service will, so a key only root can read is found here; a
+    // command reads them first, as root may have to, and then acts as the service.
+    if (checkOnly && !becomeServiceUser(error)) {
+        std::cerr << error << "\n";
+        return 1;
+    }
     ServiceConfig config;
     const std::vector<ConfigProblem> problems = checkConfig(path, config);
     for (const ConfigProblem& problem : problems)
@@ -219,10 +270,16 @@ int main(int argc, char** argv) {
     if (!problems.empty())
         return 1;
     if (rest.empty())
-        return serve(config);
-    if (rest.size() == 1 && rest[0] == "--check-config") {
+        return serve(path, config);
+    if (checkOnly) {
+        for (const std::string& warning : fileWarnings(path, config, serviceIdentity()))
+            std::cerr << "warning: " << warning << "\n";
         std::cout << path << ": the configuration is valid\n";
         return 0;
+    }
+    if (!becomeServiceUser(error)) {
+        std::cerr << error << "\n";
+        return 1;
     }
     if (rest[0] == "players" || rest[0] == "gameserver-keys") {
         std::unique_ptr<LinkStore> store = openStore(config);
@@ -234,6 +291,8 @@ int main(int argc, char** argv) {
     }
     if (rest.size() == 2 && rest[0] == "backup")
         return runBackup(config.database, rest[1], std::cout, std::cerr);
+    if (rest.size() == 2 && rest[0] == "restore")
+        return runRestore(config.database, rest[1], std::cout, std::cerr);
     std::cerr << Usage;
     return 2;
 }

@@ -7,6 +7,8 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <future>
 #include <regex>
 #include <set>
@@ -21,8 +23,11 @@ using namespace std::chrono_literals;
 struct SignalledEdge {
     std::promise<void> ready; // outlives the thread's set_value
     std::thread thread;
-    void start(Edge& edge) {
-        thread = std::thread([this, &edge] { serveUntilSignal(edge, [this] { ready.set_value(); }); });
+    void start(Edge& edge, std::function<void()> hangup = {}) {
+        thread = std::thread([this, &edge, hangup] {
+            serveUntilSignal(
+                edge, [this] { ready.set_value(); }, hangup);
+        });
         ready.get_future().wait();
     }
     void stop() {
@@ -109,6 +114,62 @@ TEST_F(EdgeTest, SighupServesANewCertificateToNewConnectionsAndRefusesABadPair) 
     ASSERT_TRUE(logged("certificate_refused"));
     EXPECT_TRUE(trusts(second.certificate));
     EXPECT_FALSE(trusts(certificate.certificate));
+}
+
+// Behind a proxy there is no certificate: SIGHUP reloads the configuration alone, and a document the launcher
+// could not read is refused with the one in use kept.
+TEST_F(EdgeTest, SighupInPlainHttpRunsTheReloadWithoutACertificateEvent) {
+    startEdgeWith(EdgeOptions{});
+    std::promise<bool> reloaded;
+    SignalledEdge serving;
+    serving.start(*edge, [&] {
+        ServiceConfig changed = settingsOf(service)->config;
+        changed.communityUrl = "https://example.org/nueva";
+        reloaded.set_value(replaceSettings(service, changed));
+    });
+    kill(getpid(), SIGHUP);
+    auto done = reloaded.get_future();
+    ASSERT_EQ(done.wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(done.get());
+    const auto config = [&] {
+        return handleRequest(service, {"GET", BasePath + "/config", "", "", "", ""}, nowMs);
+    };
+    EXPECT_NE(config().body.find("https://example.org/nueva"), std::string::npos);
+    for (const std::string& line : log())
+        EXPECT_EQ(line.find("certificate"), std::string::npos) << line;
+
+    ServiceConfig tooLong = settingsOf(service)->config;
+    tooLong.news.assign(40, NewsItem{1, "Noticia", std::string(4000, 'x'), "2026-10-08T17:00:00Z"});
+    EXPECT_FALSE(replaceSettings(service, tooLong));
+    EXPECT_NE(config().body.find("https://example.org/nueva"), std::string::npos);
+}
+
+// A refused pair says which of the three it is: a file not there or not readable, a file that is no PEM
+// certificate or key, or a key that is not the certificate's.
+TEST_F(EdgeTest, ARefusedCertificatePairSaysWhy) {
+    CertificateFiles second;
+    const std::filesystem::path other = folder.path / "second";
+    std::filesystem::create_directory(other);
+    ASSERT_TRUE(makeThrowawayCertificate(other.string(), second));
+    const std::string garbage = folder.file("garbage.pem");
+    std::ofstream(garbage) << "-----BEGIN CERTIFICATE-----\nnot base64 at all\n-----END CERTIFICATE-----\n";
+    struct Case {
+        std::string certificate, key, reason;
+    };
+    const Case cases[] = {
+        {certificate.certificate, second.privateKey, "does not match the certificate"},
+        {garbage, certificate.privateKey, "cannot parse " + garbage + " as a PEM certificate chain"},
+        {certificate.certificate, garbage, "cannot parse " + garbage + " as a PEM private key"},
+        {certificate.certificate, certificate.certificate, "as a PEM private key"},
+        {folder.file("missing.pem"), certificate.privateKey, "No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(checkTlsFiles(c.certificate, c.key, error)) << c.reason;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+    std::string error;
+    EXPECT_TRUE(checkTlsFiles(second.certificate, second.privateKey, error)) << error;
 }
 
 // One scrape, checked line by line against the text exposition format.

@@ -2,8 +2,13 @@
 #include "config/document_rules.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <string.h>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -128,10 +133,20 @@ bool setMetricsListen(const std::string& value, ServiceConfig& config, std::stri
     return true;
 }
 
+// Why this process cannot open the file (permission denied, no such file ...), or empty when it can.
+std::string unreadable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return {};
+    }
+    return std::strerror(errno);
+}
+
 bool setReadablePath(const std::string& value, std::string& field, std::string& error) {
-    std::ifstream file(value, std::ios::binary);
-    if (!file) {
-        error = "cannot read the file " + value;
+    const std::string why = unreadable(value);
+    if (!why.empty()) {
+        error = "cannot read the file " + value + ": " + why;
         return false;
     }
     field = value;
@@ -140,8 +155,10 @@ bool setReadablePath(const std::string& value, std::string& field, std::string& 
 
 bool setSecretFromFile(const std::string& path, std::string& field, std::string& error) {
     std::string text;
-    if (!readBounded(path, MaxSecretBytes, text)) {
-        error = "cannot read the file " + path + " (at most " + std::to_string(MaxSecretBytes) + " bytes)";
+    const std::string why = unreadable(path);
+    if (!why.empty() || !readBounded(path, MaxSecretBytes, text)) {
+        error = "cannot read the file " + path + ": " +
+                (why.empty() ? "more than " + std::to_string(MaxSecretBytes) + " bytes" : why);
         return false;
     }
     field = trim(text.substr(0, text.find('\n')));
@@ -429,6 +446,11 @@ void checkTogether(const Entries& top, const ServiceConfig& config, Problems& pr
 
 } // namespace
 
+ServiceConfig::~ServiceConfig() {
+    for (std::string* secret : {&discordClientSecret, &adminApiKey, &discordBotToken})
+        ::explicit_bzero(secret->data(), secret->size());
+}
+
 bool discordEnabled(const ServiceConfig& config) {
     return !config.discordClientId.empty() && !config.discordClientSecret.empty();
 }
@@ -500,6 +522,13 @@ std::vector<ConfigProblem> parseServiceConfig(const std::string& text, const Env
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         top[key] = {value, name};
     }
+    for (const char* key :
+         {"discord_client_secret_file", "admin_api_key_file", "discord_bot_token_file", "tls_private_key"})
+        if (top.count(key))
+            config.secretFiles.push_back(top.at(key).value);
+    for (const char* key : {"discord_client_secret", "admin_api_key"})
+        if (top.count(key) && top.at(key).where.rfind("line ", 0) == 0)
+            config.secretInConfigFile = true;
     for (const auto& [key, entry] : top) {
         const auto setter = setters().find(key);
         std::string error;

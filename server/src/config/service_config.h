@@ -52,6 +52,13 @@ struct ServiceConfig {
     std::string metricsAddress; // empty: no metrics endpoint; else a loopback address
     std::uint16_t metricsPort = 0;
     std::vector<NewsItem> news;
+    // Where the secrets came from, for --check-config's warnings about who else may read them: the *_file
+    // keys' files and the TLS key, and whether a secret is written in the configuration file itself.
+    std::vector<std::string> secretFiles;
+    bool secretInConfigFile = false;
+
+    // The secrets are wiped before their memory is given back: a reload replaces whole configurations.
+    ~ServiceConfig();
 };
 
 bool discordEnabled(const ServiceConfig& config);

@@ -136,7 +136,8 @@ Response verifyAndLink(Service& service, Provider provider, const Request& reque
     default:
         return storageFailurePage("No se pudo completar la vinculación.");
     }
-    const ServiceConfig& config = service.config;
+    const std::shared_ptr<const ServiceSettings> settings = settingsOf(service);
+    const ServiceConfig& config = settings->config;
     const ProviderResult result =
         provider == Provider::Steam
             ? service.providers.verifySteam(query, service.providers.steamReturnTo(config.publicHost, state),
@@ -179,7 +180,7 @@ Response verifyAndLink(Service& service, Provider provider, const Request& reque
 }
 
 Response handleCallback(Service& service, Provider provider, const Request& request, std::int64_t now) {
-    if (provider == Provider::Discord && !discordEnabled(service.config))
+    if (provider == Provider::Discord && !discordEnabled(settingsOf(service)->config))
         return pageAnswer(503, "Discord no está disponible",
                           "El administrador aún no ha configurado Discord.");
     QueryParams query;

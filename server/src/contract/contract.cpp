@@ -19,8 +19,8 @@ constexpr std::int64_t UnlinkedLifetimeSeconds = 86400;
 constexpr int MaxOpenStates = 5;
 constexpr int StateRetryAfterSeconds = 60;
 
-std::int64_t lifetimeSeconds(const Service& service) {
-    return static_cast<std::int64_t>(service.config.sessionLifetimeDays) * 86400;
+std::int64_t lifetimeSeconds(Service& service) {
+    return static_cast<std::int64_t>(settingsOf(service)->config.sessionLifetimeDays) * 86400;
 }
 
 json accountJson(const std::optional<LinkedAccount>& account) {
@@ -82,7 +82,7 @@ Response linkStatus(Service& service, const Request&, const SessionView& session
     return jsonAnswer(200, json{{"steam", accountJson(session.steam)},
                                 {"discord", accountJson(session.discord)},
                                 {"expires_at", timestampOf(session.expiresAt)},
-                                {"ready", sessionReady(service.config, session)}});
+                                {"ready", sessionReady(settingsOf(service)->config, session)}});
 }
 
 // A fresh state bound to the session, the provider and the launcher's network; for Discord, with the PKCE
@@ -104,7 +104,8 @@ Response startLink(Service& service, const Request& request, Provider provider, 
             return storageFailure(request);
         return tooManyAnswer("too_many_states", StateRetryAfterSeconds);
     }
-    const ServiceConfig& config = service.config;
+    const std::shared_ptr<const ServiceSettings> settings = settingsOf(service);
+    const ServiceConfig& config = settings->config;
     std::string url = provider == Provider::Steam
                           ? service.providers.steamLoginUrl(config.publicHost, state)
                           : service.providers.discordAuthorizationUrl(
@@ -145,7 +146,7 @@ std::string bearerOf(const std::string& authorization) {
 }
 
 Response answerConfig(Service& service, const Request&, const std::string&, std::int64_t) {
-    return jsonTextAnswer(200, service.configDocument);
+    return jsonTextAnswer(200, settingsOf(service)->configDocument);
 }
 
 Response answerNewSession(Service& service, const Request& request, const std::string&, std::int64_t nowMs) {
@@ -179,7 +180,7 @@ Response answerLinkSteam(Service& service, const Request& request, const std::st
 }
 
 Response answerLinkDiscord(Service& service, const Request& request, const std::string&, std::int64_t nowMs) {
-    if (!discordEnabled(service.config))
+    if (!discordEnabled(settingsOf(service)->config))
         return errorAnswer(503, "discord_not_configured");
     return withSession(service, request, nowMs,
                        [](Service& s, const Request& r, const SessionView& session, std::int64_t now) {
@@ -207,7 +208,6 @@ std::string configDocumentOf(const ServiceConfig& config) {
 
 bool prepareService(Service& service, const ServiceConfig& config, LinkStore& store,
                     ProviderCalls providers) {
-    service.config = config;
     service.store = &store;
     service.providers = std::move(providers);
     service.newSessions.perMinute = config.sessionsPerMinute;
@@ -215,6 +215,19 @@ bool prepareService(Service& service, const ServiceConfig& config, LinkStore& st
     service.linkStarts.perMinute = config.linksPerMinute;
     service.callbacks.perMinute = config.callbacksPerMinute;
     service.perKey.perMinute = config.gameServerRequestsPerMinute;
-    service.configDocument = configDocumentOf(config);
-    return !service.configDocument.empty();
+    return replaceSettings(service, config);
+}
+
+std::shared_ptr<const ServiceSettings> settingsOf(Service& service) {
+    std::lock_guard guard(service.settingsLock);
+    return service.settings;
+}
+
+bool replaceSettings(Service& service, const ServiceConfig& config) {
+    auto fresh = std::make_shared<ServiceSettings>(ServiceSettings{config, configDocumentOf(config)});
+    if (fresh->configDocument.empty())
+        return false;
+    std::lock_guard guard(service.settingsLock);
+    service.settings = std::move(fresh);
+    return true;
 }

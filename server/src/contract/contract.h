@@ -16,6 +16,7 @@
 #include "storage/link_store.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -50,11 +51,18 @@ struct KeyCache {
     bool read = false;
 };
 
-struct Service {
+// The configuration as one request sees it. A reload (SIGHUP) replaces it whole, so a request that began
+// with one snapshot ends with it while the next ones read the new one.
+struct ServiceSettings {
     ServiceConfig config;
+    std::string configDocument; // GET /config is the same for every player: built once per snapshot
+};
+
+struct Service {
+    std::mutex settingsLock; // held only to copy or replace the pointer
+    std::shared_ptr<const ServiceSettings> settings;
     LinkStore* store = nullptr;
     ProviderCalls providers;
-    std::string configDocument; // GET /config is the same for every player: built once
     RateLimiter newSessions;
     RateLimiter everyRequest; // players, per client address
     RateLimiter linkStarts;   // POST /link/..., per client address
@@ -68,6 +76,12 @@ std::string configDocumentOf(const ServiceConfig& config);
 
 // Sets up the service's fixed parts; false when the configuration document does not fit the launcher.
 bool prepareService(Service& service, const ServiceConfig& config, LinkStore& store, ProviderCalls providers);
+
+// The snapshot in use; held by the caller for as long as it reads it.
+std::shared_ptr<const ServiceSettings> settingsOf(Service& service);
+// Puts config in use for the requests that start from now on; false, keeping the snapshot in use, when its
+// configuration document does not fit the launcher.
+bool replaceSettings(Service& service, const ServiceConfig& config);
 
 Response handleRequest(Service& service, const Request& request, std::int64_t nowMs);
 

@@ -65,10 +65,11 @@ std::optional<Response> refuseGameServer(Service& service, const Request& reques
 }
 
 std::optional<Response> refuseAdmin(Service& service, const Request& request, std::int64_t nowMs) {
-    if (service.config.adminApiKey.empty())
+    const std::shared_ptr<const ServiceSettings> settings = settingsOf(service);
+    if (settings->config.adminApiKey.empty())
         return errorAnswer(403, "admin_disabled");
     std::string key = bearerOf(request.authorization);
-    const bool allowed = sameSecret(key, service.config.adminApiKey);
+    const bool allowed = sameSecret(key, settings->config.adminApiKey);
     wipe(key);
     if (!allowed)
         return unauthorised("admin_key");
@@ -159,7 +160,7 @@ Response answerGameServerPlayer(Service& service, const Request& request, const 
     PlayerRecord player;
     if (playerOf(service, steamId, player) == StoreResult::Failed)
         return storageFailure(request);
-    return jsonAnswer(200, gameServerDocument(service.config, player));
+    return jsonAnswer(200, gameServerDocument(settingsOf(service)->config, player));
 }
 
 Response answerGameServerChanges(Service& service, const Request& request, const std::string&,
@@ -173,6 +174,7 @@ Response answerGameServerChanges(Service& service, const Request& request, const
     if (!readNumber(query, "limit", 1, MaxFeedPage, DefaultFeedPage, limit))
         return errorAnswer(400, "limit");
     std::vector<PlayerChange> changes;
+    const std::shared_ptr<const ServiceSettings> settings = settingsOf(service);
     if (service.store->changesSince(since, static_cast<int>(limit), changes) != StoreResult::Ok)
         return storageFailure(request);
     json entries = json::array();
@@ -183,12 +185,12 @@ Response answerGameServerChanges(Service& service, const Request& request, const
         player.banned = change.banned;
         if (change.discordId)
             player.discord = LinkedAccount{*change.discordId, {}};
-        json entry = gameServerDocument(service.config, player);
+        json entry = gameServerDocument(settings->config, player);
         entry["cursor"] = change.cursor;
         entries.push_back(std::move(entry));
     }
     const std::int64_t next = changes.empty() ? since : changes.back().cursor;
-    return jsonAnswer(200, json{{"rule", ruleOf(service.config)},
+    return jsonAnswer(200, json{{"rule", ruleOf(settings->config)},
                                 {"changes", std::move(entries)},
                                 {"next", next},
                                 {"more", static_cast<std::int64_t>(changes.size()) == limit}});
@@ -203,7 +205,7 @@ Response answerAdminPlayer(Service& service, const Request& request, const std::
     PlayerRecord player;
     switch (playerOf(service, steamId, player)) {
     case StoreResult::Ok:
-        return jsonAnswer(200, adminDocument(service.config, player));
+        return jsonAnswer(200, adminDocument(settingsOf(service)->config, player));
     case StoreResult::NotFound:
         return errorAnswer(404, "not_linked");
     default:
@@ -239,5 +241,5 @@ Response answerAdminChange(Service& service, const Request& request, const std::
     PlayerRecord player;
     if (changed != StoreResult::Ok || playerOf(service, steamId, player) == StoreResult::Failed)
         return storageFailure(request);
-    return jsonAnswer(200, adminDocument(service.config, player));
+    return jsonAnswer(200, adminDocument(settingsOf(service)->config, player));
 }

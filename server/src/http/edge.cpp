@@ -7,6 +7,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 #include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 
 #include <nlohmann/json.hpp>
@@ -14,8 +15,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <future>
+#include <unistd.h>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -555,27 +560,73 @@ void scheduleHousekeeping(const std::shared_ptr<Edge>& edge) {
     });
 }
 
+// Why a file cannot be opened (permission denied, missing ...), or empty when it can.
+std::string unopenable(const std::string& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return {};
+    }
+    const int why = errno;
+    std::string reason = "cannot open " + file + ": " + std::strerror(why);
+    if (why == EACCES)
+        reason += " (the service's user cannot read it: copy the pair for it, as the certbot deploy hook "
+                  "does)";
+    return reason;
+}
+
+// OpenSSL's own words for the last failure, cleared for the next step.
+std::string opensslReason() {
+    const unsigned long code = ERR_peek_last_error();
+    const char* reason = code ? ERR_reason_error_string(code) : nullptr;
+    ERR_clear_error();
+    return reason ? reason : "unknown error";
+}
+
+// An encrypted key is refused at once instead of OpenSSL asking for a pass phrase on a terminal.
+int noPassphrase(char*, int, int, void*) {
+    return 0;
+}
+
+// The reason of a refused pair tells the three cases apart: the service's user cannot read a file, a file
+// is not a PEM certificate chain or key, or the key is not the certificate's.
 bool makeTls(std::shared_ptr<ssl::context>& tls, const std::string& certificateFile,
              const std::string& privateKeyFile, std::string& error) {
     tls = std::make_shared<ssl::context>(ssl::context::tls_server);
     ssl::context& context = *tls;
     context.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
                         ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
-    SSL_CTX_set_min_proto_version(context.native_handle(), TLS1_2_VERSION);
+    SSL_CTX* native = context.native_handle();
+    SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
     // TLS 1.2 only with forward secrecy and an AEAD cipher; TLS 1.3's suites are OpenSSL's own.
-    SSL_CTX_set_cipher_list(context.native_handle(), edge_limits::Tls12Ciphers);
-    SSL_CTX_set_options(context.native_handle(), SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION);
+    SSL_CTX_set_cipher_list(native, edge_limits::Tls12Ciphers);
+    SSL_CTX_set_options(native, SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION);
     // OpenSSL's record buffers are freed while a connection waits between requests.
-    SSL_CTX_set_mode(context.native_handle(), SSL_MODE_RELEASE_BUFFERS);
-    beast::error_code ec;
-    context.use_certificate_chain_file(certificateFile, ec);
-    if (ec) {
-        error = "cannot use the certificate " + certificateFile + ": " + ec.message();
+    SSL_CTX_set_mode(native, SSL_MODE_RELEASE_BUFFERS);
+    SSL_CTX_set_default_passwd_cb(native, noPassphrase);
+    for (const std::string* file : {&certificateFile, &privateKeyFile})
+        if (!(error = unopenable(*file)).empty())
+            return false;
+    ERR_clear_error();
+    if (SSL_CTX_use_certificate_chain_file(native, certificateFile.c_str()) != 1) {
+        error = "cannot parse " + certificateFile + " as a PEM certificate chain: " + opensslReason();
         return false;
     }
-    context.use_private_key_file(privateKeyFile, ssl::context::pem, ec);
-    if (ec || SSL_CTX_check_private_key(context.native_handle()) != 1) {
-        error = "cannot use the private key " + privateKeyFile + " with that certificate";
+    if (SSL_CTX_use_PrivateKey_file(native, privateKeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        const unsigned long code = ERR_peek_last_error();
+        // OpenSSL checks the key against the certificate as it loads it.
+        if (ERR_GET_LIB(code) == ERR_LIB_X509 && ERR_GET_REASON(code) == X509_R_KEY_VALUES_MISMATCH) {
+            ERR_clear_error();
+            error =
+                "the private key " + privateKeyFile + " does not match the certificate " + certificateFile;
+        } else {
+            error = "cannot parse " + privateKeyFile + " as a PEM private key: " + opensslReason();
+        }
+        return false;
+    }
+    if (SSL_CTX_check_private_key(native) != 1) {
+        ERR_clear_error();
+        error = "the private key " + privateKeyFile + " does not match the certificate " + certificateFile;
         return false;
     }
     return true;
@@ -695,17 +746,21 @@ std::string eventLogLine(const std::string& event, const nlohmann::json& fields)
     return line.dump();
 }
 
-void serveUntilSignal(Edge& edge, const std::function<void()>& ready) {
+void serveUntilSignal(Edge& edge, const std::function<void()>& ready, const std::function<void()>& hangup) {
     net::io_context signalIo;
     net::signal_set signals(signalIo, SIGINT, SIGTERM, SIGHUP);
     std::function<void(beast::error_code, int)> onSignal = [&](beast::error_code ec, int number) {
         if (ec || number != SIGHUP)
             return;
         std::string error;
-        const bool loaded = reloadCertificate(edge, error);
-        if (edge.hooks.log)
-            edge.hooks.log(loaded ? eventLogLine("certificate_reloaded", {})
-                                  : eventLogLine("certificate_refused", {{"reason", error}}));
+        if (edge.servesTls) {
+            const bool loaded = reloadCertificate(edge, error);
+            if (edge.hooks.log)
+                edge.hooks.log(loaded ? eventLogLine("certificate_reloaded", {})
+                                      : eventLogLine("certificate_refused", {{"reason", error}}));
+        }
+        if (hangup)
+            hangup();
         signals.async_wait(onSignal);
     };
     signals.async_wait(onSignal);

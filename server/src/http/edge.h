@@ -89,8 +89,10 @@ void drainEdge(Edge& edge);
 // Loads the certificate and key files again into a new TLS context for new connections. A pair that does
 // not load or match is refused, with the reason, and the context in use is kept.
 bool reloadCertificate(Edge& edge, std::string& error);
-// Serves until SIGINT or SIGTERM, then drains and stops; SIGHUP reloads the certificate and logs the
-// outcome. ready runs once the signals are caught, so a signal sent after it cannot kill the process.
-void serveUntilSignal(Edge& edge, const std::function<void()>& ready);
+// Serves until SIGINT or SIGTERM, then drains and stops; SIGHUP reloads the certificate (when serving TLS)
+// and logs the outcome, then runs hangup. ready runs once the signals are caught, so a signal sent after it
+// cannot kill the process.
+void serveUntilSignal(Edge& edge, const std::function<void()>& ready,
+                      const std::function<void()>& hangup = {});
 // A log line that is not a request's: {"time":...,"event":event,...fields}; fields is an object or null.
 std::string eventLogLine(const std::string& event, const nlohmann::json& fields);
