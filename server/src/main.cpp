@@ -185,6 +185,7 @@ int serve(const std::string& path, const ServiceConfig& config) {
     EdgeHooks hooks;
     hooks.handle = [&](const Request& request) { return handleRequest(service, request, nowMs()); };
     hooks.blocks = callsProvider;
+    hooks.busy = [](const Request&) { return providersBusyPage(); };
     hooks.log = [&](const std::string& line) {
         std::lock_guard guard(logLock);
         std::fwrite(line.data(), 1, line.size(), stdout);

@@ -11,6 +11,10 @@ namespace bound_defaults {
 constexpr int MaxConnectionsPerAddress = 64;
 constexpr int HandshakeSeconds = 5;
 constexpr int RequestSeconds = 15;
+// Callbacks waiting for or in a call to Steam or Discord. With 4 callers and a provider's 10 s deadline, a
+// callback never waits behind more than 16 others: at most 40 s when the provider hangs, 4 s when it answers
+// in a second; past it the browser is asked to try again at once, its state unspent.
+constexpr int ProviderQueue = 16;
 } // namespace bound_defaults
 
 struct NewsItem {

@@ -91,3 +91,6 @@ std::string routeName(const std::string& method, const std::string& path);
 
 // Requests that wait on Steam or Discord, which the edge runs away from its network threads.
 bool callsProvider(const Request& request);
+// The page for such a request when too many already wait: nothing was read or spent, so the same address
+// works again in a moment.
+Response providersBusyPage();

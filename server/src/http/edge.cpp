@@ -107,6 +107,8 @@ struct Edge {
     net::steady_timer trimTimer{io};
     net::steady_timer summaryTimer{io};
     net::thread_pool providers;
+    std::atomic<int> providerWaiting{0}; // requests posted to the provider threads and not yet answered
+    std::atomic<std::int64_t> providerQueueFull{0};
     std::vector<std::thread> threads;
     std::once_flag stopped;
 
@@ -288,8 +290,16 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         forgetRequest(message);
         ++served_;
         if (edge_->hooks.blocks && edge_->hooks.blocks(request_)) {
+            if (++edge_->providerWaiting > edge_->options.providerQueue) {
+                --edge_->providerWaiting;
+                ++edge_->providerQueueFull;
+                Response busy = edge_->hooks.busy ? edge_->hooks.busy(request_) : Response{503, {}, "", {}};
+                forgetSecrets();
+                return send(std::move(busy));
+            }
             net::post(edge_->providers, [self = this->shared_from_this()] {
                 Response response = self->answer();
+                --self->edge_->providerWaiting;
                 net::post(self->stream_->get_executor(), [self, response = std::move(response)]() mutable {
                     self->send(std::move(response));
                 });
@@ -315,9 +325,13 @@ template <class Stream> class Connection : public std::enable_shared_from_this<C
         } catch (const std::exception&) {
             response = Response{500, {{"Content-Type", "application/json"}}, "{\"error\":\"internal\"}", {}};
         }
+        forgetSecrets();
+        return response;
+    }
+
+    void forgetSecrets() {
         OPENSSL_cleanse(request_.authorization.data(), request_.authorization.size());
         OPENSSL_cleanse(request_.query.data(), request_.query.size());
-        return response;
     }
 
     std::string clientAddress(std::string_view forwarded) {
@@ -688,6 +702,7 @@ EdgeCounts edgeCounts(Edge& edge) {
     counts.handshakeTimeouts = edge.handshakeTimeouts;
     counts.requestTimeouts = edge.requestTimeouts;
     counts.acceptFailures = edge.acceptFailures;
+    counts.providerQueueFull = edge.providerQueueFull;
     return counts;
 }
 

@@ -63,6 +63,9 @@ void connectionsText(std::string& out, Edge& edge) {
     sample(out, "orvane_request_timeouts_total", counts.requestTimeouts);
     header(out, "orvane_accept_failures_total", "counter", "Connections the kernel could not hand over.");
     sample(out, "orvane_accept_failures_total", counts.acceptFailures);
+    header(out, "orvane_provider_queue_full_total", "counter",
+           "Callbacks answered \"try again\" because provider_queue others were waiting on Steam or Discord.");
+    sample(out, "orvane_provider_queue_full_total", counts.providerQueueFull);
     header(out, "orvane_bound", "gauge", "Each bound in force, by its configuration name.");
     const std::pair<const char*, std::int64_t> bounds[] = {
         {"max_connections", options.maxConnections},
@@ -71,6 +74,7 @@ void connectionsText(std::string& out, Edge& edge) {
         {"request_seconds", options.readSeconds},
         {"header_bytes", static_cast<std::int64_t>(edge_limits::HeaderBytes)},
         {"body_bytes", static_cast<std::int64_t>(edge_limits::BodyBytes)},
+        {"provider_queue", options.providerQueue},
     };
     for (const auto& [name, value] : bounds)
         out += std::string("orvane_bound{name=\"") + name + "\"} " + std::to_string(value) + "\n";
