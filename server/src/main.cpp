@@ -220,18 +220,19 @@ int serve(const std::string& path, const ServiceConfig& config) {
     serveUntilSignal(
         *edge,
         [&] {
-        hooks.log(eventLogLine("serving", {{"url", "https://" + config.publicHost + BasePath},
-                                           {"listen", config.listenAddress},
-                                           {"port", edgePort(*edge)},
-                                           {"tls", servesTls(config)},
-                                           {"max_connections", options.maxConnections},
-                                           {"max_connections_per_address", options.maxConnectionsPerAddress},
-                                           {"handshake_seconds", options.handshakeSeconds},
-                                           {"request_seconds", options.readSeconds}}));
-        if (metricsEdge)
             hooks.log(
-                eventLogLine("metrics", {{"url", "http://" + config.metricsAddress + ":" +
-                                                     std::to_string(edgePort(*metricsEdge)) + "/metrics"}}));
+                eventLogLine("serving", {{"url", "https://" + config.publicHost + BasePath},
+                                         {"listen", config.listenAddress},
+                                         {"port", edgePort(*edge)},
+                                         {"tls", servesTls(config)},
+                                         {"max_connections", options.maxConnections},
+                                         {"max_connections_per_address", options.maxConnectionsPerAddress},
+                                         {"handshake_seconds", options.handshakeSeconds},
+                                         {"request_seconds", options.readSeconds}}));
+            if (metricsEdge)
+                hooks.log(eventLogLine("metrics",
+                                       {{"url", "http://" + config.metricsAddress + ":" +
+                                                    std::to_string(edgePort(*metricsEdge)) + "/metrics"}}));
         },
         hangup);
     if (metricsEdge)

@@ -39,6 +39,54 @@ struct SignalledEdge {
     ~SignalledEdge() { stop(); }
 };
 
+// Callbacks queue for the provider threads up to provider_queue; past it the browser is told at once to
+// reload (its state unspent, so the reload links), and players' other requests never wait.
+TEST_F(EdgeTest, AFullProviderQueueAnswersAtOnceAndSpendsNothing) {
+    EdgeOptions options;
+    options.certificateFile = certificate.certificate;
+    options.privateKeyFile = certificate.privateKey;
+    options.providerThreads = 1;
+    options.providerQueue = 2;
+    startEdgeWith(options);
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+    const auto verify = service.providers.verifySteam;
+    std::atomic<int> calls{0};
+    service.providers.verifySteam = [&](const QueryParams& query, const std::string& returnTo,
+                                        std::int64_t now, NonceLedger& nonces) {
+        if (calls++ == 0) {
+            entered.set_value();
+            released.wait(); // Steam hanging on the first callback
+        }
+        return verify(query, returnTo, now, nonces);
+    };
+    const auto callbackOf = [&](const std::string& steamId) {
+        const std::string state = startLink(newSession(), "steam", "127.0.0.1");
+        script.nextSteam = providerAccount(steamId, "x");
+        return BasePath + "/callback/steam?state=" + state + "&openid.mode=id_res";
+    };
+    const std::string first = callbackOf("76561198000000001");
+    auto hanging = std::async(std::launch::async, [&] { return client()->request("GET", first); });
+    entered.get_future().wait();
+    const std::string second = callbackOf("76561198000000002");
+    auto queued = std::async(std::launch::async, [&] { return client()->request("GET", second); });
+    for (int wait = 0; wait < 1000 && edgeCounts(*edge).providerWaiting < 2; ++wait)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(edgeCounts(*edge).providerWaiting, 2);
+    // The queue holds the hanging callback and the one behind it: the next is turned away at once.
+    const std::string third = callbackOf("76561198000000003");
+    const Reply busy = client()->request("GET", third);
+    EXPECT_EQ(busy.status, 503);
+    EXPECT_NE(busy.body.find("recargando esta página"), std::string::npos);
+    EXPECT_EQ(client()->request("GET", BasePath + "/config").status, 200);
+    release.set_value();
+    EXPECT_EQ(hanging.get().status, 200);
+    EXPECT_EQ(queued.get().status, 200);
+    // Nothing of the turned-away callback was spent: the same address links now.
+    EXPECT_EQ(client()->request("GET", third).status, 200);
+    EXPECT_EQ(edgeCounts(*edge).providerQueueFull, 1);
+}
+
 TEST_F(EdgeTest, ARequestInFlightWhenTheStopSignalArrivesIsStillAnswered) {
     startTls();
     const std::string token = newSession();

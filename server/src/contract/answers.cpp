@@ -75,9 +75,10 @@ Response storageFailure(const Request& request) {
 }
 
 Response providersBusyPage() {
-    Response response = pageAnswer(503, "Demasiadas vinculaciones a la vez",
-                                   "Ahora mismo hay muchas vinculaciones en curso. Espera unos segundos e "
-                                   "inténtalo de nuevo recargando esta página: el enlace sigue siendo válido.");
+    Response response =
+        pageAnswer(503, "Demasiadas vinculaciones a la vez",
+                   "Ahora mismo hay muchas vinculaciones en curso. Espera unos segundos e "
+                   "inténtalo de nuevo recargando esta página: el enlace sigue siendo válido.");
     response.headers.emplace_back("Retry-After", std::to_string(StorageRetryAfterSeconds));
     response.reason = "provider_queue_full";
     return response;

@@ -703,6 +703,7 @@ EdgeCounts edgeCounts(Edge& edge) {
     counts.requestTimeouts = edge.requestTimeouts;
     counts.acceptFailures = edge.acceptFailures;
     counts.providerQueueFull = edge.providerQueueFull;
+    counts.providerWaiting = edge.providerWaiting;
     return counts;
 }
 

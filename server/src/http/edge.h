@@ -37,7 +37,7 @@ struct EdgeOptions {
     std::string privateKeyFile;
     std::string trustedProxy; // only this peer's X-Forwarded-For is believed
     int threads = 2;
-    int providerThreads = 4; // for requests that wait on Steam or Discord
+    int providerThreads = 4;                           // for requests that wait on Steam or Discord
     int providerQueue = bound_defaults::ProviderQueue; // such requests waiting or running, at most
     // Past either cap a new connection is closed at once, before any TLS or buffer. The trusted proxy
     // is held only to the total: every player behind it shares its address.
@@ -60,6 +60,7 @@ struct EdgeCounts {
     std::int64_t handshakeTimeouts = 0; // closed before the handshake (or first byte) was done
     std::int64_t requestTimeouts = 0;   // closed with a request unfinished, or none ever sent
     std::int64_t acceptFailures = 0;    // accept() failed, out of descriptors most likely
+    std::int64_t providerWaiting = 0;   // requests waiting for or in a call to a provider now
     std::int64_t providerQueueFull = 0; // requests answered "try again" for a full provider queue
 };
 

@@ -63,8 +63,12 @@ void connectionsText(std::string& out, Edge& edge) {
     sample(out, "orvane_request_timeouts_total", counts.requestTimeouts);
     header(out, "orvane_accept_failures_total", "counter", "Connections the kernel could not hand over.");
     sample(out, "orvane_accept_failures_total", counts.acceptFailures);
-    header(out, "orvane_provider_queue_full_total", "counter",
-           "Callbacks answered \"try again\" because provider_queue others were waiting on Steam or Discord.");
+    header(out, "orvane_provider_queue", "gauge",
+           "Callbacks waiting for or in a call to Steam or Discord now.");
+    sample(out, "orvane_provider_queue", counts.providerWaiting);
+    header(
+        out, "orvane_provider_queue_full_total", "counter",
+        "Callbacks answered \"try again\" because provider_queue others were waiting on Steam or Discord.");
     sample(out, "orvane_provider_queue_full_total", counts.providerQueueFull);
     header(out, "orvane_bound", "gauge", "Each bound in force, by its configuration name.");
     const std::pair<const char*, std::int64_t> bounds[] = {

@@ -34,6 +34,7 @@ struct EdgeTest : ServiceFixture {
         EdgeHooks hooks;
         hooks.handle = [this](const Request& request) { return handleRequest(service, request, nowMs); };
         hooks.blocks = callsProvider;
+        hooks.busy = [](const Request&) { return providersBusyPage(); };
         hooks.answered = [this](const std::string& route, int status, double seconds,
                                 const std::string& reason) {
             recordAnswer(metrics, route, status, seconds, reason);
