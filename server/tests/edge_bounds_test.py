@@ -262,6 +262,52 @@ class Bounds(unittest.TestCase):
             self.assertEqual(f.read(), "")
 
 
+class PlayerAllowances(unittest.TestCase):
+    """The allowances of the players' requests, on the real program over TLS: each at its bound (lowered
+    through the configuration), one past it, and another player answered meanwhile."""
+
+    def test_each_allowance_at_its_bound_and_one_past_it(self):
+        outsider, player = "127.0.6.1", "127.0.7.1"
+        cases = [
+            # name, settings, bound, the n-th request from a source
+            ("open states of one session", {}, 5,
+             lambda s, source, n: s.call("POST", "/link/steam", source, s.session(source, fresh=source != outsider))),
+            ("links_per_minute", {"links_per_minute": 7}, 7,
+             lambda s, source, n: s.call("POST", "/link/steam", source, s.session(source, fresh=n % 5 == 0))),
+            ("callbacks_per_minute", {"callbacks_per_minute": 4}, 4,
+             lambda s, source, n: s.call("GET", "/callback/steam", source, query="state=" + "Q" * 43)),
+            ("sessions_per_minute", {}, 3, lambda s, source, n: s.call("POST", "/sessions", source)),
+        ]
+        for name, settings, bound, request in cases:
+            with self.subTest(name):
+                service = self.Service(self, name.split()[0], settings)
+                for n in range(bound):
+                    self.assertNotEqual(request(service, outsider, n), 429, n)
+                self.assertEqual(request(service, outsider, bound), 429)
+                self.assertEqual(service.call("GET", "/config", player), 200)
+                self.assertNotEqual(request(service, player, 0), 429)
+
+    class Service:
+        """A service of the case's own, with the sessions its requests use."""
+
+        def __init__(self, test, name, settings):
+            folder = tempfile.TemporaryDirectory(prefix="orvane-allowances.")
+            test.addCleanup(folder.cleanup)
+            self.instance = h.Instance(BINARY, folder.name, os.path.join(folder.name, "links.sqlite"), name,
+                                       sessions_per_minute=3, tls=h.make_certificate(folder.name),
+                                       settings=settings).start()
+            test.addCleanup(self.instance.stop)
+            self.sessions = {}
+
+        def call(self, method, path, source, token=None, query=""):
+            return h.call(self.instance.port, method, path, token, query=query, source=source)[0]
+
+        def session(self, source, fresh):
+            if fresh or source not in self.sessions:
+                self.sessions[source] = h.new_session(self.instance.port, source=source)
+            return self.sessions[source]
+
+
 if __name__ == "__main__":
     BINARY = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)
