@@ -26,6 +26,10 @@ mount --rbind /dev "$new/dev"
 mount -t proc proc "$new/proc"
 mount -t tmpfs tmpfs "$new/run"
 mount -t tmpfs -o mode=1777 tmpfs "$new/tmp"
+# The checkout with these scripts and the guide, wherever it lies (under /tmp too, which the fresh tmpfs hides).
+repo=$(cd "$here/../../.." && pwd)
+mkdir -p "$new$repo"
+mount --bind "$repo" "$new$repo"
 ip link set lo up
 # As on a machine booted with systemd, so the package's scripts call systemctl: the stand-in one.
 mkdir -p "$new/run/systemd/system"

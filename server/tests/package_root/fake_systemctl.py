@@ -119,7 +119,8 @@ def start(name):
     while time.monotonic() < deadline:
         with open(log_path, "rb") as f:
             f.seek(offset)
-            if b": serving " in f.read():
+            # The service's JSON start-up line once it listens.
+            if b'"event":"serving"' in f.read():
                 return 0
         if process.poll() is not None:
             print(f"fake systemctl: {name} exited with {process.returncode} (see {log_path})", file=sys.stderr)
